@@ -1,0 +1,145 @@
+#include "info/media.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "transport/console.h"
+#include "transport/discovery.h"
+#include "transport/polling.h"
+
+namespace zorvane {
+
+alignas(16) std::uint8_t ReplyBuffer[kReplyBufferSize];
+
+namespace {
+
+constexpr std::int32_t kBecomingReady = 0x020401;
+constexpr std::int32_t kMediumMayHaveChanged = 0x062800;
+
+constexpr std::uint8_t kTestUnitReady[6] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr std::uint8_t kModeSenseCapabilities[10] = {0x5A, 0x00, 0x2A, 0x00, 0x00,
+                                                     0x00, 0x00, 0x00, 0xFF, 0x00};
+
+struct MediumText {
+  std::uint8_t code;
+  const char* text;
+};
+
+constexpr MediumText kMediumTexts[] = {
+    {0x00, "光碟設備中不知是哪種光碟片\n"},
+    {0x01, "光碟設備中存在120mm的CD-ROM\n"},
+    {0x02, "光碟設備中存在120mm的CD-DA\n"},
+    {0x03, "光碟設備中存在120mm的Mixed-mode CD\n"},
+    {0x10, "光碟設備中存在CD-R\n"},
+    {0x11, "光碟設備中存在120mm的CD-ROM(CD-R)\n"},
+    {0x12, "光碟設備中存在120mm的CD-DA(CD-R)\n"},
+    {0x15, "光碟設備中存在80mm的CD-R\n"},
+    {0x16, "光碟設備中存在80mm的CD-DA(CD-R)\n"},
+    {0x17, "光碟設備中存在80mm的CD-ROM/CD-DA(CD-R)\n"},
+    {0x18, "光碟設備中存在80mm的CD-ROM(CD-R)\n"},
+    {0x21, "光碟設備中存在120mm的CD-ROM(CD-RW)\n"},
+    {0x24, "光碟設備中存在120mm的CD-ROM(CD-RW) Hybrid disc(Photo CD)\n"},
+    {0x41, "光碟設備中存在120mm的DVD\n"},
+    {0x70, "光碟設備門己關上, 且不存在光碟片\n"},
+    {0x71, "光碟設備門己開啟\n"},
+};
+
+struct ProfileEntry {
+  std::uint8_t profile;
+  const char* name;
+};
+
+constexpr ProfileEntry kProfiles[] = {
+    {0x01, "Non-removable disk"},
+    {0x02, "Removable disk"},
+    {0x03, "MO"},
+    {0x04, "Optical Write Once"},
+    {0x05, "AS-MO"},
+    {0x08, "CD-ROM"},
+    {0x09, "CD-R"},
+    {0x0A, "CD-RW"},
+    {0x10, "DVD-ROM"},
+    {0x11, "DVD-R"},
+    {0x12, "DVD-RAM"},
+    {0x13, "DVD-RW(Restricted Overwrite)"},
+    {0x14, "DVD-RW(Sequential Recording)"},
+    {0x15, "DVD-R DL(Sequential Recording)"},
+    {0x16, "DVD-R DL(Jump Recording)"},
+    {0x1A, "DVD+RW"},
+    {0x1B, "DVD+R"},
+    {0x20, "DDCD-ROM"},
+    {0x21, "DDCD-R"},
+    {0x22, "DDCD-RW"},
+    {0x28, "MRW"},
+    {0x2A, "DVD+RW DL"},
+    {0x2B, "DVD+R DL"},
+    // The BD family as MMC numbers it.
+    {0x40, "BD-ROM"},
+    {0x41, "BD-R SRM"},
+    {0x42, "BD-R RRM"},
+    {0x43, "BD-RE"},
+    {0x50, "HD DVD-ROM"},
+    {0x51, "HD DVD-R"},
+    {0x52, "HD DVD-RAM"},
+};
+
+std::int32_t SendTestUnitReady(std::uint8_t close_after) {
+  return ExecuteOnCurrent(kTestUnitReady, 0, nullptr, kDataNone, close_after);
+}
+
+// The medium-type code when MODE SENSE ended with a sense and left no header to read.
+std::uint8_t CodeFromRefusal(std::int32_t sense) {
+  const int key = (sense >> 16) & 0x0F;
+  const int asc = (sense >> 8) & 0xFF;
+  if (key == 0x02 && asc == 0x3A) return (sense & 0xFF) == 0x02 ? kMediumDoorOpen : kMediumNoDisc;
+  return kMediumUnknown;
+}
+
+}  // namespace
+
+const char* MediumTypeText(std::uint8_t code) {
+  for (const MediumText& entry : kMediumTexts) {
+    if (entry.code == code) return entry.text;
+  }
+  return nullptr;
+}
+
+std::uint8_t ProbeMediumType(int report, std::uint8_t* reply) {
+  TraceEnabled.store(0);
+  if (SendTestUnitReady(1) == -1 ||
+      RepeatWhile([] { return SendTestUnitReady(0); }, {kBecomingReady}) == -1) {
+    TraceEnabled.store(1);
+    return kMediumNoDevice;
+  }
+  std::memset(reply, 0, 8);  // a short reply must not leave an old header behind
+  const std::int32_t sense = RepeatWhile(
+      [reply] { return ExecuteOnCurrent(kModeSenseCapabilities, 0xFFFF, reply, kDataIn, 0); },
+      {kMediumMayHaveChanged, kBecomingReady});
+  if (sense == -1) {
+    TraceEnabled.store(1);
+    return kMediumNoDevice;
+  }
+  SendTestUnitReady(0);
+  TraceEnabled.store(1);
+  const std::uint8_t code = sense == 0 ? reply[2] : CodeFromRefusal(sense);
+  if (report == 1) {
+    Console* console = InfoConsole.load();
+    ConsoleLog(console, "Media Code=%02X, ", code);
+    if (const char* text = MediumTypeText(code)) ConsoleLog(console, "%s", text);
+  }
+  return code;
+}
+
+const char* ProfileNameText(std::uint8_t profile) {
+  for (const ProfileEntry& entry : kProfiles) {
+    if (entry.profile == profile) return entry.name;
+  }
+  return "不知道";
+}
+
+void ProfileName(std::uint8_t profile, char* text, std::size_t size) {
+  if (size == 0) return;
+  std::snprintf(text, size, "%s", ProfileNameText(profile));
+}
+
+}  // namespace zorvane

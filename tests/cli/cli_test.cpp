@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli/cli.h"
+#include "tests/support/test_support.h"
+#include "transport/discovery.h"
+
+namespace zorvane {
+namespace {
+
+using test::TransportTest;
+
+std::string ReadAll(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+  return text;
+}
+
+struct CliRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public TransportTest {
+ protected:
+  CliRun Run(const std::vector<std::string>& args) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    CliRun run{RunCli(args, out, err), ReadAll(out), ReadAll(err)};
+    std::fclose(out);
+    std::fclose(err);
+    return run;
+  }
+
+  void AttachNamed(const std::string& name, const std::string& vendor, std::uint8_t medium) {
+    auto drive = std::make_shared<ScriptedDrive>();
+    drive->On({0x12}, {test::InquiryData(vendor, "TEST DRIVE", "0.01")});
+    drive->On({0x00}, {});
+    drive->On({0x5A}, {test::ModeSenseData(medium)});
+    AttachScriptedDrive(name, drive);
+  }
+};
+
+TEST_F(CliTest, DevicesListsEveryDriveFoundWithItsFullDescription) {
+  AttachNamed("one", "ZORVANE", 0x01);
+  AttachNamed("two", "OTHER", 0x41);
+  const CliRun run = Run({"--drive", "f=script:one", "--drive=h=script:two", "devices"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "f: ZORVANE TEST DRIVE      0.01\n"
+            "h: OTHER   TEST DRIVE      0.01\n");
+  EXPECT_EQ(run.err, "");  // discovery runs with tracing off
+}
+
+TEST_F(CliTest, ProbeReportsOnTheCurrentDevice) {
+  AttachNamed("one", "ZORVANE", 0x01);
+  AttachNamed("two", "OTHER", 0x70);
+  CliRun run = Run({"--drive", "f=script:one", "--drive", "h=script:two", "probe"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Media Code=01, 光碟設備中存在120mm的CD-ROM\n");
+  run = Run({"--drive", "f=script:one", "--drive", "h=script:two", "--device", "h", "probe"});
+  EXPECT_EQ(run.out, "Media Code=70, 光碟設備門己關上, 且不存在光碟片\n");
+  run = Run({"--drive", "f=script:one", "--device", "e:", "probe"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("no drive at e:"), std::string::npos);
+}
+
+TEST_F(CliTest, NoDriveIsTheStartupFailure) {
+  const CliRun run = Run({"--drive", "d=script:absent", "devices"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "Zorvane: 未發現任何光碟設備!\n");
+}
+
+TEST_F(CliTest, UsageErrorsExitTwoAndHelpListsEverything) {
+  EXPECT_EQ(Run({}).status, 2);
+  EXPECT_EQ(Run({"frobnicate"}).status, 2);
+  EXPECT_EQ(Run({"--drive"}).status, 2);
+  EXPECT_EQ(Run({"--drive", "x=/dev/sr0", "devices"}).status, 2);
+  EXPECT_EQ(Run({"--device", "z", "devices"}).status, 2);
+  EXPECT_EQ(Run({"--bogus", "devices"}).status, 2);
+  AttachNamed("one", "ZORVANE", 0x01);
+  EXPECT_EQ(Run({"--drive", "d=script:one", "devices", "extra"}).status, 2);
+  const CliRun help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* word : {"--drive", "--device", "--help", "devices", "probe"}) {
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+  }
+}
+
+// The real binary on this machine's own device nodes.
+TEST(CliBinaryTest, NoDriveAtAMissingNodePrintsTheStartupFailure) {
+  const std::string command =
+      std::string(ZORVANE_CLI_PATH) + " --drive d=/nonexistent/sr0 devices 2>&1 >/dev/null";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string err;
+  char chunk[256];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) err.append(chunk, n);
+  const int status = pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(err, "Zorvane: 未發現任何光碟設備!\n");
+}
+
+}  // namespace
+}  // namespace zorvane

@@ -1,0 +1,73 @@
+#include "tests/support/test_support.h"
+
+#include <chrono>
+
+#include "transport/discovery.h"
+#include "transport/polling.h"
+#include "transport/transport.h"
+
+namespace zorvane::test {
+
+void TransportTest::SetUp() {
+  CloseAllDevices();
+  DetachScriptedDrives();
+  for (std::string& path : DevicePaths) path.clear();
+  DeviceCount = 0;
+  CurrentDevice.slot = 0;
+  CurrentDevice.target = 0;
+  CurrentDevice.lun = 0;
+  TraceEnabled = 1;
+  SetReadyPolling(PollPolicy{std::chrono::milliseconds(0), std::chrono::milliseconds(2000)});
+  CommandConsole = &command_console_;
+  InfoConsole = &info_console_;
+  MessageBoxSink = &messages_;
+}
+
+void TransportTest::TearDown() {
+  CloseAllDevices();
+  DetachScriptedDrives();
+  CommandConsole = nullptr;
+  InfoConsole = nullptr;
+  MessageBoxSink = nullptr;
+  SetDefaultDeviceMap();
+  SetReadyPolling(PollPolicy{});
+  TraceEnabled = 1;
+}
+
+std::shared_ptr<ScriptedDrive> TransportTest::Attach(int slot, const std::string& name) {
+  auto drive = std::make_shared<ScriptedDrive>();
+  const std::string key = name.empty() ? "slot" + std::to_string(slot) : name;
+  AttachScriptedDrive(key, drive);
+  DevicePaths[slot] = "script:" + key;
+  return drive;
+}
+
+std::vector<std::uint8_t> InquiryData(const std::string& vendor, const std::string& product,
+                                      const std::string& revision) {
+  std::vector<std::uint8_t> data(96, 0);
+  data[0] = 0x05;
+  data[1] = 0x80;
+  data[2] = 0x05;
+  data[3] = 0x32;
+  data[4] = 91;
+  auto put = [&](std::size_t at, const std::string& text, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+      data[at + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : ' ';
+    }
+  };
+  put(8, vendor, 8);
+  put(16, product, 16);
+  put(32, revision, 4);
+  return data;
+}
+
+std::vector<std::uint8_t> ModeSenseData(std::uint8_t medium_type) {
+  std::vector<std::uint8_t> data(8 + 32, 0);
+  data[1] = 6 + 32;
+  data[2] = medium_type;
+  data[8] = 0x2A;
+  data[9] = 30;
+  return data;
+}
+
+}  // namespace zorvane::test

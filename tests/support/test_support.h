@@ -1,0 +1,35 @@
+// Shared fixture: every test starts from a program that has just started, with recording
+// consoles and fast readiness polling.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "transport/console.h"
+#include "transport/scripted_backend.h"
+
+namespace zorvane::test {
+
+class TransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Attaches a fresh scripted drive to `slot` (maps only the slots attached so far).
+  std::shared_ptr<ScriptedDrive> Attach(int slot, const std::string& name = "");
+
+  StringConsole command_console_;
+  StringConsole info_console_;
+  StringMessageSink messages_;
+};
+
+// A standard INQUIRY reply: peripheral type 05h, vendor, product and revision padded.
+std::vector<std::uint8_t> InquiryData(const std::string& vendor, const std::string& product,
+                                      const std::string& revision);
+
+// A MODE SENSE(10) reply whose header carries `medium_type`.
+std::vector<std::uint8_t> ModeSenseData(std::uint8_t medium_type);
+
+}  // namespace zorvane::test

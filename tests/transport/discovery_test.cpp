@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/test_support.h"
+#include "transport/discovery.h"
+
+namespace zorvane {
+namespace {
+
+using test::TransportTest;
+
+class DiscoveryTest : public TransportTest {};
+
+TEST_F(DiscoveryTest, DrivesOnlyAtFAndHGiveTwoRowsInSlotOrder) {
+  Attach(4)->On({0x12}, {test::InquiryData("HL-DT-ST", "DVDRAM GH24NSD1", "LG00")});
+  Attach(2)->On({0x12}, {test::InquiryData("ZORVANE", "VIRTUAL DVD-RW", "1.00")});
+  DiscoverDevices();
+  ASSERT_EQ(DeviceCount, 2);
+  EXPECT_EQ(DeviceTable[0].slot, 2);
+  EXPECT_EQ(DeviceTable[0].target, 2);
+  EXPECT_STREQ(DeviceTable[0].description, "ZORVANE VIRTUAL DVD-RW  1.00");
+  EXPECT_EQ(DeviceTable[1].slot, 4);
+  EXPECT_STREQ(DeviceTable[1].description, "HL-DT-STDVDRAM GH24NSD1 LG00");
+  EXPECT_STREQ(DriveName(DeviceTable[0].slot), "f:");
+  EXPECT_STREQ(DriveName(DeviceTable[1].slot), "h:");
+  // Tracing was off for the scan and is on again; absent slots raised nothing.
+  EXPECT_EQ(TraceEnabled.load(), 1);
+  EXPECT_EQ(command_console_.Text(), "");
+  EXPECT_EQ(messages_.Count(), 0);
+}
+
+TEST_F(DiscoveryTest, InquiryIsSentAsTheStartupScanSendsIt) {
+  auto drive = Attach(0);
+  drive->On({0x12}, {test::InquiryData("A", "B", "C")});
+  DiscoverDevices();
+  const auto records = drive->Requests();
+  ASSERT_EQ(records.size(), 1U);
+  EXPECT_EQ(records[0].cdb, (std::vector<std::uint8_t>{0x12, 0, 0, 0, 0xFF, 0}));
+  EXPECT_EQ(records[0].transfer_length, 256);
+  EXPECT_EQ(records[0].direction, kDataIn);
+  EXPECT_FALSE(IsDeviceOpen(0));  // closed after the INQUIRY
+}
+
+TEST_F(DiscoveryTest, AnyPeripheralTypeIsListedButAnySenseIsNot) {
+  auto data = test::InquiryData("DISK", "NOT OPTICAL", "0001");
+  data[0] = 0x00;  // direct-access device: byte 0 is not examined
+  Attach(0)->On({0x12}, {data});
+  Attach(1)->On({0x12}, {test::InquiryData("X", "Y", "Z"), 0x062900});  // unit attention
+  Attach(3)->On({0x12}, {{}, 0, 5});                                    // request fails
+  DiscoverDevices();
+  ASSERT_EQ(DeviceCount, 1);
+  EXPECT_EQ(DeviceTable[0].slot, 0);
+}
+
+TEST_F(DiscoveryTest, DescriptionKeepsBlanksAndEndsAtAZeroByte) {
+  Attach(0)->On({0x12}, {test::InquiryData("ZORVANE", "SHORT", "1.00")});
+  auto zero_inside = test::InquiryData("AB", "PRODUCT", "0001");
+  zero_inside[10] = 0;  // zero inside the vendor field
+  Attach(1)->On({0x12}, {zero_inside});
+  DiscoverDevices();
+  ASSERT_EQ(DeviceCount, 2);
+  EXPECT_STREQ(DeviceTable[0].description, "ZORVANE SHORT           1.00");
+  EXPECT_STREQ(DeviceTable[1].description, "AB");
+}
+
+TEST_F(DiscoveryTest, ShortInquiryShowsNoLeftoversOfThePreviousDrive) {
+  Attach(0)->On({0x12}, {test::InquiryData("FIRST", "DRIVE WITH LONG", "9.99")});
+  // The second drive sends only vendor and the start of the product.
+  auto shorter = test::InquiryData("SECOND", "DR", "");
+  shorter.resize(20);
+  Attach(1)->On({0x12}, {shorter});
+  DiscoverDevices();
+  ASSERT_EQ(DeviceCount, 2);
+  EXPECT_STREQ(DeviceTable[1].description, "SECOND  DR  ");
+}
+
+TEST_F(DiscoveryTest, NoDriveGivesAnEmptyTable) {
+  DiscoverDevices();
+  EXPECT_EQ(DeviceCount, 0);
+  EXPECT_EQ(messages_.Count(), 0);
+}
+
+TEST(DriveOptionTest, ParsesLettersAndRejectsOthers) {
+  DriveMapping mapping;
+  std::string error;
+  ASSERT_TRUE(ParseDriveOption("f=/dev/sg3", &mapping, &error));
+  EXPECT_EQ(mapping.slot, 2);
+  EXPECT_EQ(mapping.spec, "/dev/sg3");
+  ASSERT_TRUE(ParseDriveOption("J:=virtual:cdrom,quirk=noatip", &mapping, &error));
+  EXPECT_EQ(mapping.slot, 6);
+  EXPECT_EQ(mapping.spec, "virtual:cdrom,quirk=noatip");
+  EXPECT_FALSE(ParseDriveOption("c=/dev/sr0", &mapping, &error));
+  EXPECT_FALSE(ParseDriveOption("k=/dev/sr0", &mapping, &error));
+  EXPECT_FALSE(ParseDriveOption("d=", &mapping, &error));
+  EXPECT_FALSE(ParseDriveOption("/dev/sr0", &mapping, &error));
+  EXPECT_FALSE(ParseDriveOption("de=/dev/sr0", &mapping, &error));
+}
+
+TEST(DriveOptionTest, AnyMappingReplacesTheDefaultMap) {
+  SetDefaultDeviceMap();
+  EXPECT_EQ(DevicePaths[0], "/dev/sr0");
+  EXPECT_EQ(DevicePaths[6], "/dev/sr6");
+  ApplyDriveMappings({});
+  EXPECT_EQ(DevicePaths[3], "/dev/sr3");
+  ApplyDriveMappings({{4, "/dev/sg1"}});
+  EXPECT_EQ(DevicePaths[4], "/dev/sg1");
+  for (int slot : {0, 1, 2, 3, 5, 6}) EXPECT_EQ(DevicePaths[slot], "") << slot;
+  SetDefaultDeviceMap();
+}
+
+}  // namespace
+}  // namespace zorvane

@@ -1,0 +1,79 @@
+// The drives behind the seven slots d: to j:, found once at start.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "transport/transport.h"
+
+namespace zorvane {
+
+// The device spec of each slot: a device node ("/dev/sr0") or "SCHEME:..." for a drive
+// of another kind. An empty spec is a slot without a device. Set before discovery.
+extern std::array<std::string, kSlotCount> DevicePaths;
+
+// The spec of a slot ("" for a slot out of range).
+const std::string& DeviceSpec(std::uint8_t slot);
+
+// The drive name of a slot as messages print it: "d:" ... "j:".
+const char* DriveName(std::uint8_t slot);
+
+// Slot of a drive letter d..j (either case); -1 for any other character.
+int SlotOfLetter(char letter);
+
+// Default map: d: to j: are /dev/sr0 to /dev/sr6.
+void SetDefaultDeviceMap();
+
+// One "L=SPEC" option: the letter's slot and its spec.
+struct DriveMapping {
+  int slot = -1;
+  std::string spec;
+};
+
+// Parses "L=SPEC". Returns false and an explanation for a malformed option.
+bool ParseDriveOption(std::string_view option, DriveMapping* mapping, std::string* error);
+
+// Applies --drive options: any mapping replaces the whole default map, so the slots not
+// named have no device. No mappings leaves the map as it is.
+void ApplyDriveMappings(const std::vector<DriveMapping>& mappings);
+
+struct DeviceEntry {
+  std::uint8_t target = 0;  // equal to the slot
+  std::uint8_t slot = 0;
+  char description[34] = {};  // INQUIRY bytes 8..35: vendor, product, revision
+};
+
+extern std::array<DeviceEntry, kSlotCount> DeviceTable;
+extern int DeviceCount;
+
+// The drive that every command addresses. The UI thread changes it; workers read it.
+struct CurrentDeviceState {
+  std::atomic<std::uint8_t> slot{0};
+  std::atomic<std::uint8_t> target{0};
+  std::atomic<std::uint32_t> lun{0};
+};
+extern CurrentDeviceState CurrentDevice;
+
+// Makes a table row the current device.
+void SelectDevice(const DeviceEntry& entry);
+
+// The table row of the current device, or null.
+const DeviceEntry* CurrentDeviceEntry();
+
+// Sends INQUIRY to every slot with tracing off and lists each drive that answers with
+// good status, in slot order.
+void DiscoverDevices();
+
+// Sends one command to the current device (slot, target and LUN of CurrentDevice).
+inline std::int32_t ExecuteOnCurrent(const std::uint8_t* cdb, std::uint32_t transfer_length,
+                                     void* buffer, std::uint8_t direction,
+                                     std::uint8_t close_after) {
+  return ExecuteCdb(cdb, CurrentDevice.slot.load(), CurrentDevice.target.load(),
+                    CurrentDevice.lun.load(), transfer_length, buffer, direction, close_after);
+}
+
+}  // namespace zorvane

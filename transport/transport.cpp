@@ -1,0 +1,215 @@
+#include "transport/transport.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "transport/console.h"
+#include "transport/discovery.h"
+#include "transport/sgio_backend.h"
+#include "transport/vocabulary.h"
+
+namespace zorvane {
+
+std::atomic<std::int32_t> TraceEnabled{1};
+
+namespace {
+
+struct Slot {
+  std::mutex mutex;  // held for the whole of one ExecuteCdb call
+  std::unique_ptr<DeviceHandle> handle;
+};
+
+std::array<Slot, kSlotCount>& Slots() {
+  static std::array<Slot, kSlotCount> slots;
+  return slots;
+}
+
+std::mutex& SchemeMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::map<std::string, DeviceOpener, std::less<>>& Schemes() {
+  static std::map<std::string, DeviceOpener, std::less<>> schemes;
+  return schemes;
+}
+
+void TraceCdb(const std::uint8_t* cdb, std::uint8_t length) {
+  Console* console = CommandConsole.load();
+  const char* name = CommandName(cdb[0]);
+  if (length == 6) {
+    ConsoleLog(console, "%s  %02X %02X %02X %02X %02X %02X\n", name, cdb[0], cdb[1], cdb[2], cdb[3],
+               cdb[4], cdb[5]);
+  } else if (length == 10) {
+    ConsoleLog(console, "%s  %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n", name, cdb[0],
+               cdb[1], cdb[2], cdb[3], cdb[4], cdb[5], cdb[6], cdb[7], cdb[8], cdb[9]);
+  } else {
+    ConsoleLog(console, "%s  %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n", name,
+               cdb[0], cdb[1], cdb[2], cdb[3], cdb[4], cdb[5], cdb[6], cdb[7], cdb[8], cdb[9],
+               cdb[10], cdb[11]);
+  }
+}
+
+}  // namespace
+
+void RegisterDeviceScheme(const std::string& scheme, DeviceOpener opener) {
+  std::lock_guard lock(SchemeMutex());
+  Schemes()[scheme] = std::move(opener);
+}
+
+std::unique_ptr<DeviceHandle> OpenDevice(std::string_view spec, int* system_error) {
+  *system_error = 0;
+  if (spec.empty()) {
+    *system_error = ENOENT;
+    return nullptr;
+  }
+  const std::size_t colon = spec.find(':');
+  if (colon != std::string_view::npos) {
+    DeviceOpener opener;
+    {
+      std::lock_guard lock(SchemeMutex());
+      const auto it = Schemes().find(spec.substr(0, colon));
+      if (it != Schemes().end()) opener = it->second;
+    }
+    if (opener) {
+      std::unique_ptr<DeviceHandle> handle = opener(spec.substr(colon + 1), system_error);
+      if (!handle && *system_error == 0) *system_error = ENODEV;
+      return handle;
+    }
+  }
+  return OpenSgIoDevice(std::string(spec), system_error);
+}
+
+void ToFixedSense(const std::uint8_t* sense, std::size_t length, std::uint8_t fixed[kSenseLength]) {
+  std::memset(fixed, 0, kSenseLength);
+  if (sense == nullptr || length == 0) return;
+  const std::uint8_t response = sense[0] & 0x7F;
+  if (response == 0x70 || response == 0x71) {
+    std::memcpy(fixed, sense, length < kSenseLength ? length : kSenseLength);
+    return;
+  }
+  if (response != 0x72 && response != 0x73) return;  // not sense data we know
+  fixed[0] = response == 0x72 ? 0x70 : 0x71;
+  if (length > 1) fixed[2] = sense[1] & 0x0F;
+  if (length > 2) fixed[12] = sense[2];
+  if (length > 3) fixed[13] = sense[3];
+  fixed[7] = 10;  // additional sense length of the fixed form up to byte 17
+  // Walk the descriptors, bounded by both the additional length and the bytes we have.
+  std::size_t end = 8 + (length > 7 ? sense[7] : 0);
+  if (end > length) end = length;
+  std::size_t at = 8;
+  while (at + 2 <= end) {
+    const std::uint8_t type = sense[at];
+    const std::size_t size = 2 + static_cast<std::size_t>(sense[at + 1]);
+    if (at + size > end) break;
+    const std::uint8_t* d = sense + at;
+    switch (type) {
+      case 0x00:  // information: the low four bytes of the 8-byte field
+        if (size >= 12) {
+          std::memcpy(fixed + 3, d + 8, 4);
+          if (d[2] & 0x80) fixed[0] |= 0x80;  // VALID
+        }
+        break;
+      case 0x01:  // command-specific information
+        if (size >= 12) std::memcpy(fixed + 8, d + 8, 4);
+        break;
+      case 0x02:  // sense-key specific
+        if (size >= 7) std::memcpy(fixed + 15, d + 4, 3);
+        break;
+      case 0x03:  // field replaceable unit
+        if (size >= 4) fixed[14] = d[3];
+        break;
+      case 0x04:  // stream commands: FILEMARK, EOM, ILI
+        if (size >= 4) fixed[2] |= d[3] & 0xE0;
+        break;
+      case 0x05:  // block commands: ILI
+        if (size >= 4) fixed[2] |= d[3] & 0x20;
+        break;
+      default:
+        break;
+    }
+    at += size;
+  }
+}
+
+std::uint8_t CdbLength(std::uint8_t opcode) {
+  if (opcode < 0x20) return 6;
+  if (opcode < 0x60) return 10;
+  if (opcode < 0xC0) return 12;
+  if (opcode < 0xD0) return 10;
+  if (opcode < 0xE0) return 12;
+  return 10;
+}
+
+std::uint32_t CommandTimeout(std::uint8_t opcode) {
+  return opcode == 0x54 ? 120 : 10;
+}
+
+std::int32_t ExecuteCdb(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t target,
+                        std::uint32_t lun, std::uint32_t transfer_length, void* buffer,
+                        std::uint8_t direction, std::uint8_t close_after) {
+  (void)target;  // the drive is addressed by its slot alone
+  if (slot >= kSlotCount || cdb == nullptr) return -1;
+  Slot& entry = Slots()[slot];
+  int open_error = 0;
+  {
+    std::lock_guard lock(entry.mutex);
+    if (!entry.handle) {
+      entry.handle = OpenDevice(DeviceSpec(slot), &open_error);
+    }
+    if (entry.handle) {
+      PassThroughRequest request;
+      request.cdb_length = CdbLength(cdb[0]);
+      std::memcpy(request.cdb, cdb, request.cdb_length);
+      request.path_id = slot;
+      request.target_id = 1;
+      request.lun = static_cast<std::uint8_t>(lun & 0xFF);
+      request.direction = direction;
+      request.transfer_length = static_cast<std::uint16_t>(transfer_length & 0xFFFF);
+      request.buffer = buffer;
+      request.timeout_seconds = CommandTimeout(cdb[0]);
+
+      if (TraceEnabled.load() == 1) TraceCdb(request.cdb, request.cdb_length);
+      const int error = entry.handle->Execute(request);
+      if (error != 0) {
+        if (TraceEnabled.load() == 1) {
+          ConsoleLog(CommandConsole.load(), "GetLastError was %d\n", error);
+        }
+        return -1;
+      }
+      const SenseCode code = SenseCodeOf(request.sense);
+      if (TraceEnabled.load() != 0) {
+        Console* console = CommandConsole.load();
+        ConsoleLog(console, "SK/ASC/ASCQ=%lXh, ", static_cast<unsigned long>(code));
+        LogSenseText(console, code);
+      }
+      if (close_after == 1) entry.handle.reset();
+      return code;
+    }
+  }
+  // The message box is shown outside the slot lock, so a box waiting for the user does
+  // not hold up other commands to this drive.
+  if (TraceEnabled.load() == 1) {
+    ShowMessage("Error", "Error opening %s  Error: %d\n", DriveName(slot), open_error);
+  }
+  return -1;
+}
+
+void CloseAllDevices() {
+  for (Slot& slot : Slots()) {
+    std::lock_guard lock(slot.mutex);
+    slot.handle.reset();
+  }
+}
+
+bool IsDeviceOpen(std::uint8_t slot) {
+  if (slot >= kSlotCount) return false;
+  std::lock_guard lock(Slots()[slot].mutex);
+  return static_cast<bool>(Slots()[slot].handle);
+}
+
+}  // namespace zorvane
