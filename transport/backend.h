@@ -45,14 +45,17 @@ class DeviceHandle {
   virtual int Execute(PassThroughRequest& request) = 0;
 };
 
-// Opens a device from its spec. On failure returns null and stores a system error code.
-using DeviceOpener =
-    std::function<std::unique_ptr<DeviceHandle>(std::string_view spec, int* system_error)>;
+// Opens a device from its spec (the part after "SCHEME:") for a slot. On failure returns
+// null and stores a system error code. A device that keeps state between opens (a virtual
+// drive and its disc) keys it by the slot.
+using DeviceOpener = std::function<std::unique_ptr<DeviceHandle>(
+    std::string_view spec, std::uint8_t slot, int* system_error)>;
 
 // Device specs of the form "SCHEME:REST" go to the opener registered for SCHEME
 // ("virtual", "script", ...); any other spec is a device node opened with SG_IO.
 void RegisterDeviceScheme(const std::string& scheme, DeviceOpener opener);
-std::unique_ptr<DeviceHandle> OpenDevice(std::string_view spec, int* system_error);
+std::unique_ptr<DeviceHandle> OpenDevice(std::string_view spec, std::uint8_t slot,
+                                         int* system_error);
 
 // Copies sense data in fixed (70h/71h) or descriptor (72h/73h) format into the 24-byte
 // fixed form: response code, sense key with the filemark/EOM/ILI bits in byte 2,

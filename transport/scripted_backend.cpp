@@ -23,7 +23,8 @@ class ScriptedHandle : public DeviceHandle {
   std::shared_ptr<ScriptedDrive> drive_;
 };
 
-std::unique_ptr<DeviceHandle> OpenScripted(std::string_view name, int* error) {
+std::unique_ptr<DeviceHandle> OpenScripted(std::string_view name, std::uint8_t /*slot*/,
+                                           int* error) {
   std::shared_ptr<ScriptedDrive> drive;
   {
     std::lock_guard lock(registry_mutex);

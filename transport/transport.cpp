@@ -61,7 +61,8 @@ void RegisterDeviceScheme(const std::string& scheme, DeviceOpener opener) {
   Schemes()[scheme] = std::move(opener);
 }
 
-std::unique_ptr<DeviceHandle> OpenDevice(std::string_view spec, int* system_error) {
+std::unique_ptr<DeviceHandle> OpenDevice(std::string_view spec, std::uint8_t slot,
+                                         int* system_error) {
   *system_error = 0;
   if (spec.empty()) {
     *system_error = ENOENT;
@@ -76,7 +77,7 @@ std::unique_ptr<DeviceHandle> OpenDevice(std::string_view spec, int* system_erro
       if (it != Schemes().end()) opener = it->second;
     }
     if (opener) {
-      std::unique_ptr<DeviceHandle> handle = opener(spec.substr(colon + 1), system_error);
+      std::unique_ptr<DeviceHandle> handle = opener(spec.substr(colon + 1), slot, system_error);
       if (!handle && *system_error == 0) *system_error = ENODEV;
       return handle;
     }
@@ -159,7 +160,7 @@ std::int32_t ExecuteCdb(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t
   {
     std::lock_guard lock(entry.mutex);
     if (!entry.handle) {
-      entry.handle = OpenDevice(DeviceSpec(slot), &open_error);
+      entry.handle = OpenDevice(DeviceSpec(slot), slot, &open_error);
     }
     if (entry.handle) {
       PassThroughRequest request;
