@@ -5,6 +5,11 @@
 #include <mutex>
 #include <string_view>
 
+#include "app/dialog.h"
+#include "app/main_commands.h"
+#include "app/manual_command.h"
+#include "app/options.h"
+#include "app/templates.h"
 #include "info/media.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
@@ -55,6 +60,7 @@ struct CommandContext {
   std::vector<std::string> args;  // the command's own arguments
   std::FILE* out;
   std::FILE* err;
+  MemoryDialog* window;  // the main window's controls, in memory
 };
 
 struct Command {
@@ -87,11 +93,63 @@ int RunProbe(CommandContext& context) {
   return ProbeMediumType(1) == kMediumNoDevice ? kExitFailed : kExitOk;
 }
 
+int RunExec(CommandContext& context) {
+  std::string cdb;
+  std::string data;
+  bool have_cdb = false;
+  for (std::size_t i = 0; i < context.args.size(); ++i) {
+    const std::string& arg = context.args[i];
+    if (arg == "--data") {
+      if (i + 1 >= context.args.size()) {
+        std::fprintf(context.err, "zorvane-cli: --data needs HEX\n");
+        return kExitUsage;
+      }
+      data = context.args[++i];
+    } else if (arg.rfind("--data=", 0) == 0) {
+      data = arg.substr(7);
+    } else if (!have_cdb) {
+      cdb = arg;
+      have_cdb = true;
+    } else {
+      std::fprintf(context.err, "zorvane-cli: exec takes one CDB (quote it)\n");
+      return kExitUsage;
+    }
+  }
+  if (!have_cdb) {
+    std::fprintf(context.err, "zorvane-cli: exec needs a CDB in hexadecimal\n");
+    return kExitUsage;
+  }
+  context.window->SetText(kCdbInput, cdb);
+  context.window->SetText(kDataInput, data);
+  ExecuteManualCommand(*context.window);
+  return kExitOk;
+}
+
+// Runs one of the window's short jobs on the in-memory window.
+template <void (*Job)(Dialog&)>
+int RunWindowJob(CommandContext& context) {
+  if (!context.args.empty()) {
+    std::fprintf(context.err, "zorvane-cli: this command takes no arguments\n");
+    return kExitUsage;
+  }
+  Job(*context.window);
+  return kExitOk;
+}
+
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"devices", "devices", "list the drives found, as the window lists them at start",
        RunDevices},
       {"probe", "probe", "wait for the current drive and report its medium-type code", RunProbe},
+      {"exec", "exec \"CDB HEX\" [--data \"HEX\"]",
+       "send a CDB typed in hexadecimal (and data for commands that send data); the trace\n"
+       "                               goes to standard error, the hex dump to standard output",
+       RunExec},
+      {"open-tray", "open-tray", "open the tray (unless it is open)", RunWindowJob<OpenTray>},
+      {"close-tray", "close-tray", "close the tray and wait for the drive",
+       RunWindowJob<CloseTray>},
+      {"close-session", "close-session", "close the open session (CLOSE TRACK/SESSION)",
+       RunWindowJob<CloseSession>},
   };
   return commands;
 }
@@ -101,13 +159,11 @@ void PrintUsage(std::FILE* stream) {
                "usage: zorvane-cli [--drive L=SPEC]... [--device L] COMMAND [ARGS]\n"
                "\n"
                "Options:\n"
-               "  --drive L=SPEC  attach drive letter L (d..j) to SPEC: a device node such as\n"
-               "                  /dev/sr0 or /dev/sg3; repeatable; any --drive replaces the\n"
-               "                  default map (d: to j: = /dev/sr0 to /dev/sr6)\n"
-               "  --device L      make drive L the current device (default: the first found)\n"
+               "%s"
                "  --help          show this text\n"
                "\n"
-               "Commands:\n");
+               "Commands:\n",
+               FrontEndOptionsHelp());
   for (const Command& command : Commands()) {
     std::fprintf(stream, "  %-28s %s\n", command.usage, command.help);
   }
@@ -137,50 +193,23 @@ struct PortsGuard {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  std::vector<DriveMapping> mappings;
-  int device_slot = -1;
-  std::size_t i = 0;
+  FrontEndOptions options;
   auto usage_error = [&](const std::string& message) {
     std::fprintf(err, "zorvane-cli: %s\n", message.c_str());
     std::fprintf(err, "Try 'zorvane-cli --help'.\n");
     return kExitUsage;
   };
+  std::size_t i = 0;
   for (; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       PrintUsage(out);
       return kExitOk;
     }
-    std::string value;
-    auto take_value = [&](std::string_view option) -> bool {
-      if (arg == option) {
-        if (i + 1 >= args.size()) return false;
-        value = args[++i];
-        return true;
-      }
-      if (arg.size() > option.size() && arg.compare(0, option.size(), option) == 0 &&
-          arg[option.size()] == '=') {
-        value = arg.substr(option.size() + 1);
-        return true;
-      }
-      return false;
-    };
-    if (arg.rfind("--drive", 0) == 0) {
-      if (!take_value("--drive")) return usage_error("--drive needs L=SPEC");
-      DriveMapping mapping;
-      std::string error;
-      if (!ParseDriveOption(value, &mapping, &error)) return usage_error(error);
-      mappings.push_back(mapping);
-      continue;
-    }
-    if (arg.rfind("--device", 0) == 0) {
-      if (!take_value("--device")) return usage_error("--device needs a drive letter");
-      std::string_view letter = value;
-      if (letter.size() == 2 && letter[1] == ':') letter.remove_suffix(1);
-      device_slot = letter.size() == 1 ? SlotOfLetter(letter[0]) : -1;
-      if (device_slot < 0) return usage_error("--device needs a drive letter d..j");
-      continue;
-    }
+    std::string error;
+    const OptionResult taken = TakeFrontEndOption(args, &i, &options, &error);
+    if (taken == OptionResult::kError) return usage_error(error);
+    if (taken == OptionResult::kTaken) continue;
     if (arg.size() > 1 && arg[0] == '-') return usage_error("unknown option " + arg);
     break;
   }
@@ -191,7 +220,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   }
   if (command == nullptr) return usage_error("unknown command " + args[i]);
 
-  ApplyDriveMappings(mappings);
+  ApplyDriveMappings(options.mappings);
   StreamConsole info(out);
   StreamConsole trace(err);
   StreamMessageSink sink(err);
@@ -202,23 +231,17 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     ShowMessage("Zorvane", "未發現任何光碟設備!");
     return kExitFailed;
   }
-  SelectDevice(DeviceTable[0]);
-  if (device_slot >= 0) {
-    bool found = false;
-    for (int row = 0; row < DeviceCount; ++row) {
-      if (DeviceTable[row].slot == device_slot) {
-        SelectDevice(DeviceTable[row]);
-        found = true;
-      }
-    }
-    if (!found) {
-      std::fprintf(err, "zorvane-cli: no drive at %s\n",
-                   DriveName(static_cast<std::uint8_t>(device_slot)));
-      return kExitFailed;
-    }
+  std::string error;
+  if (!SelectStartDevice(options, &error)) {
+    std::fprintf(err, "zorvane-cli: %s\n", error.c_str());
+    return kExitFailed;
   }
+  // The window's controls as a terminal has them: no clear-before-run (a terminal keeps
+  // what it has shown).
+  MemoryDialog window;
   CommandContext context{
-      std::vector<std::string>(args.begin() + static_cast<long>(i) + 1, args.end()), out, err};
+      std::vector<std::string>(args.begin() + static_cast<long>(i) + 1, args.end()), out, err,
+      &window};
   return command->run(context);
 }
 

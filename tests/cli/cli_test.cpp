@@ -96,6 +96,50 @@ TEST_F(CliTest, UsageErrorsExitTwoAndHelpListsEverything) {
   }
 }
 
+TEST_F(CliTest, ExecDumpsToStandardOutputAndTracesToStandardError) {
+  AttachNamed("one", "ZORVANE", 0x01);
+  const CliRun run = Run({"--drive", "d=script:one", "exec", "12 00 00 00 24 00"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "INQUIRY  12 00 00 00 24 00\nSK/ASC/ASCQ=0h, NO ADDITIONAL SENSE INFORMATION\n");
+  EXPECT_EQ(run.out.rfind("      00 01 02 03", 0), 0U);
+  EXPECT_NE(run.out.find("0000: 05 80 05 32"), std::string::npos);
+  EXPECT_EQ(Run({"--drive", "d=script:one", "exec"}).status, 2);
+  EXPECT_EQ(Run({"--drive", "d=script:one", "exec", "00", "12"}).status, 2);
+}
+
+TEST_F(CliTest, ExecSendsDataForModeSelect) {
+  auto drive = std::make_shared<ScriptedDrive>();
+  drive->On({0x12}, {test::InquiryData("ZORVANE", "X", "1")});
+  drive->SetDefault({});
+  AttachScriptedDrive("one", drive);
+  const CliRun run = Run({"--drive", "d=script:one", "exec", "55 10 00 00 00 00 00 00 0C 00",
+                          "--data", "00 00 00 00 00 00 00 00"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err.rfind("00 00 00 00 00 00 00 00 \nMODE SELECT  55 10", 0), 0U);
+  EXPECT_EQ(drive->Requests().back().direction, kDataOut);
+}
+
+TEST_F(CliTest, TrayCommandsRunTheWindowsJobs) {
+  auto drive = std::make_shared<ScriptedDrive>();
+  drive->On({0x12}, {test::InquiryData("ZORVANE", "X", "1")});
+  drive->On({0x00}, {});
+  drive->On({0x5A}, {test::ModeSenseData(0x01)});
+  drive->On({0x1B}, {});
+  drive->On({0x5B}, {});
+  AttachScriptedDrive("one", drive);
+  CliRun run = Run({"--drive", "d=script:one", "open-tray"});
+  EXPECT_EQ(run.out, "將光碟設備的門開啟\n");
+  EXPECT_EQ(run.err,
+            "START/STOP UNIT  1B 01 00 00 02 00\nSK/ASC/ASCQ=0h, NO ADDITIONAL SENSE "
+            "INFORMATION\n");
+  run = Run({"--drive", "d=script:one", "close-tray"});
+  EXPECT_EQ(run.out, "Media Code=01, 光碟設備中存在120mm的CD-ROM\n");
+  run = Run({"--drive", "d=script:one", "close-session"});
+  EXPECT_EQ(run.out, "請稍候...\n已完成\n");
+  EXPECT_EQ(Run({"--drive", "d=script:one", "open-tray", "now"}).status, 2);
+}
+
 // The real binary on this machine's own device nodes.
 TEST(CliBinaryTest, NoDriveAtAMissingNodePrintsTheStartupFailure) {
   const std::string command =

@@ -1,0 +1,313 @@
+#include "app/main_commands.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "app/shared_commands.h"
+#include "app/templates.h"
+#include "app/utilities.h"
+#include "transport/console.h"
+#include "transport/discovery.h"
+#include "transport/polling.h"
+
+namespace zorvane {
+
+std::string StartDirectory;
+
+namespace {
+
+constexpr std::int32_t kBecomingReady = 0x020401;
+constexpr std::int32_t kMediumMayHaveChanged = 0x062800;
+
+constexpr std::uint8_t kTestUnitReady[6] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr std::uint8_t kEject[6] = {0x1B, 0x01, 0x00, 0x00, 0x02, 0x00};
+constexpr std::uint8_t kLoad[6] = {0x1B, 0x01, 0x00, 0x00, 0x03, 0x00};
+constexpr std::uint8_t kModeSenseCapabilities[10] = {0x5A, 0x00, 0x2A, 0x00, 0x00,
+                                                     0x00, 0x00, 0x00, 0xFF, 0x00};
+constexpr std::uint8_t kPreventRemoval[6] = {0x1E, 0x00, 0x00, 0x00, 0x01, 0x00};
+constexpr std::uint8_t kAllowRemoval[6] = {0x1E, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr std::uint8_t kGetMrwFeature[10] = {0x46, 0x02, 0x00, 0x28, 0x00,
+                                             0x00, 0x00, 0x00, 0xFF, 0x00};
+constexpr std::uint8_t kGetCurrentProfile[10] = {0x46, 0x02, 0x00, 0x00, 0x00,
+                                                 0x00, 0x00, 0x00, 0xFF, 0x00};
+constexpr std::uint8_t kReadCapacity[10] = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+constexpr const char* kMrwMessage =
+    "為CD-MRW格式，請改用「指定寫入」，或「抹除」為空白CD-RW後再進行「寫入」!\n";
+constexpr const char* kAddressWriteOnlyMessage =
+    "此功能僅只支援CD-MRW, DVD-RAM, DVD+RW與DVD-RW Restricted Overwrite\n";
+
+Console* Info() {
+  return InfoConsole.load();
+}
+
+std::int32_t SendNoData(const std::uint8_t* cdb, std::uint8_t close_after) {
+  return ExecuteOnCurrent(cdb, 0, nullptr, kDataNone, close_after);
+}
+
+// Sends a data-in command of the window into the reply buffer. The part of the buffer the
+// allocation length covers is cleared first, so a short answer leaves zeros, not the
+// bytes of an earlier command.
+std::int32_t SendDataIn(const std::uint8_t* cdb, std::size_t cleared, std::uint8_t close_after) {
+  std::memset(ReplyBuffer, 0, cleared);
+  return ExecuteOnCurrent(cdb, 0xFFFF, ReplyBuffer, kDataIn, close_after);
+}
+
+// The first step of most buttons: clear, probe, and stop with a message when there is no
+// disc or the door is open. Returns the probe's code, or nothing when the button stops.
+bool ProbeForJob(Dialog& window, std::uint8_t* code) {
+  ApplyClearRule(window);
+  *code = ProbeMediumType(0);
+  if (*code == kMediumNoDevice) return false;
+  if (*code == kMediumNoDisc) {
+    ConsoleLog(Info(), "%s", kNoDiscMessage);
+    return false;
+  }
+  if (*code == kMediumDoorOpen) {
+    ConsoleLog(Info(), "%s", kDoorOpenMessage);
+    return false;
+  }
+  return true;
+}
+
+bool IsCdRwForMrw(std::uint8_t code) {
+  return code >= 0x20 && code <= 0x29;
+}
+
+// GET CONFIGURATION with RT = 2 answers the header (8 bytes) and the one feature
+// descriptor asked for. The descriptor's bytes count only as far as the header's data
+// length says the drive sent them.
+bool ConfigurationHas(std::size_t offset) {
+  const std::uint32_t data_length = ReadBe32(ReplyBuffer);
+  return offset < 4 + static_cast<std::size_t>(data_length) && offset < 256;
+}
+
+// MRW feature (0028h) descriptor at byte 8: code in bytes 8-9, Current in byte 10 bit 0,
+// the write bit in byte 12 bit 0.
+bool MrwFeaturePresent() {
+  return ConfigurationHas(9) && ReplyBuffer[9] == 0x28;
+}
+bool MrwWritable() {
+  return ConfigurationHas(12) && (ReplyBuffer[12] & 0x01) != 0;
+}
+bool MrwCurrent() {
+  return ConfigurationHas(10) && (ReplyBuffer[10] & 0x01) != 0;
+}
+
+void OpenWriteDialog(JobDialogs& dialogs, int template_id) {
+  SendNoData(kPreventRemoval, 1);
+  dialogs.Open(template_id);
+  SendNoData(kAllowRemoval, 1);
+}
+
+}  // namespace
+
+void ApplyClearRule(Dialog& window) {
+  if (window.IsChecked(kClearCommandPane)) {
+    if (Console* console = CommandConsole.load()) console->Clear();
+  }
+  if (window.IsChecked(kClearInfoPane)) {
+    if (Console* console = InfoConsole.load()) console->Clear();
+  }
+}
+
+void StartMainWindow(Dialog& window) {
+  std::vector<char> cwd(4096);
+  if (::getcwd(cwd.data(), cwd.size()) != nullptr) StartDirectory = cwd.data();
+  window.SetChecked(kClearInfoPane, true);
+  window.SetChecked(kClearCommandPane, true);
+  window.ClearItems(kDeviceList);
+  for (int row = 0; row < DeviceCount; ++row) {
+    const DeviceEntry& entry = DeviceTable[row];
+    ConsoleLog(CommandConsole.load(), "%s %s\n", DriveName(entry.slot), entry.description);
+    const std::string_view description(entry.description);
+    window.AddItem(kDeviceList, description.substr(0, Utf8PrefixLength(description, 24)));
+  }
+  if (DeviceCount > 0) SelectDevice(DeviceTable[0]);
+  window.SelectItem(kDeviceList, 0);
+}
+
+void WaitUntilReady(bool announce, std::uint8_t* reply) {
+  if (announce) ConsoleLog(Info(), "請稍候...");
+  TraceEnabled.store(0);
+  RepeatWhile([] { return SendNoData(kTestUnitReady, 0); }, {kBecomingReady});
+  RepeatWhile(
+      [reply] { return ExecuteOnCurrent(kModeSenseCapabilities, 0xFFFF, reply, kDataIn, 0); },
+      {kMediumMayHaveChanged, kBecomingReady});
+  SendNoData(kTestUnitReady, 1);
+  TraceEnabled.store(1);
+  if (announce) ConsoleLog(Info(), "OK!\n");
+}
+
+void OpenTray(Dialog& window) {
+  ApplyClearRule(window);
+  const std::uint8_t code = ProbeMediumType(0);
+  if (code == kMediumNoDevice || code == kMediumDoorOpen) return;
+  ConsoleLog(Info(), "將光碟設備的門開啟\n");
+  SendNoData(kEject, 1);
+}
+
+void CloseTray(Dialog& window) {
+  ApplyClearRule(window);
+  const std::uint8_t code = ProbeMediumType(1);
+  if (code != kMediumDoorOpen && code != kMediumUnknown) return;
+  ConsoleLog(Info(), "將光碟設備的門關上\n");
+  ConsoleLog(Info(), "請稍候...\n");
+  TraceEnabled.store(0);
+  SendNoData(kLoad, 1);
+  RepeatWhile([] { return SendNoData(kTestUnitReady, 1); }, {kBecomingReady});
+  TraceEnabled.store(1);
+  SendNoData(kTestUnitReady, 1);
+  ConsoleLog(Info(), "完成\n");
+}
+
+void SwitchDevice(Dialog& window, int index) {
+  if (index < 0 || index >= DeviceCount) return;
+  const std::string item = window.ItemText(kDeviceList, index);
+  SelectDevice(DeviceTable[index]);
+  if (Console* console = Info()) console->Clear();
+  const std::string line = FormatText(kConsoleTextLimit, "裝備切換至 %s %s",
+                                      DriveName(DeviceTable[index].slot), item.c_str());
+  ConsoleLog(Info(), "%s\n", line.c_str());
+  WaitUntilReady(true);
+}
+
+void CloseSession(Dialog& window) {
+  std::uint8_t code = 0;
+  if (!ProbeForJob(window, &code)) return;
+  window.Enable(kCloseSessionButton, false);
+  ConsoleLog(Info(), "請稍候...\n");
+  CloseTrackSessionCommand.Set(2, 0x02);
+  std::uint8_t cdb[12];
+  CloseTrackSessionCommand.Snapshot(cdb);
+  SendNoData(cdb, 1);
+  window.Enable(kCloseSessionButton, true);
+  ConsoleLog(Info(), "已完成\n");
+}
+
+void PressWrite(Dialog& window, JobDialogs& dialogs) {
+  std::uint8_t code = 0;
+  if (!ProbeForJob(window, &code)) return;
+  if (IsCdRwForMrw(code)) {
+    if (SendDataIn(kGetMrwFeature, 256, 1) == 0 && MrwFeaturePresent() && MrwCurrent() &&
+        MrwWritable()) {
+      ConsoleLog(Info(), "%s", kMrwMessage);
+      return;
+    }
+  }
+  if (SendDataIn(kGetCurrentProfile, 256, 1) != 0) {
+    OpenWriteDialog(dialogs, kDvdWriteDialog);
+    return;
+  }
+  const std::uint8_t profile = ReplyBuffer[7];
+  ConsoleLog(Info(), "%s\n", ProfileNameText(profile));
+  switch (profile) {
+    case 0x08:
+      ConsoleLog(Info(), "CD-ROM 無法寫入\n");
+      return;
+    case 0x09:
+    case 0x0A:
+      OpenWriteDialog(dialogs, kCdWriteDialog);
+      return;
+    case 0x10:
+      ConsoleLog(Info(), "DVD-ROM 無法寫入\n");
+      return;
+    case 0x11:
+    case 0x12:
+    case 0x13:
+    case 0x14:
+    case 0x15:
+    case 0x16:
+    case 0x1A:
+    case 0x1B:
+    case 0x2A:
+    case 0x2B:
+      OpenWriteDialog(dialogs, kDvdWriteDialog);
+      return;
+    case 0x40:
+      ConsoleLog(Info(), "BD-ROM 無法寫入\n");
+      return;
+    case 0x50:
+      ConsoleLog(Info(), "HD DVD-ROM 無法寫入\n");
+      return;
+    default:
+      return;
+  }
+}
+
+void PressAddressWrite(Dialog& window, JobDialogs& dialogs) {
+  std::uint8_t code = 0;
+  if (!ProbeForJob(window, &code)) return;
+  if (IsCdRwForMrw(code)) {
+    if (SendDataIn(kGetMrwFeature, 256, 1) != 0) {
+      ConsoleLog(Info(), "無法瞭解燒錄機是否支援MRW\n");
+      return;
+    }
+    // Whether MRW is the current format is not asked here: a writer that can write MRW
+    // is offered the dialog.
+    if (MrwFeaturePresent() && MrwWritable()) {
+      dialogs.Open(kMrwAddressWriteDialog);
+    } else {
+      ConsoleLog(Info(), "燒錄機並不支援MRW\n");
+    }
+    return;
+  }
+  if (IsDvdMedium(code)) {
+    if (SendDataIn(kGetCurrentProfile, 256, 1) != 0) {
+      ConsoleLog(Info(), "無法辨別DVD光碟片種類\n");
+      return;
+    }
+    const std::uint8_t profile = ReplyBuffer[7];
+    if (profile == 0x12 || profile == 0x13 || profile == 0x1A || profile == 0x2A) {
+      dialogs.Open(kDvdAddressWriteDialog);
+    } else {
+      ConsoleLog(Info(), "%s", kAddressWriteOnlyMessage);
+    }
+    return;
+  }
+  ConsoleLog(Info(), "%s", kAddressWriteOnlyMessage);
+}
+
+void PressC2Scan(Dialog& window, JobDialogs& dialogs) {
+  ApplyClearRule(window);
+  std::uint8_t cdb[12];
+  ReadCdC2Command.Snapshot(cdb);
+  if (SendDataIn(cdb, 0, 0) != 0) {
+    ConsoleLog(Info(), "光碟設備不支援ReadCD指令檢測C2!\n");
+    return;
+  }
+  const std::uint8_t code = ProbeMediumType(0);
+  if (code == kMediumNoDevice) return;
+  if (code == kMediumNoDisc) {
+    ConsoleLog(Info(), "%s", kNoDiscMessage);
+    return;
+  }
+  if (code == kMediumDoorOpen) {
+    ConsoleLog(Info(), "%s", kDoorOpenMessage);
+    return;
+  }
+  if (IsDvdMedium(code)) {
+    ConsoleLog(Info(), "此一指令僅使用於CD光碟片, 非使用於DVD光碟片\n");
+    return;
+  }
+  if (SendDataIn(kReadCapacity, 8, 1) != 0) {
+    ConsoleLog(Info(), "光碟片容量讀取失敗.\n");
+    return;
+  }
+  if (ReadBe32(ReplyBuffer) == 0) {
+    ConsoleLog(Info(), "光碟片尚未寫入資料.\n");
+    return;
+  }
+  dialogs.Open(kC2ScanDialog);
+}
+
+void PressErase(Dialog& window, JobDialogs& dialogs) {
+  ApplyClearRule(window);
+  if (ProbeMediumType(0) == kMediumNoDevice) return;
+  dialogs.Open(kEraseDialog);
+}
+
+}  // namespace zorvane

@@ -1,0 +1,59 @@
+// What the main window's buttons do, apart from the widgets: start-up, the tray, device
+// switching, closing a session, and the medium checks in front of every job dialog.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/dialog.h"
+#include "info/media.h"
+
+namespace zorvane {
+
+// The working directory when the window was first shown (the command list is read from
+// it).
+extern std::string StartDirectory;
+
+// Opens the dialogs of the long jobs. Until a job's dialog exists, CanOpen is false and
+// its button stays disabled; the checks in front of it run all the same.
+class JobDialogs {
+ public:
+  virtual ~JobDialogs() = default;
+  virtual bool CanOpen(int template_id) const = 0;
+  virtual void Open(int template_id) = 0;
+  // The PIE/PIF and BLER scan, which has no dialog of its own.
+  virtual bool CanStartQualityScan() const = 0;
+  virtual void StartQualityScan() = 0;
+};
+
+// The no-disc and door-open messages.
+inline constexpr const char* kNoDiscMessage = "尚未放入光碟片!\n";
+inline constexpr const char* kDoorOpenMessage = "門沒關!\n";
+
+// Clear-before-run: check box 1013 empties the command console, then check box 1014
+// empties the information console.
+void ApplyClearRule(Dialog& window);
+
+// The window's first showing: start directory, both check boxes checked, one start-up
+// line per drive in the command console, the device list (24 characters per item), and
+// the first drive made current. The consoles must be set before.
+void StartMainWindow(Dialog& window);
+
+// Waits until the current drive is ready (paced and bounded), with "請稍候..." and
+// "OK!\n" around the wait when `announce` is set.
+void WaitUntilReady(bool announce, std::uint8_t* reply = ReplyBuffer);
+
+void OpenTray(Dialog& window);
+void CloseTray(Dialog& window);
+// Makes row `index` of the device table current (the device list's selection).
+void SwitchDevice(Dialog& window, int index);
+void CloseSession(Dialog& window);
+
+// The medium checks of the job buttons; each ends by opening the job's dialog through
+// `dialogs` when the medium suits it.
+void PressWrite(Dialog& window, JobDialogs& dialogs);
+void PressAddressWrite(Dialog& window, JobDialogs& dialogs);
+void PressC2Scan(Dialog& window, JobDialogs& dialogs);
+void PressErase(Dialog& window, JobDialogs& dialogs);
+
+}  // namespace zorvane

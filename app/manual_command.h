@@ -1,0 +1,64 @@
+// The manual command area: a CDB typed in hexadecimal (and data for commands that send
+// data), sent to the current drive, the answer dumped in hexadecimal.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "app/dialog.h"
+#include "transport/console.h"
+
+namespace zorvane {
+
+// 0..15 for 0-9, A-F, a-f; 255 for any other character.
+std::uint8_t HexDigitValue(char c);
+bool IsHexDigit(char c);
+
+// Parses hexadecimal text into bytes: blanks and other characters are skipped, two
+// adjacent digits make a byte, a digit standing alone (before a blank or at the end)
+// makes a byte of its own, and a digit left pending at the end is dropped. The text ends
+// at its first zero character. At most `capacity` bytes are written; returns their count.
+std::size_t ParseHexBytes(std::string_view text, std::uint8_t* out, std::size_t capacity);
+
+// How a manual command moves data.
+enum class ManualDataGroup {
+  kFromDrive,       // data in, dumped
+  kToDriveCounted,  // data out, as many bytes as were typed
+  kToDriveFull,     // data out, a full 65,535-byte buffer
+  kNoData,
+};
+
+ManualDataGroup DataGroupOf(std::uint8_t opcode);
+
+// Transfer length of a data-in manual command (512 x byte 8 for READ(10): 0x80 gives
+// 65,536, which the transport sends as 0).
+std::uint32_t ManualTransferLength(const std::uint8_t* cdb);
+
+// Rows of 16 bytes dumped after a data-in command, whether the information console is
+// emptied first, and whether a failed command is dumped too.
+struct DumpRule {
+  int rows;
+  bool empty_console;
+  bool dump_on_failure;
+};
+DumpRule DumpRuleOf(const std::uint8_t* cdb);
+
+// Writes the hex dump of `rows` rows of `data` to the console: header, offset, sixteen
+// bytes and their characters per row. Bytes 0x20..0x80 are shown as characters (0x7F and
+// 0x80 as the Latin-1 characters U+007F and U+0080, so the text stays UTF-8), others as
+// ".". `data` must hold 16 x rows bytes.
+void HexDump(Console* console, const std::uint8_t* data, int rows);
+
+// Longest CDB text typed into the edit field, and the longest data texts by group.
+inline constexpr std::size_t kCdbTextLimit = 79;
+inline constexpr std::size_t kCountedDataTextLimit = 254;
+inline constexpr std::size_t kFullDataTextLimit = 79;
+inline constexpr std::size_t kCdbBufferSize = 80;
+
+// Runs the command typed in the main window: applies the clear-before-run rule, parses
+// combo box 1009 (its selected item, else its edit text) and edit 1011, sends the CDB to
+// the current drive and dumps what came back.
+void ExecuteManualCommand(Dialog& window);
+
+}  // namespace zorvane

@@ -1,0 +1,80 @@
+#include "app/options.h"
+
+#include <string_view>
+
+namespace zorvane {
+
+namespace {
+
+// "--name VALUE" or "--name=VALUE"; false when args[*index] is not this option.
+bool TakeValue(const std::vector<std::string>& args, std::size_t* index, std::string_view name,
+               std::string* value, bool* missing) {
+  const std::string& arg = args[*index];
+  *missing = false;
+  if (arg == name) {
+    if (*index + 1 >= args.size()) {
+      *missing = true;
+      return true;
+    }
+    *value = args[++*index];
+    return true;
+  }
+  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
+      arg[name.size()] == '=') {
+    *value = arg.substr(name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+OptionResult TakeFrontEndOption(const std::vector<std::string>& args, std::size_t* index,
+                                FrontEndOptions* options, std::string* error) {
+  std::string value;
+  bool missing = false;
+  if (TakeValue(args, index, "--drive", &value, &missing)) {
+    if (missing) {
+      *error = "--drive needs L=SPEC";
+      return OptionResult::kError;
+    }
+    DriveMapping mapping;
+    if (!ParseDriveOption(value, &mapping, error)) return OptionResult::kError;
+    options->mappings.push_back(mapping);
+    return OptionResult::kTaken;
+  }
+  if (TakeValue(args, index, "--device", &value, &missing)) {
+    std::string_view letter = value;
+    if (letter.size() == 2 && letter[1] == ':') letter.remove_suffix(1);
+    options->device_slot = letter.size() == 1 ? SlotOfLetter(letter[0]) : -1;
+    if (missing || options->device_slot < 0) {
+      *error = "--device needs a drive letter d..j";
+      return OptionResult::kError;
+    }
+    return OptionResult::kTaken;
+  }
+  return OptionResult::kNotAnOption;
+}
+
+const char* FrontEndOptionsHelp() {
+  return "  --drive L=SPEC  attach drive letter L (d..j) to SPEC: a device node such as\n"
+         "                  /dev/sr0 or /dev/sg3; repeatable; any --drive replaces the\n"
+         "                  default map (d: to j: = /dev/sr0 to /dev/sr6)\n"
+         "  --device L      make drive L the current device (default: the first found)\n";
+}
+
+bool SelectStartDevice(const FrontEndOptions& options, std::string* error) {
+  if (DeviceCount == 0) return false;
+  SelectDevice(DeviceTable[0]);
+  if (options.device_slot < 0) return true;
+  for (int row = 0; row < DeviceCount; ++row) {
+    if (DeviceTable[row].slot == options.device_slot) {
+      SelectDevice(DeviceTable[row]);
+      return true;
+    }
+  }
+  *error = std::string("no drive at ") + DriveName(static_cast<std::uint8_t>(options.device_slot));
+  return false;
+}
+
+}  // namespace zorvane

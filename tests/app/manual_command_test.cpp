@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/manual_command.h"
+#include "app/templates.h"
+#include "info/media.h"
+#include "tests/support/test_support.h"
+#include "transport/transport.h"
+
+namespace zorvane {
+namespace {
+
+std::vector<std::uint8_t> Parse(std::string_view text, std::size_t capacity = 80) {
+  std::vector<std::uint8_t> out(capacity + 4, 0xEE);
+  out.resize(ParseHexBytes(text, out.data(), capacity));
+  return out;
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(ParseHexBytesTest, ExamplesOfTheManualCommandArea) {
+  EXPECT_EQ(Parse("12 00 00 00 FF 00"), (Bytes{0x12, 0, 0, 0, 0xFF, 0}));
+  EXPECT_EQ(Parse("1 2 3"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(Parse("123 4"), (Bytes{0x12, 3, 4}));
+  EXPECT_EQ(Parse("ABCDEF"), (Bytes{0xAB, 0xCD, 0xEF}));
+  EXPECT_EQ(Parse("abcdef"), (Bytes{0xAB, 0xCD, 0xEF}));
+  EXPECT_EQ(Parse("12,34"), (Bytes{0x12, 0x34}));
+  EXPECT_EQ(Parse("1,2"), (Bytes{0x12}));
+  EXPECT_EQ(Parse("7"), (Bytes{7}));
+  EXPECT_EQ(Parse("1,"), Bytes{});  // a digit still pending at the end is dropped
+  EXPECT_EQ(Parse(""), Bytes{});
+  EXPECT_EQ(Parse("xyz ;-"), Bytes{});
+  EXPECT_EQ(Parse("12\0"
+                  "34"),
+            (Bytes{0x12}));                    // the text ends at its zero
+  EXPECT_EQ(Parse("光碟 12"), (Bytes{0x12}));  // non-ASCII bytes are skipped
+}
+
+TEST(ParseHexBytesTest, NeverWritesPastTheBuffer) {
+  std::string text;
+  for (int i = 0; i < 200; ++i) text += "AA ";
+  std::vector<std::uint8_t> out(12, 0);
+  out.push_back(0x5A);  // guard byte
+  EXPECT_EQ(ParseHexBytes(text, out.data(), 12), 12U);
+  EXPECT_EQ(out[12], 0x5A);
+  EXPECT_EQ(ParseHexBytes("12 34", out.data(), 0), 0U);
+}
+
+TEST(HexDigitTest, DigitsAndOthers) {
+  EXPECT_EQ(HexDigitValue('0'), 0);
+  EXPECT_EQ(HexDigitValue('9'), 9);
+  EXPECT_EQ(HexDigitValue('a'), 10);
+  EXPECT_EQ(HexDigitValue('F'), 15);
+  EXPECT_EQ(HexDigitValue('g'), 255);
+  EXPECT_EQ(HexDigitValue(' '), 255);
+  EXPECT_EQ(HexDigitValue('\xFF'), 255);
+  EXPECT_TRUE(IsHexDigit('c'));
+  EXPECT_FALSE(IsHexDigit('G'));
+}
+
+TEST(ManualGroupsTest, DirectionAndLengthByOpcode) {
+  EXPECT_EQ(DataGroupOf(0x12), ManualDataGroup::kFromDrive);
+  EXPECT_EQ(DataGroupOf(0x1D), ManualDataGroup::kFromDrive);
+  EXPECT_EQ(DataGroupOf(0xFF), ManualDataGroup::kFromDrive);
+  EXPECT_EQ(DataGroupOf(0x04), ManualDataGroup::kToDriveCounted);
+  EXPECT_EQ(DataGroupOf(0xB6), ManualDataGroup::kToDriveCounted);
+  EXPECT_EQ(DataGroupOf(0x55), ManualDataGroup::kToDriveFull);
+  EXPECT_EQ(DataGroupOf(0x2A), ManualDataGroup::kToDriveFull);
+  EXPECT_EQ(DataGroupOf(0x00), ManualDataGroup::kNoData);
+  EXPECT_EQ(DataGroupOf(0x1B), ManualDataGroup::kNoData);
+  EXPECT_EQ(DataGroupOf(0x5B), ManualDataGroup::kNoData);
+  const std::uint8_t read4[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 0x04, 0};
+  const std::uint8_t read80[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 0x80, 0};
+  const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 0x24, 0};
+  EXPECT_EQ(ManualTransferLength(read4), 2048U);
+  EXPECT_EQ(ManualTransferLength(read80), 65536U);  // sent as 0 by the transport
+  EXPECT_EQ(ManualTransferLength(inquiry), 65535U);
+}
+
+TEST(DumpRuleTest, RowsByOpcode) {
+  auto rule = [](Bytes cdb) {
+    cdb.resize(12, 0);
+    return DumpRuleOf(cdb.data());
+  };
+  EXPECT_EQ(rule({0x28}).rows, 129);
+  EXPECT_TRUE(rule({0xA8}).empty_console);
+  EXPECT_FALSE(rule({0xAD}).dump_on_failure);
+  EXPECT_EQ(rule({0xBE, 0, 0, 0, 0, 0, 0, 0, 1, 0xF8}).rows, 148);
+  EXPECT_EQ(rule({0xBE, 0, 0, 0, 0, 0, 0, 0, 1, 0x04}).rows, 19);
+  EXPECT_EQ(rule({0xBE, 0, 0, 0, 0, 0, 0, 0, 1, 0x02}).rows, 19);
+  EXPECT_EQ(rule({0x46, 2, 0, 0, 0, 0, 0, 0, 0x08}).rows, 0);
+  EXPECT_EQ(rule({0x46, 0, 0, 0, 0, 0, 0, 0x01, 0x00}).rows, 16);
+  EXPECT_EQ(rule({0x46, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF}).rows, 4096);  // the whole buffer
+  EXPECT_TRUE(rule({0x46}).dump_on_failure);
+  EXPECT_FALSE(rule({0x46}).empty_console);
+  EXPECT_EQ(rule({0x12}).rows, 16);
+}
+
+TEST(HexDumpTest, HeaderRowsAndCharacterColumn) {
+  std::uint8_t data[32] = {};
+  for (int i = 0; i < 16; ++i) data[i] = static_cast<std::uint8_t>('A' + i);
+  data[16] = 0x7F;
+  data[17] = 0x80;
+  data[18] = 0x81;
+  data[19] = 0x1F;
+  data[20] = 0x20;
+  StringConsole console;
+  HexDump(&console, data, 2);
+  EXPECT_EQ(console.Text(),
+            "      00 01 02 03 04 05 06 07-08 09 0a 0b 0c 0d 0e 0f   0123456789abcdef\n"
+            "\n"
+            "0000: 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50   ABCDEFGHIJKLMNOP\n"
+            "0010: 7F 80 81 1F 20 00 00 00 00 00 00 00 00 00 00 00   \x7F\xC2\x80.. ...........\n"
+            "\n");
+  console.Clear();
+  HexDump(&console, data, 0);
+  EXPECT_EQ(console.Text(),
+            "      00 01 02 03 04 05 06 07-08 09 0a 0b 0c 0d 0e 0f   0123456789abcdef\n\n\n");
+}
+
+TEST(HexDumpTest, LargestDumpEndsAtTheEndOfTheReplyBuffer) {
+  StringConsole console;
+  HexDump(&console, ReplyBuffer, 4096);
+  const std::string text = console.Text();
+  EXPECT_NE(text.find("\nFFF0: "), std::string::npos);
+  EXPECT_EQ(text.find("10000: "), std::string::npos);
+}
+
+class ManualCommandTest : public test::TransportTest {
+ protected:
+  void SetUp() override {
+    TransportTest::SetUp();
+    drive_ = Attach(0);
+    window_.SetChecked(kClearCommandPane, false);
+    window_.SetChecked(kClearInfoPane, false);
+  }
+  std::shared_ptr<ScriptedDrive> drive_;
+  MemoryDialog window_;
+};
+
+TEST_F(ManualCommandTest, InquiryIsTracedAndDumped) {
+  drive_->On({0x12}, {test::InquiryData("ZORVANE", "VIRTUAL DVD-RW", "1.00")});
+  window_.SetText(kCdbInput, "12 00 00 00 24 00");
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(command_console_.Text(),
+            "INQUIRY  12 00 00 00 24 00\nSK/ASC/ASCQ=0h, NO ADDITIONAL SENSE INFORMATION\n");
+  const std::string dump = info_console_.Text();
+  EXPECT_EQ(dump.rfind("      00 01 02", 0), 0U);
+  EXPECT_NE(
+      dump.find(
+          "0000: 05 80 05 32 5B 00 00 00 5A 4F 52 56 41 4E 45 20   .\xC2\x80.2[...ZORVANE \n"),
+      std::string::npos);
+  EXPECT_NE(dump.find("00F0: "), std::string::npos);  // 16 rows
+  EXPECT_EQ(dump.find("0100: "), std::string::npos);
+  const auto record = drive_->Requests().back();
+  EXPECT_EQ(record.transfer_length, 65535);
+  EXPECT_EQ(record.direction, kDataIn);
+  EXPECT_FALSE(IsDeviceOpen(0));
+}
+
+TEST_F(ManualCommandTest, ReadTenSendsBlocksTimes512AndSkipsTheDumpOnFailure) {
+  drive_->On({0x28}, {std::vector<std::uint8_t>(2048, 0x11)});
+  info_console_.Append("earlier text\n");
+  window_.SetText(kCdbInput, "28 00 00 00 00 00 00 00 04 00");
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(drive_->Requests().back().transfer_length, 2048);
+  std::string dump = info_console_.Text();
+  EXPECT_EQ(dump.find("earlier text"), std::string::npos);  // emptied before the dump
+  EXPECT_NE(dump.find("0800: 00 00"), std::string::npos);   // row 128 of 129: zeroed
+  EXPECT_NE(dump.find("07F0: 11 11"), std::string::npos);
+
+  drive_->On({0x28}, {{}, 0x052100});
+  window_.SetText(kCdbInput, "28 00 00 00 00 00 00 00 80 00");
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(drive_->Requests().back().transfer_length, 0);  // 65,536 sent as 0
+  EXPECT_EQ(info_console_.Text(), "");
+}
+
+TEST_F(ManualCommandTest, GetConfigurationDumpIsKeptAndShownOnFailure) {
+  drive_->On({0x46}, {{}, 0x052400});
+  info_console_.Append("kept\n");
+  window_.SetText(kCdbInput, "46 02 00 00 00 00 00 00 08 00");
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(info_console_.Text(),
+            "kept\n      00 01 02 03 04 05 06 07-08 09 0a 0b 0c 0d 0e 0f   0123456789abcdef\n"
+            "\n\n");
+}
+
+TEST_F(ManualCommandTest, ReadCdRowsFollowTheMainChannelSelection) {
+  drive_->SetDefault({});
+  window_.SetText(kCdbInput, "BE 00 00 00 00 00 00 00 01 F8 00 00");
+  ExecuteManualCommand(window_);
+  EXPECT_NE(info_console_.Text().find("\n0930: "), std::string::npos);  // row 147
+  EXPECT_EQ(info_console_.Text().find("\n0940: "), std::string::npos);
+  window_.SetText(kCdbInput, "BE 00 00 00 00 00 00 00 01 04 00 00");
+  ExecuteManualCommand(window_);
+  EXPECT_NE(info_console_.Text().find("\n0120: "), std::string::npos);  // row 18
+  EXPECT_EQ(info_console_.Text().find("\n0130: "), std::string::npos);
+}
+
+TEST_F(ManualCommandTest, ModeSelectEchoesTheDataAndSendsAFullBuffer) {
+  drive_->SetDefault({});
+  window_.SetText(kCdbInput, "15 10 00 00 0C 00");
+  window_.SetText(kDataInput, "00 00 00 08");
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(command_console_.Text(),
+            "00 00 00 08 \nMODE SELECT  15 10 00 00 0C 00\n"
+            "SK/ASC/ASCQ=0h, NO ADDITIONAL SENSE INFORMATION\n");
+  const auto record = drive_->Requests().back();
+  EXPECT_EQ(record.direction, kDataOut);
+  EXPECT_EQ(record.transfer_length, 65535);
+  EXPECT_EQ(record.data_out[3], 0x08);
+}
+
+TEST_F(ManualCommandTest, CountedDataSendsWhatWasTypedAndBreaksTheEchoEvery16Bytes) {
+  drive_->SetDefault({});
+  window_.SetText(kCdbInput, "B6 00 00 00 00 00 00 00 00 00 1C 00");
+  std::string data;
+  for (int i = 0; i < 17; ++i) data += "0A ";
+  window_.SetText(kDataInput, data);
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(drive_->Requests().back().transfer_length, 17);
+  EXPECT_EQ(command_console_.Text().substr(0, 16 * 3 + 1 + 3 + 1),
+            "0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A \n0A \n");
+  // The counted group reads at most 254 characters of data.
+  command_console_.Clear();
+  window_.SetText(kDataInput, std::string(300, 'F'));
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(drive_->Requests().back().transfer_length, 127);
+}
+
+TEST_F(ManualCommandTest, NothingTypedSendsTestUnitReady) {
+  drive_->SetDefault({});
+  window_.SetText(kCdbInput, "");
+  ExecuteManualCommand(window_);
+  window_.SetText(kCdbInput, "00");
+  ExecuteManualCommand(window_);
+  for (const auto& record : drive_->Requests()) {
+    EXPECT_EQ(record.cdb, (std::vector<std::uint8_t>(6, 0)));
+    EXPECT_EQ(record.direction, kDataNone);
+    EXPECT_EQ(record.transfer_length, 0);
+  }
+}
+
+TEST_F(ManualCommandTest, APickedItemWinsAndIsTakenWholeWhileTypedTextStopsAt79) {
+  drive_->SetDefault({});
+  // 78 blanks push the opcode of the typed text across character 79.
+  const std::string padded = std::string(78, ' ') + "12 00 00 00 24 00";
+  window_.SetText(kCdbInput, padded);
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(drive_->Requests().back().cdb[0], 0x01);  // only "1" of "12" was read
+  window_.AddItem(kCdbInput, padded);
+  window_.SelectItem(kCdbInput, 0);
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(drive_->Requests().back().cdb[0], 0x12);
+}
+
+TEST_F(ManualCommandTest, ClearBeforeRunEmptiesBothPanesWhenChecked) {
+  drive_->SetDefault({});
+  command_console_.Append("old trace\n");
+  info_console_.Append("old info\n");
+  window_.SetChecked(kClearCommandPane, true);
+  window_.SetText(kCdbInput, "00 00 00 00 00 00");
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(command_console_.Text().find("old trace"), std::string::npos);
+  EXPECT_EQ(info_console_.Text(), "old info\n");
+  window_.SetChecked(kClearInfoPane, true);
+  ExecuteManualCommand(window_);
+  EXPECT_EQ(info_console_.Text(), "");
+}
+
+}  // namespace
+}  // namespace zorvane
