@@ -51,7 +51,10 @@ bool IsValidUtf8(std::string_view text) {
 
 std::string FromBig5(std::string_view bytes) {
   iconv_t cd = iconv_open("UTF-8", "CP950");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(bytes);
+  if (cd ==
+      reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr): iconv's error value
+    return std::string(bytes);
+  }
   std::string out;
   out.reserve(bytes.size() * 3 / 2 + 16);
   char* in = const_cast<char*>(bytes.data());

@@ -1,0 +1,155 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShortcut>
+
+#include "app/command_set_dialog.h"
+#include "app/manual_command.h"
+#include "app/template_builder.h"
+#include "app/templates.h"
+
+namespace zorvane {
+
+void GuiJobDialogs::Register(int template_id, Opener opener) {
+  openers_[template_id] = std::move(opener);
+}
+
+void GuiJobDialogs::RegisterQualityScan(Opener starter) {
+  quality_scan_ = std::move(starter);
+}
+
+bool GuiJobDialogs::CanOpen(int template_id) const {
+  return openers_.count(template_id) != 0;
+}
+
+void GuiJobDialogs::Open(int template_id) {
+  const auto it = openers_.find(template_id);
+  if (it != openers_.end()) it->second();
+}
+
+bool GuiJobDialogs::CanStartQualityScan() const {
+  return static_cast<bool>(quality_scan_);
+}
+
+void GuiJobDialogs::StartQualityScan() {
+  if (quality_scan_) quality_scan_();
+}
+
+MainWindowForm::MainWindowForm() : controls_(this) {
+  const DialogTemplate& form = MainWindowTemplate();
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowTitle(QString::fromUtf8(form.caption) + QString::fromUtf8(kProjectAddress));
+  BuildDialog(form, this);
+
+  command_console_ = new QtConsole(static_cast<QPlainTextEdit*>(ControlWidget(this, kCommandPane)));
+  info_console_ = new QtConsole(static_cast<QPlainTextEdit*>(ControlWidget(this, kInfoPane)));
+  command_console_->SetInitialText(QStringLiteral("Zorvane"));
+
+  for (QPushButton* button : findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+    bool numbered = false;
+    const int id = button->objectName().toInt(&numbered);
+    if (!numbered) continue;
+    connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+  }
+  auto* devices = static_cast<QComboBox*>(ControlWidget(this, kDeviceList));
+  // A pick from the list, even of the item already shown, switches the device.
+  connect(devices, qOverload<int>(&QComboBox::activated), this,
+          [this](int index) { SwitchDevice(controls_, index); });
+  UpdateJobButtons();
+}
+
+MainWindowForm::~MainWindowForm() {
+  if (MainWindow.load() == &controls_) MainWindow.store(nullptr);
+  if (CommandConsole.load() == command_console_) CommandConsole.store(nullptr);
+  if (InfoConsole.load() == info_console_) InfoConsole.store(nullptr);
+}
+
+void MainWindowForm::UpdateJobButtons() {
+  controls_.Enable(kReadButton, jobs_.CanOpen(kCdReadDialog) || jobs_.CanOpen(kDvdReadDialog));
+  controls_.Enable(kWriteButton, jobs_.CanOpen(kCdWriteDialog) || jobs_.CanOpen(kDvdWriteDialog));
+  controls_.Enable(kAddressWriteButton,
+                   jobs_.CanOpen(kMrwAddressWriteDialog) || jobs_.CanOpen(kDvdAddressWriteDialog));
+  controls_.Enable(kEraseButton, jobs_.CanOpen(kEraseDialog));
+  controls_.Enable(kIsoImageButton, jobs_.CanOpen(kIsoImageDialog));
+  // Buttons whose operations are not part of the program yet.
+  for (int id : {kFormatButton, kCapabilitiesButton, kManufacturerButton, kCapacityButton,
+                 kTableOfContentsButton}) {
+    controls_.Enable(id, false);
+  }
+}
+
+void MainWindowForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (started_) return;
+  started_ = true;
+  CommandConsole.store(command_console_);
+  InfoConsole.store(info_console_);
+  MainWindow.store(&controls_);
+  StartMainWindow(controls_);
+}
+
+void MainWindowForm::closeEvent(QCloseEvent* event) {
+  QWidget::closeEvent(event);
+  QApplication::quit();
+}
+
+void MainWindowForm::OpenCommandSet() {
+  auto* dialog = new CommandSetDialog(this, controls_);
+  dialog->show();
+}
+
+void MainWindowForm::OnCommand(int id) {
+  switch (id) {
+    case kClearCommandArea:
+      controls_.ClearItems(kCdbInput);
+      controls_.SetText(kDataInput, "");
+      return;
+    case kExecuteButton:
+      ExecuteManualCommand(controls_);
+      return;
+    case kCommandListButton:
+      OpenCommandSet();
+      return;
+    case kOpenTrayButton:
+      OpenTray(controls_);
+      return;
+    case kCloseTrayButton:
+      CloseTray(controls_);
+      return;
+    case kExitButton:
+      QApplication::quit();
+      return;
+    case kQualityScanCommand:
+      jobs_.StartQualityScan();
+      return;
+    case kWriteButton:
+      PressWrite(controls_, jobs_);
+      return;
+    case kAddressWriteButton:
+      PressAddressWrite(controls_, jobs_);
+      return;
+    case kEraseButton:
+      PressErase(controls_, jobs_);
+      return;
+    case kC2Button:
+      PressC2Scan(controls_, jobs_);
+      return;
+    case kCloseSessionButton:
+      CloseSession(controls_);
+      return;
+    case kIsoImageButton:
+      jobs_.Open(kIsoImageDialog);
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace zorvane
