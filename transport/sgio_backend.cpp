@@ -1,7 +1,6 @@
 #include "transport/sgio_backend.h"
 
 #include <fcntl.h>
-#include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -18,13 +17,34 @@ constexpr unsigned kDidTimeOut = 0x03;
 constexpr unsigned kDriverStatusMask = 0x07;
 constexpr unsigned kDriverTimeout = 0x06;
 
+// The block layer maps a user buffer straight into the request, without a copy of its
+// own, when its address and length are aligned (to 512 bytes on the queues of sr and
+// libata). Only then do the bytes a drive does not send stay as they were.
+constexpr std::size_t kDirectAlignment = 512;
+
+// A data-in phase lands here first: one page-aligned buffer for the largest transfer.
+struct alignas(4096) Bounce {
+  std::uint8_t bytes[65536];
+};
+
 class SgIoHandle : public DeviceHandle {
  public:
-  explicit SgIoHandle(int fd) : fd_(fd) {}
+  SgIoHandle(int fd, SgIoCall call) : fd_(fd), call_(std::move(call)) {}
   ~SgIoHandle() override { ::close(fd_); }
   SgIoHandle(const SgIoHandle&) = delete;
   SgIoHandle& operator=(const SgIoHandle&) = delete;
 
+  // A reply shorter than the allocation leaves the rest of the caller's buffer as it
+  // was. How much the drive really sent is not known here: the kernel's residual count
+  // (resid) is not used, because ATAPI drives behind libata report a full transfer for
+  // a short reply, and replies are parsed from their own length fields anyway. So a
+  // data-in phase goes to an aligned bounce buffer that first takes the caller's bytes,
+  // with its length rounded up to the alignment (the drive still sends no more than the
+  // CDB allows); the kernel then maps it directly and writes only what the drive sends,
+  // and exactly transfer_length bytes go back. On an unaligned request the kernel would
+  // copy through a zeroed buffer of its own and overwrite the whole allocation. The sg
+  // driver (/dev/sgN) always copies that way, so there the bytes past a short reply
+  // come back as zeros.
   int Execute(PassThroughRequest& request) override {
     unsigned char sense[64] = {};
     sg_io_hdr_t io;
@@ -37,27 +57,44 @@ class SgIoHandle : public DeviceHandle {
     io.timeout = request.timeout_seconds * 1000U;
     const bool has_data =
         request.direction != kDataNone && request.buffer != nullptr && request.transfer_length != 0;
+    const bool data_in = has_data && request.direction == kDataIn;
     if (!has_data) {
       io.dxfer_direction = SG_DXFER_NONE;
+    } else if (data_in) {
+      std::memcpy(bounce_->bytes, request.buffer, request.transfer_length);
+      io.dxfer_direction = SG_DXFER_FROM_DEV;
+      io.dxfer_len = static_cast<unsigned>((request.transfer_length + kDirectAlignment - 1) /
+                                           kDirectAlignment * kDirectAlignment);
+      io.dxferp = bounce_->bytes;
     } else {
-      io.dxfer_direction = request.direction == kDataOut ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
+      io.dxfer_direction = SG_DXFER_TO_DEV;
       io.dxfer_len = request.transfer_length;
       io.dxferp = request.buffer;
     }
-    if (::ioctl(fd_, SG_IO, &io) < 0) return errno != 0 ? errno : EIO;
+    errno = 0;
+    const int result = call_ ? call_(fd_, &io) : ::ioctl(fd_, SG_IO, &io);
+    if (result < 0) return errno != 0 ? errno : EIO;
     if (io.host_status != 0) return io.host_status == kDidTimeOut ? ETIMEDOUT : EIO;
     const unsigned driver = io.driver_status & kDriverStatusMask;
     if (driver != 0) return (io.driver_status & 0x0F) == kDriverTimeout ? ETIMEDOUT : EIO;
+    if (data_in) std::memcpy(request.buffer, bounce_->bytes, request.transfer_length);
     std::memset(request.sense, 0, sizeof request.sense);
-    if (io.sb_len_wr > 0) ToFixedSense(sense, io.sb_len_wr, request.sense);
+    const unsigned sense_length = io.sb_len_wr < sizeof sense ? io.sb_len_wr : sizeof sense;
+    if (sense_length > 0) ToFixedSense(sense, sense_length, request.sense);
     return 0;
   }
 
  private:
   int fd_;
+  SgIoCall call_;
+  std::unique_ptr<Bounce> bounce_ = std::make_unique<Bounce>();
 };
 
 }  // namespace
+
+std::unique_ptr<DeviceHandle> WrapSgIoDescriptor(int fd, SgIoCall call) {
+  return std::make_unique<SgIoHandle>(fd, std::move(call));
+}
 
 std::unique_ptr<DeviceHandle> OpenSgIoDevice(const std::string& path, int* system_error) {
   int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -68,7 +105,7 @@ std::unique_ptr<DeviceHandle> OpenSgIoDevice(const std::string& path, int* syste
     *system_error = errno != 0 ? errno : ENODEV;
     return nullptr;
   }
-  return std::make_unique<SgIoHandle>(fd);
+  return WrapSgIoDescriptor(fd);
 }
 
 }  // namespace zorvane

@@ -38,6 +38,13 @@ std::map<std::string, DeviceOpener, std::less<>>& Schemes() {
   return schemes;
 }
 
+// Said after the error code when the operating system, not the drive, turned the
+// request down: without administrator rights Linux lets only some commands through,
+// and fewer still on a device node opened read-only.
+constexpr const char* kRefusedHint =
+    "(refused by the system, not by the drive: this command may need read-write access to "
+    "the device node or administrator rights)";
+
 void TraceCdb(const std::uint8_t* cdb, std::uint8_t length) {
   Console* console = CommandConsole.load();
   const char* name = CommandName(cdb[0]);
@@ -178,7 +185,9 @@ std::int32_t ExecuteCdb(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t
       const int error = entry.handle->Execute(request);
       if (error != 0) {
         if (TraceEnabled.load() == 1) {
-          ConsoleLog(CommandConsole.load(), "GetLastError was %d\n", error);
+          Console* console = CommandConsole.load();
+          ConsoleLog(console, "GetLastError was %d\n", error);
+          if (error == EPERM || error == EACCES) ConsoleLog(console, "%s\n", kRefusedHint);
         }
         return -1;
       }

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <string>
 #include <thread>
 
 #include "tests/support/test_support.h"
@@ -128,6 +130,51 @@ TEST_F(ExecuteCdbTest, FailedRequestKeepsTheDeviceOpenWhateverCloseAfterSays) {
   EXPECT_EQ(drive->OpenCount(), 1);  // reused, not reopened
   EXPECT_FALSE(IsDeviceOpen(0));     // closed by the good command with close-after 1
   EXPECT_EQ(drive->CloseCount(), 1);
+}
+
+TEST_F(ExecuteCdbTest, RequestRefusedByTheSystemCarriesTheHint) {
+  const std::string hint =
+      "(refused by the system, not by the drive: this command may need read-write access to "
+      "the device node or administrator rights)\n";
+  auto drive = Attach(0);
+  drive->On({0xBD}, {{}, 0, EPERM}, 1);
+  drive->On({0x1E}, {{}, 0, EACCES}, 1);
+  drive->On({0x00}, {{}, 0, ETIMEDOUT}, 1);
+  EXPECT_EQ(Send({0xBD, 0, 0, 0, 0, 0, 0, 0, 0, 8}, 8, kDataIn), -1);
+  EXPECT_EQ(Send({0x1E, 0, 0, 0, 1}), -1);
+  EXPECT_EQ(Send({0x00}), -1);
+  EXPECT_EQ(command_console_.Text(),
+            "MECHANISM STATUS  BD 00 00 00 00 00 00 00 00 08 00 00\n"
+            "GetLastError was 1\n" +
+                hint +
+                "PREVENT/ALLOW MEDIUM REMOVAL  1E 00 00 00 01 00\n"
+                "GetLastError was 13\n" +
+                hint +
+                "TEST UNIT READY  00 00 00 00 00 00\n"
+                "GetLastError was 110\n");
+  // The refusal is not fatal: the device stays open and the next command goes through.
+  drive->SetDefault({});
+  EXPECT_EQ(Send({0x00}), 0);
+  EXPECT_EQ(drive->OpenCount(), 1);
+  // Without tracing the refusal is silent, like every other failure.
+  command_console_.Clear();
+  TraceEnabled = 0;
+  drive->On({0xBD}, {{}, 0, EPERM}, 1);
+  EXPECT_EQ(Send({0xBD}), -1);
+  EXPECT_EQ(command_console_.Text(), "");
+}
+
+TEST_F(ExecuteCdbTest, ShortOrFailedReplyLeavesTheRestOfTheBufferAsItWas) {
+  auto drive = Attach(0);
+  drive->On({0x12}, {test::InquiryData("QEMU", "QEMU DVD-ROM", "2.5+")});  // 96 bytes
+  drive->On({0x5A}, {{}, 0, EPERM}, 1);
+  std::memset(buffer_, 0xAA, 512);
+  EXPECT_EQ(Send({0x12, 0, 0, 0, 0xFF, 0}, 255, kDataIn), 0);
+  EXPECT_EQ(buffer_[8], 'Q');
+  for (int i = 96; i < 512; ++i) ASSERT_EQ(buffer_[i], 0xAA) << i;
+  std::memset(buffer_, 0xAA, 512);
+  EXPECT_EQ(Send({0x5A, 0, 0x2A, 0, 0, 0, 0, 0xFF, 0xFF}, 0xFFFF, kDataIn), -1);
+  for (int i = 0; i < 512; ++i) ASSERT_EQ(buffer_[i], 0xAA) << i;
 }
 
 TEST_F(ExecuteCdbTest, CloseAfterOneClosesAndAnythingElseKeeps) {
