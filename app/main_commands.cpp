@@ -9,6 +9,9 @@
 #include "app/shared_commands.h"
 #include "app/templates.h"
 #include "app/utilities.h"
+#include "info/capabilities.h"
+#include "info/manufacturer.h"
+#include "info/toc.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
 #include "transport/polling.h"
@@ -186,6 +189,26 @@ void CloseSession(Dialog& window) {
   SendNoData(cdb, 1);
   window.Enable(kCloseSessionButton, true);
   ConsoleLog(Info(), "已完成\n");
+}
+
+void PressCapabilities(Dialog& window) {
+  ApplyClearRule(window);
+  if (ProbeMediumType(0) == kMediumNoDevice) return;
+  ShowCapabilities();
+}
+
+void PressManufacturer(Dialog& window) {
+  ApplyClearRule(window);
+  ShowManufacturer(Info());
+}
+
+void PressRead(Dialog& window, JobDialogs& dialogs) {
+  std::uint8_t code = 0;
+  if (!ProbeForJob(window, &code)) return;
+  TrackList.Clear();
+  ShowTableOfContents(window);
+  if (TrackList.Get(0).track == 0) return;
+  dialogs.Open(IsDvdMedium(code) ? kDvdReadDialog : kCdReadDialog);
 }
 
 void PressWrite(Dialog& window, JobDialogs& dialogs) {

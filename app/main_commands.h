@@ -49,8 +49,16 @@ void CloseTray(Dialog& window);
 void SwitchDevice(Dialog& window, int index);
 void CloseSession(Dialog& window);
 
+// The report buttons: capabilities (after a probe that reaches the drive) and the
+// manufacturer report, each after the clear-before-run rule.
+void PressCapabilities(Dialog& window);
+void PressManufacturer(Dialog& window);
+
 // The medium checks of the job buttons; each ends by opening the job's dialog through
 // `dialogs` when the medium suits it.
+// Reading: the table of contents report fills TrackList; a read dialog opens only when it
+// found a track.
+void PressRead(Dialog& window, JobDialogs& dialogs);
 void PressWrite(Dialog& window, JobDialogs& dialogs);
 void PressAddressWrite(Dialog& window, JobDialogs& dialogs);
 void PressC2Scan(Dialog& window, JobDialogs& dialogs);

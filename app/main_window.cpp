@@ -12,6 +12,8 @@
 #include "app/manual_command.h"
 #include "app/template_builder.h"
 #include "app/templates.h"
+#include "info/capacity.h"
+#include "info/toc.h"
 
 namespace zorvane {
 
@@ -78,11 +80,8 @@ void MainWindowForm::UpdateJobButtons() {
                    jobs_.CanOpen(kMrwAddressWriteDialog) || jobs_.CanOpen(kDvdAddressWriteDialog));
   controls_.Enable(kEraseButton, jobs_.CanOpen(kEraseDialog));
   controls_.Enable(kIsoImageButton, jobs_.CanOpen(kIsoImageDialog));
-  // Buttons whose operations are not part of the program yet.
-  for (int id : {kFormatButton, kCapabilitiesButton, kManufacturerButton, kCapacityButton,
-                 kTableOfContentsButton}) {
-    controls_.Enable(id, false);
-  }
+  // Formatting comes with the erase and format jobs.
+  controls_.Enable(kFormatButton, false);
 }
 
 void MainWindowForm::showEvent(QShowEvent* event) {
@@ -128,6 +127,21 @@ void MainWindowForm::OnCommand(int id) {
       return;
     case kQualityScanCommand:
       jobs_.StartQualityScan();
+      return;
+    case kCapabilitiesButton:
+      PressCapabilities(controls_);
+      return;
+    case kManufacturerButton:
+      PressManufacturer(controls_);
+      return;
+    case kCapacityButton:
+      ShowCapacity(controls_);
+      return;
+    case kTableOfContentsButton:
+      ShowTableOfContents(controls_);
+      return;
+    case kReadButton:
+      PressRead(controls_, jobs_);
       return;
     case kWriteButton:
       PressWrite(controls_, jobs_);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "app/dialog.h"
@@ -43,6 +44,9 @@ struct DumpRule {
   bool dump_on_failure;
 };
 DumpRule DumpRuleOf(const std::uint8_t* cdb);
+
+// The character column of one 16-byte dump row.
+std::string DumpCharacters(const std::uint8_t* row);
 
 // Writes the hex dump of `rows` rows of `data` to the console: header, offset, sixteen
 // bytes and their characters per row. Bytes 0x20..0x80 are shown as characters (0x7F and

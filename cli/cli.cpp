@@ -10,7 +10,10 @@
 #include "app/manual_command.h"
 #include "app/options.h"
 #include "app/templates.h"
+#include "info/capacity.h"
 #include "info/media.h"
+#include "info/toc.h"
+#include "info/write_speeds.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
 
@@ -136,6 +139,14 @@ int RunWindowJob(CommandContext& context) {
   return kExitOk;
 }
 
+int RunSpeeds(CommandContext& context) {
+  if (int status = NoArguments(context, "speeds"); status != kExitOk) return status;
+  const std::uint8_t code = ProbeMediumType(0);
+  if (code == kMediumNoDevice) return kExitFailed;
+  ListWriteSpeeds(IsDvdMedium(code) ? 1 : 0);
+  return kExitOk;
+}
+
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"devices", "devices", "list the drives found, as the window lists them at start",
@@ -145,6 +156,14 @@ const std::vector<Command>& Commands() {
        "send a CDB typed in hexadecimal (and data for commands that send data); the trace\n"
        "                               goes to standard error, the hex dump to standard output",
        RunExec},
+      {"caps", "caps", "drive capabilities: serial, abilities, speeds, profiles",
+       RunWindowJob<PressCapabilities>},
+      {"capacity", "capacity", "size and use of the loaded disc", RunWindowJob<ShowCapacity>},
+      {"toc", "toc", "table of contents (and, on recordable CDs, the PMA)",
+       RunWindowJob<ShowTableOfContents>},
+      {"maker", "maker", "who made the medium, its recording parameters and write speeds",
+       RunWindowJob<PressManufacturer>},
+      {"speeds", "speeds", "write speeds offered for the loaded medium", RunSpeeds},
       {"open-tray", "open-tray", "open the tray (unless it is open)", RunWindowJob<OpenTray>},
       {"close-tray", "close-tray", "close the tray and wait for the drive",
        RunWindowJob<CloseTray>},

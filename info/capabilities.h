@@ -1,0 +1,16 @@
+// The drive capability report: serial number, the capabilities mode page (2Ah), speeds,
+// write-speed descriptors and the media profiles the drive supports.
+#pragma once
+
+#include <cstdint>
+
+namespace zorvane {
+
+// Speed factor of a speed in KB/s as the capability report shows it: CD 1x (176 KB/s)
+// when the speed is within 36 KB/s above a multiple of it, DVD 1x (1,385 KB/s) otherwise.
+int CapabilitySpeedFactor(std::uint16_t speed);
+
+// Writes the report to the information console.
+void ShowCapabilities();
+
+}  // namespace zorvane

@@ -1,0 +1,47 @@
+#include "info/write_speeds.h"
+
+#include "app/utilities.h"
+#include "info/media.h"
+#include "info/reply.h"
+#include "transport/console.h"
+
+namespace zorvane {
+
+namespace {
+constexpr std::uint8_t kGetWriteSpeeds[12] = {0xAC, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                              0x00, 0x00, 0x00, 0xFF, 0x03, 0x00};
+constexpr std::size_t kReplyArea = 256;
+}  // namespace
+
+double WriteSpeedFactor(std::uint32_t speed, bool is_dvd) {
+  // Single precision for DVD and double for CD give the same figure at one decimal.
+  if (is_dvd) return static_cast<double>(static_cast<float>(speed) / 1385.0F);
+  return speed / 176.5;
+}
+
+bool QueryWriteSpeeds(bool is_dvd, std::vector<WriteSpeedEntry>* entries) {
+  entries->clear();
+  std::uint8_t reply[kReplyArea] = {};
+  if (Query(kGetWriteSpeeds, reply, sizeof reply, sizeof reply) != 0) return false;
+  // Descriptors count only as far as the performance data length says they were sent.
+  const std::size_t answered = AnsweredLength(reply, 4, kReplyArea);
+  for (std::size_t o = 20; o + 4 <= answered && o < kReplyArea; o += 16) {
+    if (reply[o + 2] == 0) break;  // an empty descriptor, or a speed below 256 KB/s
+    const std::uint32_t speed = ReadBe32(reply + o);
+    entries->push_back(WriteSpeedEntry{
+        speed, FormatText(kConsoleTextLimit, "%4.1fx (%i KB/s)\n", WriteSpeedFactor(speed, is_dvd),
+                          static_cast<int>(speed))});
+  }
+  return true;
+}
+
+void ListWriteSpeeds(int is_dvd) {
+  std::vector<WriteSpeedEntry> entries;
+  if (!QueryWriteSpeeds(is_dvd != 0, &entries)) return;
+  Console* console = InfoConsole.load();
+  ConsoleLog(console, "\n");
+  ConsoleLog(console, "光碟片寫入速率:\n");
+  for (const WriteSpeedEntry& entry : entries) ConsoleLog(console, "%s", entry.line.c_str());
+}
+
+}  // namespace zorvane
