@@ -176,13 +176,14 @@ void ShowCdToc(Console* console, std::uint8_t* reply) {
       ConsoleLog(console, "%02i    ", point);
       ConsoleLog(console, "%02Xh", t.adr_control());
       const std::int32_t start = t.p_time();
+      // The session's last track ends at its lead-out; any other at the next descriptor's
+      // time, or at the lead-out when it is the last descriptor sent.
+      const bool ends_at_lead_out = have_lead_out && (point == last_track || i + 1 >= count);
       std::int32_t end = start;
-      if (have_lead_out && point == last_track) {
+      if (ends_at_lead_out) {
         end = lead_out;
       } else if (i + 1 < count) {
         end = at(i + 1).p_time();
-      } else if (have_lead_out) {
-        end = lead_out;  // the last descriptor sent: nothing follows it but the lead-out
       }
       const std::int32_t length = end - start;
       TrackList.Set(point - 1, TrackEntry{point, t.adr_control(), start, start + length - 1});
