@@ -10,6 +10,7 @@
 #include "app/templates.h"
 #include "app/utilities.h"
 #include "info/capabilities.h"
+#include "info/commands.h"
 #include "info/manufacturer.h"
 #include "info/toc.h"
 #include "transport/console.h"
@@ -25,18 +26,10 @@ namespace {
 constexpr std::int32_t kBecomingReady = 0x020401;
 constexpr std::int32_t kMediumMayHaveChanged = 0x062800;
 
-constexpr std::uint8_t kTestUnitReady[6] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 constexpr std::uint8_t kEject[6] = {0x1B, 0x01, 0x00, 0x00, 0x02, 0x00};
 constexpr std::uint8_t kLoad[6] = {0x1B, 0x01, 0x00, 0x00, 0x03, 0x00};
-constexpr std::uint8_t kModeSenseCapabilities[10] = {0x5A, 0x00, 0x2A, 0x00, 0x00,
-                                                     0x00, 0x00, 0x00, 0xFF, 0x00};
 constexpr std::uint8_t kPreventRemoval[6] = {0x1E, 0x00, 0x00, 0x00, 0x01, 0x00};
 constexpr std::uint8_t kAllowRemoval[6] = {0x1E, 0x00, 0x00, 0x00, 0x00, 0x00};
-constexpr std::uint8_t kGetMrwFeature[10] = {0x46, 0x02, 0x00, 0x28, 0x00,
-                                             0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kGetCurrentProfile[10] = {0x46, 0x02, 0x00, 0x00, 0x00,
-                                                 0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kReadCapacity[10] = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 constexpr const char* kMrwMessage =
     "為CD-MRW格式，請改用「指定寫入」，或「抹除」為空白CD-RW後再進行「寫入」!\n";
@@ -57,23 +50,6 @@ std::int32_t SendNoData(const std::uint8_t* cdb, std::uint8_t close_after) {
 std::int32_t SendDataIn(const std::uint8_t* cdb, std::size_t cleared, std::uint8_t close_after) {
   std::memset(ReplyBuffer, 0, cleared);
   return ExecuteOnCurrent(cdb, 0xFFFF, ReplyBuffer, kDataIn, close_after);
-}
-
-// The first step of most buttons: clear, probe, and stop with a message when there is no
-// disc or the door is open. Returns the probe's code, or nothing when the button stops.
-bool ProbeForJob(Dialog& window, std::uint8_t* code) {
-  ApplyClearRule(window);
-  *code = ProbeMediumType(0);
-  if (*code == kMediumNoDevice) return false;
-  if (*code == kMediumNoDisc) {
-    ConsoleLog(Info(), "%s", kNoDiscMessage);
-    return false;
-  }
-  if (*code == kMediumDoorOpen) {
-    ConsoleLog(Info(), "%s", kDoorOpenMessage);
-    return false;
-  }
-  return true;
 }
 
 bool IsCdRwForMrw(std::uint8_t code) {
@@ -117,6 +93,21 @@ void ApplyClearRule(Dialog& window) {
   }
 }
 
+bool ClearAndProbe(Dialog& window, std::uint8_t* code) {
+  ApplyClearRule(window);
+  *code = ProbeMediumType(0);
+  if (*code == kMediumNoDevice) return false;
+  if (*code == kMediumNoDisc) {
+    ConsoleLog(Info(), "%s", kNoDiscMessage);
+    return false;
+  }
+  if (*code == kMediumDoorOpen) {
+    ConsoleLog(Info(), "%s", kDoorOpenMessage);
+    return false;
+  }
+  return true;
+}
+
 void StartMainWindow(Dialog& window) {
   std::vector<char> cwd(4096);
   if (::getcwd(cwd.data(), cwd.size()) != nullptr) StartDirectory = cwd.data();
@@ -136,11 +127,11 @@ void StartMainWindow(Dialog& window) {
 void WaitUntilReady(bool announce, std::uint8_t* reply) {
   if (announce) ConsoleLog(Info(), "請稍候...");
   TraceEnabled.store(0);
-  RepeatWhile([] { return SendNoData(kTestUnitReady, 0); }, {kBecomingReady});
+  RepeatWhile([] { return SendNoData(cdb::kTestUnitReady, 0); }, {kBecomingReady});
   RepeatWhile(
-      [reply] { return ExecuteOnCurrent(kModeSenseCapabilities, 0xFFFF, reply, kDataIn, 0); },
+      [reply] { return ExecuteOnCurrent(cdb::kModeSenseCapabilities, 0xFFFF, reply, kDataIn, 0); },
       {kMediumMayHaveChanged, kBecomingReady});
-  SendNoData(kTestUnitReady, 1);
+  SendNoData(cdb::kTestUnitReady, 1);
   TraceEnabled.store(1);
   if (announce) ConsoleLog(Info(), "OK!\n");
 }
@@ -161,9 +152,9 @@ void CloseTray(Dialog& window) {
   ConsoleLog(Info(), "請稍候...\n");
   TraceEnabled.store(0);
   SendNoData(kLoad, 1);
-  RepeatWhile([] { return SendNoData(kTestUnitReady, 1); }, {kBecomingReady});
+  RepeatWhile([] { return SendNoData(cdb::kTestUnitReady, 1); }, {kBecomingReady});
   TraceEnabled.store(1);
-  SendNoData(kTestUnitReady, 1);
+  SendNoData(cdb::kTestUnitReady, 1);
   ConsoleLog(Info(), "完成\n");
 }
 
@@ -180,7 +171,7 @@ void SwitchDevice(Dialog& window, int index) {
 
 void CloseSession(Dialog& window) {
   std::uint8_t code = 0;
-  if (!ProbeForJob(window, &code)) return;
+  if (!ClearAndProbe(window, &code)) return;
   window.Enable(kCloseSessionButton, false);
   ConsoleLog(Info(), "請稍候...\n");
   CloseTrackSessionCommand.Set(2, 0x02);
@@ -204,7 +195,7 @@ void PressManufacturer(Dialog& window) {
 
 void PressRead(Dialog& window, JobDialogs& dialogs) {
   std::uint8_t code = 0;
-  if (!ProbeForJob(window, &code)) return;
+  if (!ClearAndProbe(window, &code)) return;
   TrackList.Clear();
   ShowTableOfContents(window);
   if (TrackList.Get(0).track == 0) return;
@@ -213,15 +204,15 @@ void PressRead(Dialog& window, JobDialogs& dialogs) {
 
 void PressWrite(Dialog& window, JobDialogs& dialogs) {
   std::uint8_t code = 0;
-  if (!ProbeForJob(window, &code)) return;
+  if (!ClearAndProbe(window, &code)) return;
   if (IsCdRwForMrw(code)) {
-    if (SendDataIn(kGetMrwFeature, 256, 1) == 0 && MrwFeaturePresent() && MrwCurrent() &&
+    if (SendDataIn(cdb::kGetMrwFeature, 256, 1) == 0 && MrwFeaturePresent() && MrwCurrent() &&
         MrwWritable()) {
       ConsoleLog(Info(), "%s", kMrwMessage);
       return;
     }
   }
-  if (SendDataIn(kGetCurrentProfile, 256, 1) != 0) {
+  if (SendDataIn(cdb::kGetCurrentProfile, 256, 1) != 0) {
     OpenWriteDialog(dialogs, kDvdWriteDialog);
     return;
   }
@@ -263,9 +254,9 @@ void PressWrite(Dialog& window, JobDialogs& dialogs) {
 
 void PressAddressWrite(Dialog& window, JobDialogs& dialogs) {
   std::uint8_t code = 0;
-  if (!ProbeForJob(window, &code)) return;
+  if (!ClearAndProbe(window, &code)) return;
   if (IsCdRwForMrw(code)) {
-    if (SendDataIn(kGetMrwFeature, 256, 1) != 0) {
+    if (SendDataIn(cdb::kGetMrwFeature, 256, 1) != 0) {
       ConsoleLog(Info(), "無法瞭解燒錄機是否支援MRW\n");
       return;
     }
@@ -279,7 +270,7 @@ void PressAddressWrite(Dialog& window, JobDialogs& dialogs) {
     return;
   }
   if (IsDvdMedium(code)) {
-    if (SendDataIn(kGetCurrentProfile, 256, 1) != 0) {
+    if (SendDataIn(cdb::kGetCurrentProfile, 256, 1) != 0) {
       ConsoleLog(Info(), "無法辨別DVD光碟片種類\n");
       return;
     }
@@ -316,7 +307,7 @@ void PressC2Scan(Dialog& window, JobDialogs& dialogs) {
     ConsoleLog(Info(), "此一指令僅使用於CD光碟片, 非使用於DVD光碟片\n");
     return;
   }
-  if (SendDataIn(kReadCapacity, 8, 1) != 0) {
+  if (SendDataIn(cdb::kReadCapacity, 8, 1) != 0) {
     ConsoleLog(Info(), "光碟片容量讀取失敗.\n");
     return;
   }

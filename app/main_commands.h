@@ -34,6 +34,10 @@ inline constexpr const char* kDoorOpenMessage = "門沒關!\n";
 // empties the information console.
 void ApplyClearRule(Dialog& window);
 
+// The first step of most buttons and reports: clear-before-run, a silent probe, and the
+// no-disc or door-open message. False when the job stops there; `code` is the probe's.
+bool ClearAndProbe(Dialog& window, std::uint8_t* code);
+
 // The window's first showing: start directory, both check boxes checked, one start-up
 // line per drive in the command console, the device list (24 characters per item), and
 // the first drive made current. The consoles must be set before.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/utilities.h"
+#include "info/commands.h"
 #include "info/media.h"
 #include "info/reply.h"
 #include "transport/console.h"
@@ -16,12 +17,6 @@ namespace {
 
 constexpr std::uint8_t kGetSerialNumber[10] = {0x46, 0x02, 0x01, 0x08, 0x00,
                                                0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kModeSenseCapabilities[10] = {0x5A, 0x00, 0x2A, 0x00, 0x00,
-                                                     0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kGetProfiles[10] = {0x46, 0x02, 0x00, 0x00, 0x00,
-                                           0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kGetMrwFeature[10] = {0x46, 0x02, 0x00, 0x28, 0x00,
-                                             0x00, 0x00, 0x00, 0xFF, 0x00};
 constexpr std::size_t kAllocation = 255;
 
 struct Bit {
@@ -67,7 +62,7 @@ void ShowCapabilities() {
   PrintSerialNumber(console, reply);
 
   TraceEnabled.store(1);
-  if (Query(kModeSenseCapabilities, reply, kAllocation) != 0) return;
+  if (Query(cdb::kModeSenseCapabilities, reply, kAllocation) != 0) return;
   // The mode data as far as its length says the drive sent it.
   const std::size_t answered = AnsweredLength(reply, 2, kAllocation);
   const std::size_t p = reply[7] == 8 ? 16 : 8;
@@ -159,7 +154,7 @@ void ShowCapabilities() {
 
   std::memset(reply, 0, 65535);
   TraceEnabled.store(0);
-  if (Query(kGetProfiles, reply, kAllocation) != 0) {
+  if (Query(cdb::kGetCurrentProfile, reply, kAllocation) != 0) {
     TraceEnabled.store(1);
     return;
   }
@@ -174,7 +169,7 @@ void ShowCapabilities() {
     if (profile != 0) ConsoleLog(console, "%s", ProfileNameText(profile));
     if (i + 1 < listed && reply[17 + 4 * i] != 0) ConsoleLog(console, ", ");
   }
-  if (Query(kGetMrwFeature, reply, kAllocation) == 0) {
+  if (Query(cdb::kGetMrwFeature, reply, kAllocation) == 0) {
     const std::size_t mrw_sent = AnsweredLength(reply, 4, kAllocation);
     if (mrw_sent > 12 && reply[9] == 0x28 && (reply[12] & 0x01) != 0) {
       ConsoleLog(console, ", MRW");

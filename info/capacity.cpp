@@ -2,6 +2,7 @@
 
 #include "app/main_commands.h"
 #include "app/utilities.h"
+#include "info/commands.h"
 #include "info/media.h"
 #include "info/reply.h"
 #include "transport/console.h"
@@ -10,14 +11,6 @@ namespace zorvane {
 
 namespace {
 
-constexpr std::uint8_t kGetCurrentProfile[10] = {0x46, 0x02, 0x00, 0x00, 0x00,
-                                                 0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kReadTrackInformation[10] = {0x52, 0x00, 0x00, 0x00, 0x00,
-                                                    0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kReadCapacity[10] = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-constexpr std::uint8_t kReadAtip[10] = {0x43, 0x02, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kReadDiscInformation[10] = {0x51, 0x00, 0x00, 0x00, 0x00,
-                                                   0x00, 0x00, 0x00, 0xFF, 0x00};
 constexpr std::size_t kAllocation = 255;
 
 enum class CdClass { kCdR, kCdRw, kUnknown, kOther };
@@ -64,20 +57,20 @@ constexpr ClassLines kFreeBlockLines = {
     "光碟片容量為(由未燒錄區塊Free Block數計算): %02i:%02i:%02i(%i個碟區)\n"};
 
 void ShowDvdCapacity(Console* console, std::uint8_t* reply) {
-  if (Query(kGetCurrentProfile, reply, kAllocation) != 0) return;
+  if (Query(cdb::kGetCurrentProfile, reply, kAllocation) != 0) return;
   if (reply[7] == 0) {
     ConsoleLog(console, "現在未放入光碟片\n");
     return;
   }
   const char* name = ProfileNameText(reply[7]);
-  if (Query(kReadTrackInformation, reply, kAllocation) == 0) {
+  if (Query(cdb::kReadTrackInformation, reply, kAllocation) == 0) {
     const std::uint32_t free_blocks = ReadBe32(reply + 16);
     if (free_blocks != 0) {
       ConsoleLog(console, "%s光碟片容量為: %i個碟區(%.2fGB)\n", name, static_cast<int>(free_blocks),
                  Gigabytes(free_blocks));
     }
   }
-  if (Query(kReadCapacity, reply, 8) == 0) {
+  if (Query(cdb::kReadCapacity, reply, 8) == 0) {
     const std::uint32_t last = ReadBe32(reply);
     if (last != 0) {
       ConsoleLog(console, "%s光碟片共寫入: %i個碟區(%.2fGB)\n", name, static_cast<int>(last),
@@ -93,12 +86,12 @@ void ShowCdCapacity(Console* console, std::uint8_t* reply, std::uint8_t code) {
   int minute = 0;
   int second = 0;
   int frame = 0;
-  if (Query(kReadAtip, reply, kAllocation) == 0) {
+  if (Query(cdb::kReadAtip, reply, kAllocation) == 0) {
     minute = reply[12];
     second = reply[13];
     frame = reply[14];
     have_lead_out = true;
-  } else if (Query(kReadDiscInformation, reply, kAllocation) == 0 && reply[21] != 0xFF) {
+  } else if (Query(cdb::kReadDiscInformation, reply, kAllocation) == 0 && reply[21] != 0xFF) {
     from_disc_information = true;
     minute = reply[21];
     second = reply[22];
@@ -109,7 +102,7 @@ void ShowCdCapacity(Console* console, std::uint8_t* reply, std::uint8_t code) {
     PrintClassLine(console, cd_class, kLeadOutLines, minute, second, frame,
                    (minute * 60 + second) * 75 + frame);
   }
-  if (Query(kReadTrackInformation, reply, kAllocation) == 0) {
+  if (Query(cdb::kReadTrackInformation, reply, kAllocation) == 0) {
     const std::uint32_t free_blocks = ReadBe32(reply + 16);
     if (free_blocks != 0) {
       const int blocks = static_cast<int>(free_blocks);
@@ -117,7 +110,7 @@ void ShowCdCapacity(Console* console, std::uint8_t* reply, std::uint8_t code) {
                      blocks % 4500 % 75, blocks);
     }
   }
-  if (Query(kReadCapacity, reply, 8) != 0 || reply[0] == 0xFF || reply[1] == 0xFF) return;
+  if (Query(cdb::kReadCapacity, reply, 8) != 0 || reply[0] == 0xFF || reply[1] == 0xFF) return;
   const std::uint32_t last = ReadBe32(reply);
   if (last == 0) return;
   if (cd_class == CdClass::kCdR || cd_class == CdClass::kCdRw) {
@@ -135,18 +128,9 @@ void ShowCdCapacity(Console* console, std::uint8_t* reply, std::uint8_t code) {
 }  // namespace
 
 void ShowCapacity(Dialog& window) {
-  ApplyClearRule(window);
   Console* console = InfoConsole.load();
-  const std::uint8_t code = ProbeMediumType(0);
-  if (code == kMediumNoDevice) return;
-  if (code == kMediumNoDisc) {
-    ConsoleLog(console, "%s", kNoDiscMessage);
-    return;
-  }
-  if (code == kMediumDoorOpen) {
-    ConsoleLog(console, "%s", kDoorOpenMessage);
-    return;
-  }
+  std::uint8_t code = 0;
+  if (!ClearAndProbe(window, &code)) return;
   if (IsDvdMedium(code)) {
     ShowDvdCapacity(console, ReplyBuffer);
   } else {

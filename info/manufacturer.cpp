@@ -4,6 +4,7 @@
 
 #include "app/manual_command.h"
 #include "app/utilities.h"
+#include "info/commands.h"
 #include "info/media.h"
 #include "info/reply.h"
 #include "info/write_speeds.h"
@@ -123,12 +124,6 @@ const AtipMaker AtipMakerTable[kAtipMakerCount] = {
 
 namespace {
 
-constexpr std::uint8_t kGetCurrentProfile[10] = {0x46, 0x02, 0x00, 0x00, 0x00,
-                                                 0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kReadAtip[10] = {0x43, 0x02, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kRawToc[10] = {0x43, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kReadDiscInformation[10] = {0x51, 0x00, 0x00, 0x00, 0x00,
-                                                   0x00, 0x00, 0x00, 0xFF, 0x00};
 constexpr std::uint8_t kPhysicalFormat[12] = {0xAD, 0x00, 0x00, 0x00, 0x00, 0x00,
                                               0x00, 0x00, 0x00, 0xFF, 0x00, 0x00};
 constexpr std::uint8_t kPreRecorded[12] = {0xAD, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -202,14 +197,14 @@ void PrintOpcBlock(Console* console, const std::uint8_t* r, const OpcBlock& bloc
 // Finds the CD lead-in start time from the ATIP, the raw TOC's C0h point, or the disc
 // information; false when none gives it.
 bool FindLeadInTime(std::uint8_t* reply, int* minute, int* second, int* frame) {
-  if (Query(kReadAtip, reply, kAllocation) == 0 && reply[8] == 0x61) {
+  if (Query(cdb::kReadAtip, reply, kAllocation) == 0 && reply[8] == 0x61) {
     *minute = 97;
     *second = reply[9];
     *frame = reply[10];
     return true;
   }
   std::size_t answered = 0;
-  if (QueryWholeTable(kRawToc, reply, &answered) == 0) {
+  if (QueryWholeTable(cdb::kReadRawToc, reply, &answered) == 0) {
     const std::size_t count = answered >= 4 ? (answered - 4) / 11 : 0;
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint8_t* d = reply + 4 + 11 * i;
@@ -220,7 +215,7 @@ bool FindLeadInTime(std::uint8_t* reply, int* minute, int* second, int* frame) {
       return true;
     }
   }
-  if (Query(kReadDiscInformation, reply, kAllocation) == 0 && reply[17] == 0x61) {
+  if (Query(cdb::kReadDiscInformation, reply, kAllocation) == 0 && reply[17] == 0x61) {
     *minute = 97;
     *second = reply[18];
     *frame = reply[19];
@@ -363,7 +358,7 @@ void ShowManufacturer(Console* console) {
   }
   if (IsDvdMedium(code)) {
     TraceEnabled.store(0);
-    const std::int32_t result = Query(kGetCurrentProfile, reply, kAllocation);
+    const std::int32_t result = Query(cdb::kGetCurrentProfile, reply, kAllocation);
     TraceEnabled.store(1);
     if (result != 0) return;
     const std::uint8_t profile = reply[7];

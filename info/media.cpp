@@ -1,4 +1,5 @@
 #include "info/media.h"
+#include "info/commands.h"
 
 #include <cstdio>
 #include <cstring>
@@ -15,10 +16,6 @@ namespace {
 
 constexpr std::int32_t kBecomingReady = 0x020401;
 constexpr std::int32_t kMediumMayHaveChanged = 0x062800;
-
-constexpr std::uint8_t kTestUnitReady[6] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-constexpr std::uint8_t kModeSenseCapabilities[10] = {0x5A, 0x00, 0x2A, 0x00, 0x00,
-                                                     0x00, 0x00, 0x00, 0xFF, 0x00};
 
 struct MediumText {
   std::uint8_t code;
@@ -84,7 +81,7 @@ constexpr ProfileEntry kProfiles[] = {
 };
 
 std::int32_t SendTestUnitReady(std::uint8_t close_after) {
-  return ExecuteOnCurrent(kTestUnitReady, 0, nullptr, kDataNone, close_after);
+  return ExecuteOnCurrent(cdb::kTestUnitReady, 0, nullptr, kDataNone, close_after);
 }
 
 // The medium-type code when MODE SENSE ended with a sense and left no header to read.
@@ -113,7 +110,7 @@ std::uint8_t ProbeMediumType(int report, std::uint8_t* reply) {
   }
   std::memset(reply, 0, 8);  // a short reply must not leave an old header behind
   const std::int32_t sense = RepeatWhile(
-      [reply] { return ExecuteOnCurrent(kModeSenseCapabilities, 0xFFFF, reply, kDataIn, 0); },
+      [reply] { return ExecuteOnCurrent(cdb::kModeSenseCapabilities, 0xFFFF, reply, kDataIn, 0); },
       {kMediumMayHaveChanged, kBecomingReady});
   if (sense == -1) {
     TraceEnabled.store(1);

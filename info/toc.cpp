@@ -4,6 +4,7 @@
 
 #include "app/main_commands.h"
 #include "app/utilities.h"
+#include "info/commands.h"
 #include "info/manufacturer.h"
 #include "info/media.h"
 #include "info/reply.h"
@@ -44,7 +45,6 @@ namespace {
 
 constexpr std::uint8_t kFormattedToc[10] = {0x43, 0x00, 0x00, 0x00, 0x00,
                                             0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kRawToc[10] = {0x43, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00};
 constexpr std::uint8_t kPma[10] = {0x43, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00};
 
 double Megabytes(std::int32_t blocks, int block_size) {
@@ -123,7 +123,7 @@ void PrintTrackTimes(Console* console, const Descriptor& t, std::int32_t length,
 
 void ShowCdToc(Console* console, std::uint8_t* reply) {
   std::size_t answered = 0;
-  if (QueryWholeTable(kRawToc, reply, &answered) != 0) {
+  if (QueryWholeTable(cdb::kReadRawToc, reply, &answered) != 0) {
     ConsoleLog(console, "不存在目錄(TOC)\n");
     return;
   }
@@ -221,18 +221,9 @@ void ShowPma(Console* console, std::uint8_t* reply) {
 }  // namespace
 
 void ShowTableOfContents(Dialog& window) {
-  ApplyClearRule(window);
   Console* console = InfoConsole.load();
-  const std::uint8_t code = ProbeMediumType(0);
-  if (code == kMediumNoDevice) return;
-  if (code == kMediumNoDisc) {
-    ConsoleLog(console, "%s", kNoDiscMessage);
-    return;
-  }
-  if (code == kMediumDoorOpen) {
-    ConsoleLog(console, "%s", kDoorOpenMessage);
-    return;
-  }
+  std::uint8_t code = 0;
+  if (!ClearAndProbe(window, &code)) return;
   TrackList.ClearFirstRow();
   if (IsDvdMedium(code)) {
     ShowDvdToc(console, ReplyBuffer);

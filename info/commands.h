@@ -1,0 +1,26 @@
+// The fixed command blocks the window and the reports send (allocation length 255 where
+// the command has one).
+#pragma once
+
+#include <cstdint>
+
+namespace zorvane::cdb {
+
+inline constexpr std::uint8_t kTestUnitReady[6] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+inline constexpr std::uint8_t kModeSenseCapabilities[10] = {0x5A, 0x00, 0x2A, 0x00, 0x00,
+                                                            0x00, 0x00, 0x00, 0xFF, 0x00};
+inline constexpr std::uint8_t kGetCurrentProfile[10] = {0x46, 0x02, 0x00, 0x00, 0x00,
+                                                        0x00, 0x00, 0x00, 0xFF, 0x00};
+inline constexpr std::uint8_t kGetMrwFeature[10] = {0x46, 0x02, 0x00, 0x28, 0x00,
+                                                    0x00, 0x00, 0x00, 0xFF, 0x00};
+inline constexpr std::uint8_t kReadCapacity[10] = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+inline constexpr std::uint8_t kReadAtip[10] = {0x43, 0x02, 0x04, 0x00, 0x00,
+                                               0x00, 0x00, 0x00, 0xFF, 0x00};
+inline constexpr std::uint8_t kReadRawToc[10] = {0x43, 0x00, 0x02, 0x00, 0x00,
+                                                 0x00, 0x00, 0x00, 0xFF, 0x00};
+inline constexpr std::uint8_t kReadDiscInformation[10] = {0x51, 0x00, 0x00, 0x00, 0x00,
+                                                          0x00, 0x00, 0x00, 0xFF, 0x00};
+inline constexpr std::uint8_t kReadTrackInformation[10] = {0x52, 0x00, 0x00, 0x00, 0x00,
+                                                           0x00, 0x00, 0x00, 0xFF, 0x00};
+
+}  // namespace zorvane::cdb
