@@ -127,6 +127,14 @@ void Drive::Load() {
   becoming_ready_ = spec_.ready;
   unit_attention_ = spec_.attention;
   media_event_ = 2;  // new media
+  // Track at once and raw recording exist only on CD: with a DVD in the drive the write
+  // parameters fall back to incremental recording, as real drives switch them.
+  const std::uint8_t write_type = write_parameters_[2] & 0x0F;
+  if (!medium_.IsCd() && (write_type == 1 || write_type == 3)) {
+    write_parameters_[2] = static_cast<std::uint8_t>(write_parameters_[2] & 0xF0);
+    write_parameters_[3] = static_cast<std::uint8_t>((write_parameters_[3] & 0xF0) | 0x05);
+    write_parameters_[4] = 0x08;
+  }
 }
 
 void Drive::Persist() {
