@@ -66,10 +66,12 @@ bool LoadSpecMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, bool
   if (spec.state && StateFileExists(*spec.state)) {
     Medium stored;
     if (!LoadMedium(*spec.state, &stored, error)) return false;
-    stored.content.image_fd = medium->content.image_fd;
-    if (stored.content.image_path != medium->content.image_path) {
-      stored.content.image_fd.reset();
-      stored.content.image_path.clear();
+    if (stored.content.image_path == medium->content.image_path) {
+      stored.content.image_fd = medium->content.image_fd;
+      stored.content.image_size = medium->content.image_size;
+    } else if (!stored.content.image_path.empty() &&
+               !OpenImage(stored.content.image_path, &stored.content, error)) {
+      return false;  // the stored disc reads from an image that is gone
     }
     *medium = std::move(stored);
     *tray_open = false;

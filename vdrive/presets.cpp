@@ -101,7 +101,9 @@ void SetPressedData(Medium& m, std::int32_t blocks) {
   m.sessions = {PressedSession(blocks)};
 }
 
-bool OpenImage(const std::string& path, Medium& m, std::string* error) {
+}  // namespace
+
+bool OpenImage(const std::string& path, Content* content, std::string* error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     *error = "image " + path + ": " + std::strerror(errno);
@@ -118,14 +120,16 @@ bool OpenImage(const std::string& path, Medium& m, std::string* error) {
     *error = "image " + path + ": larger than any disc this drive reads";
     return false;
   }
-  m.content.image_path = path;
-  m.content.image_size = static_cast<std::uint64_t>(info.st_size);
-  m.content.image_fd = std::shared_ptr<int>(new int(fd), [](const int* p) {
+  content->image_path = path;
+  content->image_size = static_cast<std::uint64_t>(info.st_size);
+  content->image_fd = std::shared_ptr<int>(new int(fd), [](const int* p) {
     ::close(*p);
     delete p;
   });
   return true;
 }
+
+namespace {
 
 bool IsOneOf(const std::string& preset, std::initializer_list<const char*> names) {
   for (const char* name : names) {
@@ -345,7 +349,7 @@ bool BuildMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, std::st
   }
   if (m.random_writable) SetPressedData(m, m.capacity);  // one track over the formatted area
   if (spec.image) {
-    if (!OpenImage(*spec.image, m, error)) return false;
+    if (!OpenImage(*spec.image, &m.content, error)) return false;
     const auto blocks = static_cast<std::int32_t>((m.content.image_size + 2047) / 2048);
     SetPressedData(m, blocks);
   }

@@ -13,6 +13,9 @@ namespace zorvane::vdrive {
 // and the reason when a key does not apply to the preset or the image cannot be read.
 bool BuildMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, std::string* error);
 
+// Opens the image file of a pressed medium into `content`.
+bool OpenImage(const std::string& path, Content* content, std::string* error);
+
 // Sizes of the presets, in blocks.
 inline constexpr std::int32_t kCdromBlocks = 333000;  // 650.39 MB of Mode 1 data
 inline constexpr std::int32_t kDvdromBlocks = 2298496;

@@ -282,8 +282,7 @@ bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
   buffer << file.rdbuf();
   Parser parser(buffer.str());
   std::vector<std::string> fields;
-  if (!parser.Line(&fields) || fields.size() != 3 ||
-      fields[0] + " " + fields[1] + " " + fields[2] != kMagic) {
+  if (!parser.Line(&fields) || fields.size() != 2 || fields[0] + " " + fields[1] != kMagic) {
     *error = "state file " + path + ": not a virtual disc state file";
     return false;
   }

@@ -5,27 +5,14 @@
 #include <array>
 #include <cstring>
 
+#include "tests/vdrive/vdrive_test_support.h"
 #include "vdrive/cd_sector.h"
 #include "vdrive/medium.h"
 
 namespace zorvane::vdrive {
 namespace {
 
-// The EDC bit by bit: the polynomial x^32 + x^31 + x^16 + x^15 + x^4 + x^3 + x + 1,
-// shifted in least significant bit first.
-std::uint32_t BitwiseEdc(const std::uint8_t* data, std::size_t size) {
-  constexpr std::uint32_t kReflected = 0xD8018001;
-  std::uint32_t crc = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    for (int bit = 0; bit < 8; ++bit) {
-      const std::uint32_t in = (data[i] >> bit) & 1U;
-      const std::uint32_t out = crc & 1U;
-      crc >>= 1;
-      if ((in ^ out) != 0) crc ^= kReflected;
-    }
-  }
-  return crc;
-}
+using test::BitwiseEdc;
 
 std::uint32_t StoredEdc(const std::uint8_t* at) {
   return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |

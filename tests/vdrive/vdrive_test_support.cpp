@@ -156,6 +156,21 @@ std::vector<std::uint8_t> DiscStructure(std::uint8_t format, std::uint8_t layer,
   return {0xAD, media, 0, 0, 0, 0, layer, format, 0xFF, 0xFF, 0, 0};
 }
 
+std::uint32_t BitwiseEdc(const std::uint8_t* data, std::size_t size) {
+  // x^32 + x^31 + x^16 + x^15 + x^4 + x^3 + x + 1, shifted in least significant bit first.
+  constexpr std::uint32_t kReflected = 0xD8018001;
+  std::uint32_t crc = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    for (int bit = 0; bit < 8; ++bit) {
+      const std::uint32_t in = (data[i] >> bit) & 1U;
+      const std::uint32_t out = crc & 1U;
+      crc >>= 1;
+      if ((in ^ out) != 0) crc ^= kReflected;
+    }
+  }
+  return crc;
+}
+
 std::uint8_t MediumType(Drive& drive) {
   const Answer answer = Send(drive, ModeSense10(0x2A));
   EXPECT_EQ(answer.sense, kGood);

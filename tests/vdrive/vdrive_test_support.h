@@ -56,6 +56,9 @@ std::vector<std::uint8_t> Configuration(std::uint8_t rt, std::uint16_t first = 0
 std::vector<std::uint8_t> DiscStructure(std::uint8_t format, std::uint8_t layer = 0,
                                         std::uint8_t media = 0);
 
+// The ECMA-130 EDC computed bit by bit from its polynomial (independent of the drive's).
+std::uint32_t BitwiseEdc(const std::uint8_t* data, std::size_t size);
+
 // The medium-type byte of a MODE SENSE(10) header.
 std::uint8_t MediumType(Drive& drive);
 
