@@ -8,6 +8,7 @@
 #include "info/media.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
+#include "transport/virtual_backend.h"
 
 namespace zorvane {
 
@@ -98,12 +99,16 @@ const std::vector<Command>& Commands() {
 
 void PrintUsage(std::FILE* stream) {
   std::fprintf(stream,
-               "usage: zorvane-cli [--drive L=SPEC]... [--device L] COMMAND [ARGS]\n"
+               "usage: zorvane-cli [--demo] [--drive L=SPEC]... [--device L] COMMAND [ARGS]\n"
                "\n"
                "Options:\n"
                "  --drive L=SPEC  attach drive letter L (d..j) to SPEC: a device node such as\n"
-               "                  /dev/sr0 or /dev/sg3; repeatable; any --drive replaces the\n"
-               "                  default map (d: to j: = /dev/sr0 to /dev/sr6)\n"
+               "                  /dev/sr0 or /dev/sg3, or a virtual drive\n"
+               "                  virtual:PRESET[,KEY=VALUE]... (see vdrive/README.md);\n"
+               "                  repeatable; any --drive replaces the default map\n"
+               "                  (d: to j: = /dev/sr0 to /dev/sr6)\n"
+               "  --demo          attach the demo drives: d: blank CD-R, e: DVD+RW,\n"
+               "                  f: audio CD, g: DVD-ROM (a --drive for the same letter wins)\n"
                "  --device L      make drive L the current device (default: the first found)\n"
                "  --help          show this text\n"
                "\n"
@@ -134,10 +139,28 @@ struct PortsGuard {
   PortsGuard& operator=(const PortsGuard&) = delete;
 };
 
+// The demo set, with the --drive options laid over it letter by letter.
+std::vector<DriveMapping> WithDemo(const std::vector<DriveMapping>& options) {
+  std::vector<DriveMapping> mappings = DemoDriveMappings();
+  for (const DriveMapping& option : options) {
+    bool replaced = false;
+    for (DriveMapping& mapping : mappings) {
+      if (mapping.slot == option.slot) {
+        mapping = option;
+        replaced = true;
+      }
+    }
+    if (!replaced) mappings.push_back(option);
+  }
+  return mappings;
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  RegisterVirtualBackend();
   std::vector<DriveMapping> mappings;
+  bool demo = false;
   int device_slot = -1;
   std::size_t i = 0;
   auto usage_error = [&](const std::string& message) {
@@ -170,7 +193,12 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       DriveMapping mapping;
       std::string error;
       if (!ParseDriveOption(value, &mapping, &error)) return usage_error(error);
+      if (!ValidateDeviceSpec(mapping.spec, &error)) return usage_error(error);
       mappings.push_back(mapping);
+      continue;
+    }
+    if (arg == "--demo") {
+      demo = true;
       continue;
     }
     if (arg.rfind("--device", 0) == 0) {
@@ -191,7 +219,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   }
   if (command == nullptr) return usage_error("unknown command " + args[i]);
 
-  ApplyDriveMappings(mappings);
+  ApplyDriveMappings(demo ? WithDemo(mappings) : mappings);
   StreamConsole info(out);
   StreamConsole trace(err);
   StreamMessageSink sink(err);
