@@ -268,9 +268,7 @@ Sense Drive::ReadTrackInformation(Command& c) {
       break;
     }
     case 1:
-      if (value == 0xFF && writable) {
-        use_writable = true;
-      } else if (writable && value == static_cast<std::uint32_t>(writable->number)) {
+      if (writable && (value == 0xFF || value == static_cast<std::uint32_t>(writable->number))) {
         use_writable = true;
       } else if (value >= 1 && value <= 99) {
         track = TrackNumbered(m, static_cast<int>(value));

@@ -56,11 +56,9 @@ std::vector<const Track*> TocTracks(const Medium& medium) {
     for (const Session& candidate : medium.sessions) {
       if (candidate.number == track.session) session = &candidate;
     }
-    if (session != nullptr && session->closed) {
-      listed.push_back(&track);
-    } else if (!any_closed && track.complete) {
-      listed.push_back(&track);  // no lead-in yet: the drive answers from the PMA
-    }
+    // Tracks of closed sessions; before any lead-in exists, the drive answers from the PMA.
+    const bool closed = session != nullptr && session->closed;
+    if (closed || (!any_closed && track.complete)) listed.push_back(&track);
   }
   return listed;
 }

@@ -48,6 +48,7 @@ void ExpectValidParity(const std::uint8_t* sector) {
   const std::uint8_t* base = sector + 12;
   for (int column = 0; column < 86; ++column) {
     std::vector<std::uint8_t> word;
+    word.reserve(26);
     for (int row = 0; row < 24; ++row) word.push_back(base[86 * row + column]);
     word.push_back(sector[2076 + column]);
     word.push_back(sector[2076 + 86 + column]);
@@ -55,6 +56,7 @@ void ExpectValidParity(const std::uint8_t* sector) {
   }
   for (int diagonal = 0; diagonal < 52; ++diagonal) {
     std::vector<std::uint8_t> word;
+    word.reserve(45);
     const int plane = diagonal & 1;
     for (int k = 0; k < 43; ++k) {
       const int index = ((43 * (diagonal >> 1) + 44 * k) % 1118) * 2 + plane;

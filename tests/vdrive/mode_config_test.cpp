@@ -15,7 +15,6 @@ using test::Be32;
 using test::Ready;
 using test::Send;
 using test::SendOut;
-using test::Start;
 
 struct PresetMedium {
   const char* preset;

@@ -14,7 +14,6 @@
 namespace zorvane::vdrive {
 namespace {
 
-using test::Answer;
 using test::Ready;
 using test::Send;
 

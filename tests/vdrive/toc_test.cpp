@@ -2,6 +2,8 @@
 // information describe: each view must agree with the others on every preset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/vdrive/vdrive_test_support.h"
 
 namespace zorvane::vdrive {
@@ -166,8 +168,8 @@ TEST(TocTest, PressedDiscsHaveTheirTracks) {
 TEST(TocTest, RawTocOfRecordableDiscs) {
   auto closed = Ready("cdr-closed");
   std::vector<RawEntry> raw = RawToc(*closed);
-  std::vector<std::uint8_t> points;
-  for (const RawEntry& e : raw) points.push_back(e.point);
+  std::vector<std::uint8_t> points(raw.size());
+  std::transform(raw.begin(), raw.end(), points.begin(), [](const RawEntry& e) { return e.point; });
   EXPECT_EQ(points, (std::vector<std::uint8_t>{0xA0, 0xA1, 0xA2, 0x01, 0xC0}));
   EXPECT_EQ(raw[4].adr, 5);
   EXPECT_EQ(raw[4].p, (Msf{97, 24, 1}));  // the first lead-in, from the ATIP
