@@ -97,7 +97,7 @@ TEST(CdSectorTest, Mode1HasSyncBcdHeaderEdcAndValidParity) {
 
 TEST(CdSectorTest, Mode2FormsCarryTheSubheaderTwiceAndTheirEdc) {
   std::uint8_t sub[4] = {0x01, 0x02, 0x08, 0x00};
-  std::uint8_t user[2324];
+  std::uint8_t user[2336];
   for (std::size_t i = 0; i < sizeof user; ++i) user[i] = static_cast<std::uint8_t>(i * 7);
   std::uint8_t raw[kRawSectorSize];
   BuildRawSector(SectorType::kMode2Form1, 1000, user, sub, raw);
@@ -117,7 +117,7 @@ TEST(CdSectorTest, Mode2FormsCarryTheSubheaderTwiceAndTheirEdc) {
   EXPECT_EQ(StoredEdc(raw + 2348), BitwiseEdc(raw + 16, 2332));
 
   BuildRawSector(SectorType::kMode2Formless, 1000, user, nullptr, raw);
-  EXPECT_EQ(std::memcmp(raw + 16, user, 2324), 0);
+  EXPECT_EQ(std::memcmp(raw + 16, user, 2336), 0);
 }
 
 TEST(CdSectorTest, AudioSectorsAreTheirSamples) {
