@@ -126,7 +126,9 @@ Sense Drive::GetPerformance(Command& c) {
     const std::uint8_t tolerance = (data_type >> 3) & 0x03;
     const std::uint8_t except = data_type & 0x03;
     write = (data_type & 0x04) != 0;
-    if (tolerance != 0x02 || except == 0x03) return kInvalidField;
+    // 10b asks for nominal performance within 10 %; real drives also take 00b, which
+    // recording software commonly sends, as the same request.
+    if (tolerance == 0x01 || tolerance == 0x03 || except == 0x03) return kInvalidField;
     const std::uint32_t speed = write ? CurrentWriteSpeed() : CurrentReadSpeed();
     const std::int32_t blocks = write ? medium_.capacity : ReadableBlocks(medium_);
     // Nominal performance only: there are no exception areas on these discs. Reading is

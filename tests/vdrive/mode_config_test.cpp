@@ -289,7 +289,14 @@ TEST(PerformanceTest, WriteSpeedsAndNominalPerformance) {
   EXPECT_EQ(Be32(answer.data, 8 + 8), 2298496U - 1);
   EXPECT_EQ(Be32(answer.data, 8 + 12), 22160U);
   EXPECT_LT(Be32(answer.data, 8 + 4), 22160U);
-  EXPECT_EQ(Send(*rom, {0xAC, 0x00, 0, 0, 0, 0, 0, 0, 0, 10, 0x00, 0}).sense, kInvalidField);
+  EXPECT_EQ(Send(*rom, {0xAC, 0x08, 0, 0, 0, 0, 0, 0, 0, 10, 0x00, 0}).sense, kInvalidField);
+  EXPECT_EQ(Send(*rom, {0xAC, 0x03, 0, 0, 0, 0, 0, 0, 0, 10, 0x00, 0}).sense, kInvalidField);
+  EXPECT_EQ(Send(*rom, {0xAC, 0x00, 0, 0, 0, 0, 0, 0, 0, 10, 0x00, 0}).data, answer.data);
+  // The write performance of a recordable disc, flagged as such.
+  answer = Send(*drive, {0xAC, 0x04, 0, 0, 0, 0, 0, 0, 0, 1, 0x00, 0});
+  ASSERT_EQ(answer.data.size(), 8U + 16U);
+  EXPECT_EQ(answer.data[4] & 0x02, 0x02);
+  EXPECT_EQ(Be32(answer.data, 8 + 12), 22160U);
   EXPECT_EQ(Send(*rom, {0xAC, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0x01, 0}).sense, kInvalidField);
   answer = Send(*rom, {0xAC, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0x03, 0});
   EXPECT_EQ(answer.data.size(), 8U);  // a pressed disc has no write speeds
