@@ -12,6 +12,7 @@
 #include "app/options.h"
 #include "app/templates.h"
 #include "transport/discovery.h"
+#include "transport/virtual_backend.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ using zorvane::MainWindowForm;
 
 void PrintUsage(std::FILE* stream) {
   std::fprintf(stream,
-               "usage: zorvane [--drive L=SPEC]... [--device L] [--screenshots DIR]\n"
+               "usage: zorvane [--demo] [--drive L=SPEC]... [--device L] [--screenshots DIR]\n"
                "\n"
                "%s"
                "  --screenshots DIR  save pictures of the window (after start, after a\n"
@@ -53,6 +54,7 @@ void TakeScreenshots(MainWindowForm& window, const QString& directory) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  zorvane::RegisterVirtualBackend();
   // Qt has taken its own options (-platform ...); the rest are ours.
   const QStringList arguments = QApplication::arguments();
   std::vector<std::string> args;
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  zorvane::ApplyDriveMappings(options.mappings);
+  zorvane::ApplyDriveMappings(zorvane::RequestedMappings(options));
   zorvane::DiscoverDevices();
   if (zorvane::DeviceCount == 0) {
     QMessageBox::critical(nullptr, QStringLiteral("Zorvane"),

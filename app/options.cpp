@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "transport/virtual_backend.h"
+
 namespace zorvane {
 
 namespace {
@@ -40,7 +42,12 @@ OptionResult TakeFrontEndOption(const std::vector<std::string>& args, std::size_
     }
     DriveMapping mapping;
     if (!ParseDriveOption(value, &mapping, error)) return OptionResult::kError;
+    if (!ValidateDeviceSpec(mapping.spec, error)) return OptionResult::kError;
     options->mappings.push_back(mapping);
+    return OptionResult::kTaken;
+  }
+  if (args[*index] == "--demo") {
+    options->demo = true;
     return OptionResult::kTaken;
   }
   if (TakeValue(args, index, "--device", &value, &missing)) {
@@ -58,9 +65,29 @@ OptionResult TakeFrontEndOption(const std::vector<std::string>& args, std::size_
 
 const char* FrontEndOptionsHelp() {
   return "  --drive L=SPEC  attach drive letter L (d..j) to SPEC: a device node such as\n"
-         "                  /dev/sr0 or /dev/sg3; repeatable; any --drive replaces the\n"
-         "                  default map (d: to j: = /dev/sr0 to /dev/sr6)\n"
+         "                  /dev/sr0 or /dev/sg3, or a virtual drive\n"
+         "                  virtual:PRESET[,KEY=VALUE]... (see vdrive/README.md);\n"
+         "                  repeatable; any --drive replaces the default map\n"
+         "                  (d: to j: = /dev/sr0 to /dev/sr6)\n"
+         "  --demo          attach the demo drives: d: blank CD-R, e: DVD+RW,\n"
+         "                  f: audio CD, g: DVD-ROM (a --drive for the same letter wins)\n"
          "  --device L      make drive L the current device (default: the first found)\n";
+}
+
+std::vector<DriveMapping> RequestedMappings(const FrontEndOptions& options) {
+  if (!options.demo) return options.mappings;
+  std::vector<DriveMapping> mappings = DemoDriveMappings();
+  for (const DriveMapping& option : options.mappings) {
+    bool replaced = false;
+    for (DriveMapping& mapping : mappings) {
+      if (mapping.slot == option.slot) {
+        mapping = option;
+        replaced = true;
+      }
+    }
+    if (!replaced) mappings.push_back(option);
+  }
+  return mappings;
 }
 
 bool SelectStartDevice(const FrontEndOptions& options, std::string* error) {

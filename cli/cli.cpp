@@ -16,6 +16,7 @@
 #include "info/write_speeds.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
+#include "transport/virtual_backend.h"
 
 namespace zorvane {
 
@@ -175,7 +176,7 @@ const std::vector<Command>& Commands() {
 
 void PrintUsage(std::FILE* stream) {
   std::fprintf(stream,
-               "usage: zorvane-cli [--drive L=SPEC]... [--device L] COMMAND [ARGS]\n"
+               "usage: zorvane-cli [--demo] [--drive L=SPEC]... [--device L] COMMAND [ARGS]\n"
                "\n"
                "Options:\n"
                "%s"
@@ -212,6 +213,7 @@ struct PortsGuard {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  RegisterVirtualBackend();
   FrontEndOptions options;
   auto usage_error = [&](const std::string& message) {
     std::fprintf(err, "zorvane-cli: %s\n", message.c_str());
@@ -239,7 +241,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   }
   if (command == nullptr) return usage_error("unknown command " + args[i]);
 
-  ApplyDriveMappings(options.mappings);
+  ApplyDriveMappings(RequestedMappings(options));
   StreamConsole info(out);
   StreamConsole trace(err);
   StreamMessageSink sink(err);

@@ -5,12 +5,15 @@
 #include "transport/discovery.h"
 #include "transport/polling.h"
 #include "transport/transport.h"
+#include "transport/virtual_backend.h"
 
 namespace zorvane::test {
 
 void TransportTest::SetUp() {
   CloseAllDevices();
   DetachScriptedDrives();
+  RegisterVirtualBackend();
+  ResetVirtualDrives();
   for (std::string& path : DevicePaths) path.clear();
   DeviceCount = 0;
   CurrentDevice.slot = 0;
@@ -26,6 +29,7 @@ void TransportTest::SetUp() {
 void TransportTest::TearDown() {
   CloseAllDevices();
   DetachScriptedDrives();
+  ResetVirtualDrives();
   CommandConsole = nullptr;
   InfoConsole = nullptr;
   MessageBoxSink = nullptr;

@@ -1,0 +1,230 @@
+// READ(10), READ(12), READ CD and SEEK return the disc's bytes, refuse what a real drive
+// refuses, and agree with each other.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "tests/vdrive/vdrive_test_support.h"
+
+namespace zorvane::vdrive {
+namespace {
+
+using test::Answer;
+using test::Be32;
+using test::Ready;
+using test::Send;
+
+// The documented pattern of generated data blocks.
+std::vector<std::uint8_t> Pattern(std::uint32_t lba) {
+  std::vector<std::uint8_t> block(2048);
+  block[0] = static_cast<std::uint8_t>(lba >> 24);
+  block[1] = static_cast<std::uint8_t>(lba >> 16);
+  block[2] = static_cast<std::uint8_t>(lba >> 8);
+  block[3] = static_cast<std::uint8_t>(lba);
+  for (std::size_t k = 4; k < 2048; ++k) block[k] = static_cast<std::uint8_t>(k + 3 * lba);
+  return block;
+}
+
+std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t>& data, std::size_t at,
+                                std::size_t size) {
+  return {data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + size)};
+}
+
+TEST(ReadTest, Read10ReturnsThePatternUpToTheLastBlock) {
+  auto drive = Ready("cdrom");
+  for (const std::uint32_t lba : {0U, 16U, 12345U, 332999U}) {
+    const Answer answer = Send(*drive, test::Read10(lba, 1));
+    ASSERT_EQ(answer.sense, kGood);
+    EXPECT_EQ(answer.data, Pattern(lba)) << lba;
+  }
+  Answer many = Send(*drive, test::Read10(100, 31));
+  ASSERT_EQ(many.data.size(), 31U * 2048);
+  EXPECT_EQ(Slice(many.data, 30 * 2048, 2048), Pattern(130));
+  // A longer read than the buffer takes moves what fits.
+  many = Send(*drive, test::Read10(100, 40), 63488);
+  EXPECT_EQ(many.data.size(), 63488U);
+  const Answer twelve = Send(*drive, test::Read12(332998, 2));
+  EXPECT_EQ(Slice(twelve.data, 2048, 2048), Pattern(332999));
+  const Answer beyond = Send(*drive, test::Read10(332999, 2));
+  EXPECT_EQ(beyond.sense, kLbaOutOfRange);
+  EXPECT_EQ(beyond.data.size(), 0U);
+  EXPECT_EQ(beyond.reply.sense[0], 0xF0);  // information valid
+  EXPECT_EQ(Send(*drive, test::Read12(400000, 1)).sense, kLbaOutOfRange);
+  EXPECT_EQ(Send(*drive, test::Read10(5, 0)).sense, kGood);
+  auto dvd = Ready("dvd+rw");  // formatted, never written: zeros
+  EXPECT_EQ(Send(*dvd, test::Read10(2295103, 1)).data, std::vector<std::uint8_t>(2048, 0));
+  EXPECT_EQ(Send(*dvd, test::Read10(2295104, 1)).sense, kLbaOutOfRange);
+}
+
+TEST(ReadTest, ImageKeyServesTheFileAsThePressedDisc) {
+  char path[] = "/tmp/zorvane-image-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::vector<std::uint8_t> bytes(3 * 2048 + 100);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + 1);
+  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+  for (const char* preset : {"cdrom", "dvdrom"}) {
+    auto drive = Ready(std::string(preset) + ",image=" + path);
+    const Answer capacity = Send(*drive, test::Capacity(), 8);
+    EXPECT_EQ(Be32(capacity.data, 0), 3U);  // four blocks, the last one partly filled
+    const Answer read = Send(*drive, test::Read10(0, 4));
+    ASSERT_EQ(read.data.size(), 4U * 2048);
+    EXPECT_EQ(Slice(read.data, 0, bytes.size()), bytes);
+    EXPECT_EQ(Slice(read.data, bytes.size(), 4 * 2048 - bytes.size()),
+              std::vector<std::uint8_t>(4 * 2048 - bytes.size(), 0));
+  }
+  ::unlink(path);
+}
+
+TEST(ReadTest, Read10RefusesAudioRunOutAndUnrecordedBlocks) {
+  auto cdda = Ready("cdda");
+  EXPECT_EQ(Send(*cdda, test::Read10(0, 1)).sense, kIllegalModeForTrack);
+  auto mixed = Ready("cdmixed");
+  EXPECT_EQ(Send(*mixed, test::Read10(29999, 1)).data, Pattern(29999));
+  const Answer audio = Send(*mixed, test::Read10(29999, 2));
+  EXPECT_EQ(audio.sense, kIllegalModeForTrack);
+  EXPECT_EQ(Be32(std::vector<std::uint8_t>(audio.reply.sense, audio.reply.sense + 18), 3),
+            30000U);  // the failing block
+  // A track-at-once track ends with two run-out blocks that do not read.
+  auto open = Ready("cdr-open");
+  EXPECT_EQ(Be32(Send(*open, test::Capacity(), 8).data, 0), 10001U);
+  EXPECT_EQ(Send(*open, test::Read10(9999, 1)).data, Pattern(9999));
+  EXPECT_EQ(Send(*open, test::Read10(10000, 1)).sense, kIllegalModeForTrack);
+  // The lead-out and lead-in between two sessions hold no blocks.
+  auto multi = Ready("cdr-multi");
+  EXPECT_EQ(Send(*multi, test::Read10(20002, 1)).sense, kLbaOutOfRange);
+  EXPECT_EQ(Send(*multi, test::Read10(31402, 1)).data, Pattern(31402));
+  auto blank = Ready("cdr-blank");
+  EXPECT_EQ(Send(*blank, test::Read10(0, 1)).sense, kLbaOutOfRange);
+}
+
+std::size_t ReadCdSize(Drive& drive, std::uint32_t lba, std::uint8_t fields,
+                       std::uint8_t type = 0) {
+  const Answer answer = Send(drive, test::ReadCd(lba, 1, type, fields));
+  return answer.sense == kGood ? answer.data.size() : static_cast<std::size_t>(answer.sense);
+}
+
+TEST(ReadCdTest, Mode1FieldSelections) {
+  auto drive = Ready("cdrom");
+  const std::pair<std::uint8_t, std::size_t> legal[] = {
+      {0x00, 0},    {0x10, 2048}, {0x18, 2336}, {0x20, 4},  {0x30, 2052},
+      {0x38, 2340}, {0x50, 2048}, {0x78, 2340}, {0xA0, 16}, {0xB0, 2064},
+      {0xB8, 2352}, {0xF8, 2352}, {0x08, 288},  {0xE0, 16},
+  };
+  for (const auto& [fields, size] : legal) {
+    EXPECT_EQ(ReadCdSize(*drive, 16, fields), size) << std::hex << int(fields);
+  }
+  for (const std::uint8_t fields : {0x80, 0x90, 0x98, 0x88, 0x28, 0xC0, 0xD0}) {
+    EXPECT_EQ(ReadCdSize(*drive, 16, fields), kInvalidField) << std::hex << int(fields);
+  }
+  const Answer raw = Send(*drive, test::ReadCd(16, 1, 2, 0xF8));
+  ASSERT_EQ(raw.data.size(), 2352U);
+  const std::vector<std::uint8_t> sync = {0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                          0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+  EXPECT_EQ(Slice(raw.data, 0, 12), sync);
+  EXPECT_EQ(Slice(raw.data, 12, 4), (std::vector<std::uint8_t>{0x00, 0x02, 0x16, 0x01}));
+  EXPECT_EQ(Slice(raw.data, 16, 2048), Pattern(16));
+  const std::uint32_t edc = raw.data[2064] | raw.data[2065] << 8 | raw.data[2066] << 16 |
+                            static_cast<std::uint32_t>(raw.data[2067]) << 24;
+  EXPECT_EQ(edc, test::BitwiseEdc(raw.data.data(), 2064));
+  const Answer three = Send(*drive, test::ReadCd(16, 3, 0, 0x10));
+  ASSERT_EQ(three.data.size(), 3U * 2048);
+  EXPECT_EQ(Slice(three.data, 4096, 2048), Pattern(18));
+  EXPECT_EQ(Send(*drive, test::ReadCd(332999, 2, 0, 0x10)).sense, kLbaOutOfRange);
+}
+
+TEST(ReadCdTest, Mode2Form1AndAudioSectors) {
+  auto multi = Ready("cdr-multi");
+  const std::pair<std::uint8_t, std::size_t> legal[] = {
+      {0x10, 2048}, {0x40, 8},    {0x50, 2056}, {0x58, 2336}, {0x70, 2060},
+      {0x78, 2340}, {0xF8, 2352}, {0x60, 12},   {0xE0, 24},
+  };
+  for (const auto& [fields, size] : legal) {
+    EXPECT_EQ(ReadCdSize(*multi, 100, fields, 4), size) << std::hex << int(fields);
+  }
+  EXPECT_EQ(ReadCdSize(*multi, 100, 0x30, 4), kInvalidField);  // skips the sub-header
+  EXPECT_EQ(ReadCdSize(*multi, 100, 0xB0, 4), kInvalidField);
+  const Answer raw = Send(*multi, test::ReadCd(100, 1, 4, 0xF8));
+  EXPECT_EQ(raw.data[15], 0x02);
+  EXPECT_EQ(Slice(raw.data, 16, 4), Slice(raw.data, 20, 4));
+  EXPECT_EQ(raw.data[18], 0x08);  // data sub-mode
+  EXPECT_EQ(Slice(raw.data, 24, 2048), Pattern(100));
+  const std::uint32_t edc = raw.data[2072] | raw.data[2073] << 8 | raw.data[2074] << 16 |
+                            static_cast<std::uint32_t>(raw.data[2075]) << 24;
+  EXPECT_EQ(edc, test::BitwiseEdc(raw.data.data() + 16, 2056));
+  EXPECT_EQ(Send(*multi, test::Read10(100, 1)).data, Pattern(100));
+
+  auto cdda = Ready("cdda");
+  for (const std::uint8_t fields : {0x10, 0xF8, 0x80, 0x18}) {
+    EXPECT_EQ(ReadCdSize(*cdda, 1000, fields, 1), 2352U) << std::hex << int(fields);
+  }
+  const Answer audio = Send(*cdda, test::ReadCd(1000, 1, 1, 0x10));
+  const auto left = static_cast<std::uint16_t>((1000 * 588 + 1) * 97);
+  EXPECT_EQ(audio.data[4], left & 0xFF);
+  EXPECT_EQ(audio.data[5], left >> 8);
+  EXPECT_EQ(audio.data[6], static_cast<std::uint8_t>(~left));
+  EXPECT_EQ(ReadCdSize(*cdda, 1000, 0x00, 1), 0U);
+}
+
+TEST(ReadCdTest, ExpectedSectorTypeMustMatchTheTrack) {
+  auto cdrom = Ready("cdrom");
+  EXPECT_EQ(ReadCdSize(*cdrom, 10, 0x10, 2), 2048U);
+  EXPECT_EQ(ReadCdSize(*cdrom, 10, 0x10, 1), kIllegalModeForTrack);
+  EXPECT_EQ(ReadCdSize(*cdrom, 10, 0x10, 4), kIllegalModeForTrack);
+  EXPECT_EQ(ReadCdSize(*cdrom, 10, 0x10, 6), kInvalidField);
+  auto cdda = Ready("cdda");
+  EXPECT_EQ(ReadCdSize(*cdda, 10, 0x10, 2), kIllegalModeForTrack);
+  EXPECT_EQ(ReadCdSize(*cdda, 10, 0x10, 0), 2352U);
+  auto multi = Ready("cdr-multi");
+  EXPECT_EQ(ReadCdSize(*multi, 10, 0x10, 5), kIllegalModeForTrack);
+  EXPECT_EQ(ReadCdSize(*multi, 10, 0x10, 3), kIllegalModeForTrack);
+  EXPECT_EQ(Send(*cdrom, test::ReadCd(0, 1, 0, 0x10, 0x02)).sense, kInvalidField);  // sub-channel
+  auto dvd = Ready("dvdrom");
+  EXPECT_EQ(ReadCdSize(*dvd, 0, 0x10), kIllegalModeForTrack);
+}
+
+TEST(ReadCdTest, C2PointersMarkTheDamagedSectors) {
+  auto drive = Ready("cdrom,damage=100-101");
+  const Answer pointers = Send(*drive, test::ReadCd(99, 4, 0, 0x12));
+  ASSERT_EQ(pointers.sense, kGood);
+  ASSERT_EQ(pointers.data.size(), 4U * (2048 + 294));
+  for (std::uint32_t i = 0; i < 4; ++i) {
+    const std::size_t at = i * (2048 + 294);
+    EXPECT_EQ(Slice(pointers.data, at, 2048), Pattern(99 + i));
+    const std::vector<std::uint8_t> c2 = Slice(pointers.data, at + 2048, 294);
+    const bool any = std::any_of(c2.begin(), c2.end(), [](std::uint8_t b) { return b != 0; });
+    EXPECT_EQ(any, i == 1 || i == 2) << 99 + i;
+  }
+  const Answer with_block = Send(*drive, test::ReadCd(100, 1, 0, 0xF8 | 0x04));
+  ASSERT_EQ(with_block.data.size(), 2352U + 296);
+  std::uint8_t all = 0;
+  for (std::size_t i = 2352; i < 2352 + 294; ++i) all |= with_block.data[i];
+  EXPECT_NE(all, 0);
+  EXPECT_EQ(with_block.data[2352 + 294], all);  // block error byte
+  EXPECT_EQ(with_block.data[2352 + 295], 0);    // pad
+  // The same sector gives the same pointers every time.
+  EXPECT_EQ(Send(*drive, test::ReadCd(100, 1, 0, 0xF8 | 0x04)).data, with_block.data);
+  EXPECT_EQ(Send(*drive, test::ReadCd(100, 1, 0, 0x16)).sense, kInvalidField);  // 11b
+  // Damage does not stop READ(10): the sector's own ECC corrects it.
+  EXPECT_EQ(Send(*drive, test::Read10(100, 1)).data, Pattern(100));
+  auto clean = Ready("cdrom");
+  const Answer none = Send(*clean, test::ReadCd(100, 1, 0, 0x12));
+  EXPECT_EQ(Slice(none.data, 2048, 294), std::vector<std::uint8_t>(294, 0));
+  auto quirky = Ready("cdrom,quirk=noc2");
+  EXPECT_EQ(Send(*quirky, test::ReadCd(100, 1, 0, 0x12)).sense, kInvalidField);
+  EXPECT_EQ(Send(*quirky, test::ReadCd(100, 1, 0, 0x10)).sense, kGood);
+}
+
+TEST(ReadTest, SeekStaysOnTheDisc) {
+  auto drive = Ready("cdrom");
+  EXPECT_EQ(Send(*drive, {0x2B, 0, 0, 0x05, 0x14, 0xC7, 0, 0, 0, 0}, 0).sense, kGood);  // 332999
+  EXPECT_EQ(Send(*drive, {0x2B, 0, 0, 0x05, 0x14, 0xC8, 0, 0, 0, 0}, 0).sense, kLbaOutOfRange);
+}
+
+}  // namespace
+}  // namespace zorvane::vdrive

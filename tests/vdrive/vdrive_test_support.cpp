@@ -1,0 +1,205 @@
+#include "tests/vdrive/vdrive_test_support.h"
+
+namespace zorvane::vdrive::test {
+
+std::size_t CdbLengthOf(std::uint8_t opcode) {
+  if (opcode < 0x20) return 6;
+  if ((opcode >= 0xA0 && opcode <= 0xBF) || (opcode >= 0xD0 && opcode <= 0xDF)) return 12;
+  return 10;
+}
+
+Answer Send(Drive& drive, std::vector<std::uint8_t> cdb, std::size_t length) {
+  const std::size_t cdb_length = CdbLengthOf(cdb[0]);
+  cdb.resize(16, 0);
+  std::vector<std::uint8_t> buffer(length, 0xEE);
+  Answer answer;
+  answer.reply =
+      drive.Execute(cdb.data(), cdb_length, length > 0 ? Direction::kIn : Direction::kNone,
+                    length > 0 ? buffer.data() : nullptr, length);
+  answer.status = answer.reply.status;
+  answer.sense = answer.reply.Code();
+  buffer.resize(answer.reply.transferred);
+  answer.data = std::move(buffer);
+  return answer;
+}
+
+Answer SendOut(Drive& drive, std::vector<std::uint8_t> cdb, std::vector<std::uint8_t> data) {
+  const std::size_t cdb_length = CdbLengthOf(cdb[0]);
+  cdb.resize(16, 0);
+  Answer answer;
+  answer.reply = drive.Execute(cdb.data(), cdb_length, Direction::kOut, data.data(), data.size());
+  answer.status = answer.reply.status;
+  answer.sense = answer.reply.Code();
+  return answer;
+}
+
+std::unique_ptr<Drive> Start(const std::string& spec) {
+  std::string error;
+  std::unique_ptr<Drive> drive = Drive::Create(spec, &error);
+  EXPECT_NE(drive, nullptr) << spec << ": " << error;
+  return drive;
+}
+
+std::unique_ptr<Drive> Ready(const std::string& spec) {
+  std::unique_ptr<Drive> drive = Start(spec);
+  if (!drive) return drive;
+  for (int i = 0; i < 2000; ++i) {
+    const Sense sense = Send(*drive, {0x00}, 0).sense;
+    if (sense != kBecomingReady && sense != kMediumChanged) break;
+  }
+  return drive;
+}
+
+std::uint32_t Be16(const std::vector<std::uint8_t>& d, std::size_t at) {
+  return at + 2 <= d.size() ? static_cast<std::uint32_t>(d[at] << 8 | d[at + 1]) : 0xDEADBEEF;
+}
+std::uint32_t Be24(const std::vector<std::uint8_t>& d, std::size_t at) {
+  return at + 3 <= d.size() ? static_cast<std::uint32_t>(d[at] << 16 | d[at + 1] << 8 | d[at + 2])
+                            : 0xDEADBEEF;
+}
+std::uint32_t Be32(const std::vector<std::uint8_t>& d, std::size_t at) {
+  return at + 4 <= d.size() ? (static_cast<std::uint32_t>(d[at]) << 24 | Be24(d, at + 1))
+                            : 0xDEADBEEF;
+}
+
+namespace {
+void PutBe(std::vector<std::uint8_t>& cdb, std::size_t at, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) {
+    cdb[at + static_cast<std::size_t>(i)] =
+        static_cast<std::uint8_t>(value >> (8 * (bytes - 1 - i)));
+  }
+}
+}  // namespace
+
+std::vector<std::uint8_t> Read10(std::uint32_t lba, std::uint16_t count) {
+  std::vector<std::uint8_t> cdb(10, 0);
+  cdb[0] = 0x28;
+  PutBe(cdb, 2, lba, 4);
+  PutBe(cdb, 7, count, 2);
+  return cdb;
+}
+
+std::vector<std::uint8_t> Read12(std::uint32_t lba, std::uint32_t count) {
+  std::vector<std::uint8_t> cdb(12, 0);
+  cdb[0] = 0xA8;
+  PutBe(cdb, 2, lba, 4);
+  PutBe(cdb, 6, count, 4);
+  return cdb;
+}
+
+std::vector<std::uint8_t> ReadCd(std::uint32_t lba, std::uint32_t count, std::uint8_t type,
+                                 std::uint8_t fields, std::uint8_t subchannel) {
+  std::vector<std::uint8_t> cdb(12, 0);
+  cdb[0] = 0xBE;
+  cdb[1] = static_cast<std::uint8_t>(type << 2);
+  PutBe(cdb, 2, lba, 4);
+  PutBe(cdb, 6, count, 3);
+  cdb[9] = fields;
+  cdb[10] = subchannel;
+  return cdb;
+}
+
+std::vector<std::uint8_t> ReadToc(std::uint8_t format, bool msf, std::uint8_t number) {
+  return {0x43, static_cast<std::uint8_t>(msf ? 0x02 : 0x00), format, 0, 0, 0, number, 0xFF, 0xFF,
+          0};
+}
+
+std::vector<std::uint8_t> TrackInfo(std::uint8_t type, std::uint32_t value) {
+  std::vector<std::uint8_t> cdb(10, 0);
+  cdb[0] = 0x52;
+  cdb[1] = type;
+  PutBe(cdb, 2, value, 4);
+  PutBe(cdb, 7, 0xFFFF, 2);
+  return cdb;
+}
+
+std::vector<std::uint8_t> DiscInfo() {
+  return {0x51, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0};
+}
+
+std::vector<std::uint8_t> Capacity() {
+  return {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+}
+
+std::vector<std::uint8_t> FormatCapacities() {
+  return {0x23, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0};
+}
+
+std::vector<std::uint8_t> ModeSense10(std::uint8_t page, std::uint8_t control, bool dbd) {
+  return {0x5A,
+          static_cast<std::uint8_t>(dbd ? 0x08 : 0x00),
+          static_cast<std::uint8_t>(control << 6 | page),
+          0,
+          0,
+          0,
+          0,
+          0xFF,
+          0xFF,
+          0};
+}
+
+std::vector<std::uint8_t> Configuration(std::uint8_t rt, std::uint16_t first) {
+  return {0x46,
+          rt,
+          static_cast<std::uint8_t>(first >> 8),
+          static_cast<std::uint8_t>(first),
+          0,
+          0,
+          0,
+          0xFF,
+          0xFF,
+          0};
+}
+
+std::vector<std::uint8_t> DiscStructure(std::uint8_t format, std::uint8_t layer,
+                                        std::uint8_t media) {
+  return {0xAD, media, 0, 0, 0, 0, layer, format, 0xFF, 0xFF, 0, 0};
+}
+
+std::uint32_t BitwiseEdc(const std::uint8_t* data, std::size_t size) {
+  // x^32 + x^31 + x^16 + x^15 + x^4 + x^3 + x + 1, shifted in least significant bit first.
+  constexpr std::uint32_t kReflected = 0xD8018001;
+  std::uint32_t crc = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    for (int bit = 0; bit < 8; ++bit) {
+      const std::uint32_t in = (data[i] >> bit) & 1U;
+      const std::uint32_t out = crc & 1U;
+      crc >>= 1;
+      if ((in ^ out) != 0) crc ^= kReflected;
+    }
+  }
+  return crc;
+}
+
+std::uint8_t MediumType(Drive& drive) {
+  const Answer answer = Send(drive, ModeSense10(0x2A));
+  EXPECT_EQ(answer.sense, kGood);
+  return answer.data.size() > 2 ? answer.data[2] : 0xEE;
+}
+
+std::uint16_t CurrentProfile(Drive& drive) {
+  const Answer answer = Send(drive, Configuration(1));
+  EXPECT_EQ(answer.sense, kGood);
+  return static_cast<std::uint16_t>(Be16(answer.data, 6));
+}
+
+std::vector<std::pair<std::uint16_t, FeatureView>> Features(Drive& drive, std::uint8_t rt) {
+  const Answer answer = Send(drive, Configuration(rt));
+  std::vector<std::pair<std::uint16_t, FeatureView>> features;
+  const std::size_t end = std::min<std::size_t>(answer.data.size(), 4 + Be32(answer.data, 0));
+  std::size_t at = 8;
+  while (at + 4 <= end) {
+    FeatureView view;
+    view.current = (answer.data[at + 2] & 0x01) != 0;
+    view.version = static_cast<std::uint8_t>(answer.data[at + 2] >> 2);
+    const std::size_t length = answer.data[at + 3];
+    if (at + 4 + length > end) break;
+    view.data.assign(answer.data.begin() + static_cast<long>(at + 4),
+                     answer.data.begin() + static_cast<long>(at + 4 + length));
+    features.emplace_back(static_cast<std::uint16_t>(Be16(answer.data, at)), view);
+    at += 4 + length;
+  }
+  return features;
+}
+
+}  // namespace zorvane::vdrive::test

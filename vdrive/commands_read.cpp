@@ -1,0 +1,165 @@
+// Reading: READ(10), READ(12), READ CD with its field selection and C2 pointers, SEEK.
+#include <algorithm>
+#include <cstring>
+
+#include "vdrive/bytes.h"
+#include "vdrive/drive.h"
+
+namespace zorvane::vdrive {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 2048;
+
+struct Field {
+  std::size_t offset;
+  std::size_t size;
+  bool selected;
+};
+
+// The main-channel bytes READ CD returns for one sector, or false for a selection that
+// is not a contiguous run of the sector's fields (MMC's illegal combinations).
+bool SelectFields(SectorType type, std::uint8_t flags, const std::uint8_t* raw,
+                  std::vector<std::uint8_t>* out) {
+  const bool sync = (flags & 0x80) != 0;
+  const std::uint8_t headers = (flags >> 5) & 0x03;
+  const bool user = (flags & 0x10) != 0;
+  const bool edc = (flags & 0x08) != 0;
+  if (type == SectorType::kAudio) {
+    // Every main-channel selection of an audio sector is its 2352 bytes.
+    if (sync || headers != 0 || user || edc) out->insert(out->end(), raw, raw + kRawSectorSize);
+    return true;
+  }
+  const SectorLayout layout = LayoutOf(type);
+  const Field fields[] = {
+      {0, layout.sync, sync},
+      {12, layout.header, (headers & 0x01) != 0},
+      {16, layout.subheader, (headers & 0x02) != 0},
+      {16 + layout.subheader, layout.user, user},
+      {16 + layout.subheader + layout.user, layout.edc_ecc, edc},
+  };
+  if (sync && (headers & 0x01) == 0) return false;  // the sync field never comes alone
+  int runs = 0;
+  bool in_run = false;
+  for (const Field& field : fields) {
+    if (field.size == 0) continue;  // a field this sector type does not have
+    if (field.selected && !in_run) ++runs;
+    in_run = field.selected;
+  }
+  if (runs > 1) return false;
+  for (const Field& field : fields) {
+    if (field.size != 0 && field.selected) {
+      out->insert(out->end(), raw + field.offset, raw + field.offset + field.size);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+Sense Drive::Read10(Command& c) {
+  return ReadBlocks(c, Get32(c.cdb + 2), Get16(c.cdb + 7));
+}
+
+Sense Drive::Read12(Command& c) {
+  return ReadBlocks(c, Get32(c.cdb + 2), Get32(c.cdb + 6));
+}
+
+Sense Drive::ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
+  const std::uint64_t end = static_cast<std::uint64_t>(lba) + count;
+  if (count == 0)
+    return lba > static_cast<std::uint32_t>(ReadableBlocks(medium_)) ? kLbaOutOfRange : kGood;
+  if (end > static_cast<std::uint64_t>(ReadableBlocks(medium_))) {
+    c.information = lba;
+    c.information_valid = true;
+    return kLbaOutOfRange;
+  }
+  // Only what the host's buffer holds is produced; the rest of a long request is checked
+  // block by block all the same, as the drive would read it.
+  const std::size_t room = c.in_length / kBlockSize;
+  std::vector<std::uint8_t> sector(kRawSectorSize);
+  c.answer.reserve(std::min<std::size_t>(room, count) * kBlockSize);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const auto block = static_cast<std::int32_t>(lba + i);
+    SectorType type = SectorType::kMode1;
+    Sense sense = ReadUserData(medium_, block, sector.data(), &type);
+    if (sense == kGood && (type == SectorType::kAudio || type == SectorType::kMode2Form2 ||
+                           type == SectorType::kMode2Formless)) {
+      sense = kIllegalModeForTrack;  // not 2048-byte blocks
+    }
+    if (sense != kGood) {
+      c.answer.clear();
+      c.information = static_cast<std::uint32_t>(block);
+      c.information_valid = true;
+      return sense;
+    }
+    if (i < room) c.answer.insert(c.answer.end(), sector.begin(), sector.begin() + kBlockSize);
+  }
+  c.allocation = c.answer.size();
+  c.transfer_bytes = static_cast<std::uint64_t>(count) * kBlockSize;
+  return kGood;
+}
+
+Sense Drive::ReadCd(Command& c) {
+  const std::uint8_t expected = (c.cdb[1] >> 2) & 0x07;
+  const std::uint32_t lba = Get32(c.cdb + 2);
+  const std::uint32_t count = Get24(c.cdb + 6);
+  const std::uint8_t flags = c.cdb[9];
+  const std::uint8_t c2 = (flags >> 1) & 0x03;
+  if (expected > 5 || c2 == 3 || (c.cdb[10] & 0x07) != 0) return kInvalidField;
+  if (c2 != 0 && spec_.quirks.no_c2) return kInvalidField;
+  if (!medium_.IsCd()) return kIllegalModeForTrack;  // no CD sectors on this medium
+  if (count == 0) return kGood;
+  std::vector<std::uint8_t> user(kRawSectorSize);
+  std::uint8_t raw[kRawSectorSize];
+  std::uint8_t subheader[4];
+  std::uint8_t pointers[kC2Size];
+  std::size_t produced = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const auto block = static_cast<std::int32_t>(lba + i);
+    SectorType type = SectorType::kMode1;
+    Sense sense = ReadUserData(medium_, block, user.data(), &type);
+    if (sense == kGood && expected != 0 && expected != static_cast<std::uint8_t>(type)) {
+      sense = kIllegalModeForTrack;
+    }
+    if (sense != kGood) {
+      c.answer.clear();
+      c.information = static_cast<std::uint32_t>(block);
+      c.information_valid = true;
+      return sense;
+    }
+    if (produced > c.in_length) continue;  // checked, but beyond what the host takes
+    SubheaderOf(type, subheader);
+    BuildRawSector(type, block, user.data(), subheader, raw);
+    const std::size_t before = c.answer.size();
+    if (!SelectFields(type, flags, raw, &c.answer)) return kInvalidField;
+    if (c2 != 0) {
+      quality_.C2Pointers(block, pointers);
+      c.answer.insert(c.answer.end(), pointers, pointers + kC2Size);
+      if (c2 == 2) {
+        std::uint8_t any = 0;
+        for (const std::uint8_t byte : pointers) any |= byte;
+        c.answer.push_back(any);  // block error byte
+        c.answer.push_back(0);    // pad
+      }
+    }
+    produced += c.answer.size() - before;
+  }
+  c.allocation = c.answer.size();
+  c.transfer_bytes = static_cast<std::uint64_t>(count) * kRawSectorSize;
+  return kGood;
+}
+
+Sense Drive::Seek10(Command& c) {
+  const std::uint32_t lba = Get32(c.cdb + 2);
+  const std::int32_t limit = std::max(ReadableBlocks(medium_), medium_.capacity);
+  if (lba >= static_cast<std::uint32_t>(std::max(limit, 1))) return kLbaOutOfRange;
+  if (lba == 0 && !medium_.IsCd()) {
+    // The target drives start their DVD quality scan with a seek to the first sector.
+    dvd_scan_started_ = true;
+    dvd_scan_next_ = 0;
+  }
+  return kGood;
+}
+
+}  // namespace zorvane::vdrive

@@ -1,0 +1,341 @@
+#include "vdrive/drive.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "vdrive/bytes.h"
+#include "vdrive/presets.h"
+#include "vdrive/state_file.h"
+
+namespace zorvane::vdrive {
+
+namespace {
+
+// The LBA range a command addresses, for faults injected "at an LBA".
+bool AddressedRange(const std::uint8_t* cdb, std::int64_t* first, std::int64_t* count) {
+  switch (cdb[0]) {
+    case 0x28:  // READ(10)
+    case 0x2A:  // WRITE(10)
+    case 0x2F:  // VERIFY(10)
+      *first = Get32(cdb + 2);
+      *count = Get16(cdb + 7);
+      return true;
+    case 0xA8:  // READ(12)
+    case 0xAA:  // WRITE(12)
+      *first = Get32(cdb + 2);
+      *count = Get32(cdb + 6);
+      return true;
+    case 0xBE:  // READ CD
+      *first = Get32(cdb + 2);
+      *count = Get24(cdb + 6);
+      return true;
+    case 0x2B:  // SEEK(10)
+      *first = Get32(cdb + 2);
+      *count = 1;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void FillSense(Sense code, std::uint32_t information, bool information_valid,
+               std::uint8_t sense[kFixedSenseLength]) {
+  std::memset(sense, 0, kFixedSenseLength);
+  sense[0] = information_valid ? 0xF0 : 0x70;
+  sense[2] = static_cast<std::uint8_t>(code >> 16);
+  if (information_valid) Put32(sense + 3, information);
+  sense[7] = 10;
+  sense[12] = static_cast<std::uint8_t>(code >> 8);
+  sense[13] = static_cast<std::uint8_t>(code);
+}
+
+std::uint32_t Pick(const std::vector<std::uint32_t>& speeds, std::uint32_t requested) {
+  if (speeds.empty()) return 0;
+  for (const std::uint32_t speed : speeds) {  // fastest first
+    if (speed <= requested) return speed;
+  }
+  return speeds.back();
+}
+
+bool LoadSpecMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, bool* from_state,
+                    std::string* error) {
+  if (!BuildMedium(spec, medium, tray_open, error)) return false;
+  *from_state = false;
+  if (spec.state && StateFileExists(*spec.state)) {
+    Medium stored;
+    if (!LoadMedium(*spec.state, &stored, error)) return false;
+    if (stored.content.image_path == medium->content.image_path) {
+      stored.content.image_fd = medium->content.image_fd;
+      stored.content.image_size = medium->content.image_size;
+    } else if (!stored.content.image_path.empty() &&
+               !OpenImage(stored.content.image_path, &stored.content, error)) {
+      return false;  // the stored disc reads from an image that is gone
+    }
+    *medium = std::move(stored);
+    *tray_open = false;
+    *from_state = true;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ValidateSpec(std::string_view text, std::string* error) {
+  DriveSpec spec;
+  if (!ParseSpec(text, &spec, error)) return false;
+  Medium medium;
+  bool tray_open = false;
+  bool from_state = false;
+  return LoadSpecMedium(spec, &medium, &tray_open, &from_state, error);
+}
+
+std::unique_ptr<Drive> Drive::Create(std::string_view text, std::string* error) {
+  DriveSpec spec;
+  if (!ParseSpec(text, &spec, error)) return nullptr;
+  Medium medium;
+  bool tray_open = false;
+  bool from_state = false;
+  if (!LoadSpecMedium(spec, &medium, &tray_open, &from_state, error)) return nullptr;
+  if (spec.state && !from_state && !SaveMedium(medium, *spec.state, error)) return nullptr;
+  return std::unique_ptr<Drive>(new Drive(std::move(spec), std::move(medium), tray_open));
+}
+
+Drive::Drive(DriveSpec spec, Medium medium, bool tray_open)
+    : spec_(std::move(spec)),
+      medium_(std::move(medium)),
+      quality_(medium_.preset, spec_.quality, spec_.damage),
+      sleeper_([](std::chrono::microseconds duration) { std::this_thread::sleep_for(duration); }),
+      tray_open_(tray_open),
+      faults_(spec_.faults),
+      fails_(spec_.fails),
+      write_parameters_(DefaultWriteParameters()) {
+  Load();
+}
+
+Drive::~Drive() = default;
+
+void Drive::SetSleeper(std::function<void(std::chrono::microseconds)> sleeper) {
+  std::lock_guard lock(mutex_);
+  sleeper_ = std::move(sleeper);
+}
+
+void Drive::Load() {
+  dvd_scan_started_ = false;
+  cd_scan_started_ = false;
+  head_ = 0;
+  if (!Loaded()) return;
+  becoming_ready_ = spec_.ready;
+  unit_attention_ = spec_.attention;
+  media_event_ = 2;  // new media
+  // Track at once and raw recording exist only on CD: with a DVD in the drive the write
+  // parameters fall back to incremental recording, as real drives switch them.
+  const std::uint8_t write_type = write_parameters_[2] & 0x0F;
+  if (!medium_.IsCd() && (write_type == 1 || write_type == 3)) {
+    write_parameters_[2] = static_cast<std::uint8_t>(write_parameters_[2] & 0xF0);
+    write_parameters_[3] = static_cast<std::uint8_t>((write_parameters_[3] & 0xF0) | 0x05);
+    write_parameters_[4] = 0x08;
+  }
+}
+
+void Drive::Persist() {
+  if (!spec_.state) return;
+  std::string error;
+  SaveMedium(medium_, *spec_.state, &error);  // the disc in memory stays authoritative
+}
+
+const std::vector<Drive::Entry>& Drive::Table() {
+  static const std::vector<Entry> table = {
+      {0x00, 6, &Drive::TestUnitReady, true, false},
+      {0x03, 6, &Drive::RequestSense, false, true},
+      {0x12, 6, &Drive::Inquiry, false, true},
+      {0x1A, 6, &Drive::ModeSense6, false, false},
+      {0x1B, 6, &Drive::StartStopUnit, false, false},
+      {0x1E, 6, &Drive::PreventAllow, false, false},
+      {0x23, 10, &Drive::ReadFormatCapacities, false, false},
+      {0x25, 10, &Drive::ReadCapacity, true, false},
+      {0x28, 10, &Drive::Read10, true, false},
+      {0x2B, 10, &Drive::Seek10, true, false},
+      {0x43, 10, &Drive::ReadToc, true, false},
+      {0x46, 10, &Drive::GetConfiguration, false, true},
+      {0x4A, 10, &Drive::EventStatus, false, true},
+      {0x51, 10, &Drive::ReadDiscInformation, true, false},
+      {0x52, 10, &Drive::ReadTrackInformation, true, false},
+      {0x55, 10, &Drive::ModeSelect10, false, false},
+      {0x5A, 10, &Drive::ModeSense10, false, false},
+      {0x5C, 10, &Drive::ReadBufferCapacity, false, false},
+      {0xA8, 12, &Drive::Read12, true, false},
+      {0xAC, 12, &Drive::GetPerformance, true, false},
+      {0xAD, 12, &Drive::ReadDiscStructure, true, false},
+      {0xB6, 12, &Drive::SetStreaming, true, false},
+      {0xBB, 12, &Drive::SetCdSpeed, false, false},
+      {0xBD, 12, &Drive::MechanismStatus, false, true},
+      {0xBE, 12, &Drive::ReadCd, true, false},
+      {0xDF, 12, &Drive::VendorCdScan, true, false},
+      {0xF3, 10, &Drive::VendorDvdScan, true, false},
+  };
+  return table;
+}
+
+const Drive::Entry* Drive::Find(std::uint8_t opcode) const {
+  if (spec_.quirks.no_vendor && (opcode == 0xDF || opcode == 0xF3)) return nullptr;
+  if (spec_.quirks.no_performance && opcode == 0xAC) return nullptr;
+  for (const Entry& entry : Table()) {
+    if (entry.opcode == opcode) return &entry;
+  }
+  return nullptr;
+}
+
+Sense Drive::NotReadySense() const {
+  return tray_open_ ? kNoMediumTrayOpen : kNoMediumTrayClosed;
+}
+
+Sense Drive::Gate(const Entry& entry, Command& command) {
+  (void)command;
+  if (!entry.skips_attention) {
+    if (becoming_ready_ > 0 && Loaded()) {
+      --becoming_ready_;
+      return kBecomingReady;
+    }
+    if (unit_attention_) {
+      unit_attention_ = false;
+      return kMediumChanged;
+    }
+  }
+  if (entry.needs_medium && !Loaded()) return NotReadySense();
+  return kGood;
+}
+
+Sense Drive::InjectedFault(const Command& command) {
+  const std::uint8_t opcode = command.cdb[0];
+  for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+    if (it->opcode != opcode) continue;
+    if (it->lba) {
+      std::int64_t first = 0;
+      std::int64_t count = 0;
+      if (!AddressedRange(command.cdb, &first, &count)) continue;
+      if (*it->lba < first || *it->lba >= first + std::max<std::int64_t>(count, 1)) continue;
+    }
+    const Sense sense = it->sense;
+    if (it->count > 0 && --it->count == 0) faults_.erase(it);
+    return sense;
+  }
+  return kGood;
+}
+
+Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Direction direction,
+                     std::uint8_t* data, std::size_t length) {
+  std::lock_guard lock(mutex_);
+  Reply reply;
+  if (cdb_bytes == nullptr || cdb_length < 6 || cdb_length > 16 ||
+      (data == nullptr && length > 0)) {
+    reply.status = Status::kTransportFailure;
+    reply.system_error = EINVAL;
+    return reply;
+  }
+  std::uint8_t cdb[16] = {};
+  std::memcpy(cdb, cdb_bytes, cdb_length);
+  for (auto it = fails_.begin(); it != fails_.end(); ++it) {
+    if (it->opcode != cdb[0]) continue;
+    if (it->count > 0 && --it->count == 0) fails_.erase(it);
+    reply.status = Status::kTransportFailure;
+    reply.system_error = EIO;
+    return reply;
+  }
+  Command command;
+  command.cdb = cdb;
+  if (direction == Direction::kOut) {
+    command.data_out = data;
+    command.data_out_length = length;
+  } else if (direction == Direction::kIn) {
+    command.in_length = length;
+  }
+  Sense sense = kInvalidOpcode;
+  const Entry* entry = Find(cdb[0]);
+  if (entry != nullptr) {
+    sense = cdb_length < entry->length ? kInvalidField : Gate(*entry, command);
+    if (sense == kGood) sense = InjectedFault(command);
+    if (sense == kGood) {
+      sense = (this->*(entry->handler))(command);
+      if (entry->needs_medium) {
+        std::int64_t first = 0;
+        std::int64_t count = 0;
+        if (AddressedRange(cdb, &first, &count)) head_ = static_cast<std::int32_t>(first);
+      }
+    }
+  }
+  if (sense != kGood) {
+    reply.status = Status::kCheckCondition;
+    FillSense(sense, command.information, command.information_valid, reply.sense);
+    return reply;
+  }
+  if (direction == Direction::kIn) {
+    const std::size_t n = std::min({command.answer.size(), command.allocation, length});
+    if (n > 0) std::memcpy(data, command.answer.data(), n);
+    reply.transferred = n;
+  } else if (direction == Direction::kOut) {
+    reply.transferred = std::min(length, command.data_out_length);
+  }
+  if (spec_.real_time && command.transfer_bytes > 0) {
+    const std::uint64_t speed = std::max<std::uint32_t>(CurrentReadSpeed(), 1);
+    sleeper_(std::chrono::microseconds(command.transfer_bytes * 1000 / speed));
+  }
+  return reply;
+}
+
+std::vector<std::uint32_t> Drive::ReadSpeeds() const {
+  if (!medium_.present) return {};
+  switch (medium_.family) {
+    case Family::kCd:
+      return {8467, 7056, 5645, 4234, 2822, 1411, 706};
+    case Family::kDvd:
+      if (medium_.profile == 0x12) return {16620, 8310, 5540, 2770};
+      if (medium_.layers == 2) return {16620, 11080, 8310, 5540, 2770};
+      return {22160, 16620, 11080, 8310, 5540, 2770};
+    case Family::kBd:
+      return {17980, 8990, 4495};
+    case Family::kHdDvd:
+      return {13500, 9000, 4500};
+    case Family::kNone:
+      break;
+  }
+  return {};
+}
+
+std::vector<std::uint32_t> Drive::WriteSpeeds() const {
+  if (!medium_.present) return {};
+  switch (medium_.profile) {
+    case 0x09:
+      return {8467, 7056, 5645, 4234, 2822};
+    case 0x0A:
+      return {5645, 4234, 2822, 1764, 706};
+    case 0x11:
+      return {22160, 11080, 5540};
+    case 0x1B:
+      return {22160, 16620, 11080, 8310, 5540};
+    case 0x15:
+    case 0x2B:
+      return {11080, 8310, 5540, 3324};
+    case 0x13:
+    case 0x14:
+      return {8310, 5540, 2770};
+    case 0x12:
+      return {16620, 6925, 4155};
+    case 0x1A:
+      return {11080, 5540};
+    default:
+      return {};
+  }
+}
+
+std::uint32_t Drive::CurrentReadSpeed() const {
+  const std::vector<std::uint32_t> speeds = ReadSpeeds();
+  return speeds.empty() ? 22160 : Pick(speeds, requested_read_speed_);
+}
+
+std::uint32_t Drive::CurrentWriteSpeed() const {
+  return Pick(WriteSpeeds(), requested_write_speed_);
+}
+
+}  // namespace zorvane::vdrive

@@ -1,0 +1,172 @@
+// A software MMC drive: a DVD writer that reads CD, DVD, BD and HD DVD media, answering
+// CDBs the way real drives answer them.
+//
+// The entry point takes the raw CDB, the direction and buffer of the data phase, and
+// returns GOOD, CHECK CONDITION with fixed-format sense, or a failure of the transport,
+// with the number of bytes moved. The drive keeps its tray, the disc, pending unit
+// attention, readiness, selected speeds and scan position between commands.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vdrive/medium.h"
+#include "vdrive/quality.h"
+#include "vdrive/spec.h"
+
+namespace zorvane::vdrive {
+
+enum class Direction : std::uint8_t { kNone, kIn, kOut };
+enum class Status : std::uint8_t { kGood, kCheckCondition, kTransportFailure };
+
+inline constexpr std::size_t kFixedSenseLength = 18;
+
+struct Reply {
+  Status status = Status::kGood;
+  std::uint8_t sense[kFixedSenseLength] = {};  // fixed format (70h) on CHECK CONDITION
+  std::size_t transferred = 0;                 // bytes moved in the data phase
+  int system_error = 0;                        // errno-style code of a transport failure
+
+  // Sense key, ASC and ASCQ as one 24-bit value (0 when GOOD).
+  Sense Code() const {
+    return static_cast<Sense>(sense[2] & 0x0F) << 16 | static_cast<Sense>(sense[12]) << 8 |
+           sense[13];
+  }
+};
+
+// Checks a spec as the drive would start from it, without changing anything on disk:
+// false with the reason for a malformed spec, an image that cannot be read or a state
+// file that cannot be loaded.
+bool ValidateSpec(std::string_view spec, std::string* error);
+
+class Drive {
+ public:
+  // Starts a drive with the medium of the spec loaded (or the state file's disc). Null and
+  // the reason when the spec is not valid.
+  static std::unique_ptr<Drive> Create(std::string_view spec, std::string* error);
+
+  // Carries out one CDB (6, 10 or 12 bytes). `data` holds `length` bytes: what the drive
+  // fills on a data-in command, what the host sends on a data-out command.
+  Reply Execute(const std::uint8_t* cdb, std::size_t cdb_length, Direction direction,
+                std::uint8_t* data, std::size_t length);
+
+  // How the drive waits in time=real (the default sleeps); tests observe the durations.
+  void SetSleeper(std::function<void(std::chrono::microseconds)> sleeper);
+
+  Drive(const Drive&) = delete;
+  Drive& operator=(const Drive&) = delete;
+  ~Drive();
+
+ private:
+  struct Command {
+    const std::uint8_t* cdb = nullptr;
+    const std::uint8_t* data_out = nullptr;
+    std::size_t data_out_length = 0;
+    std::vector<std::uint8_t> answer;  // data-in bytes in full
+    std::size_t in_length = 0;         // room in the host's buffer for data in
+    std::size_t allocation = 0;        // what the CDB allows of them
+    std::uint32_t information = 0;     // sense information field, when valid
+    bool information_valid = false;
+    std::uint64_t transfer_bytes = 0;  // medium bytes the command moves, for time=real
+  };
+  using Handler = Sense (Drive::*)(Command&);
+  struct Entry {
+    std::uint8_t opcode;
+    std::uint8_t length;  // CDB length
+    Handler handler;
+    bool needs_medium;     // answers "not ready" without a loaded disc
+    bool skips_attention;  // answered at once while becoming ready, without unit attention
+  };
+
+  Drive(DriveSpec spec, Medium medium, bool tray_open);
+  static const std::vector<Entry>& Table();
+  const Entry* Find(std::uint8_t opcode) const;
+  Sense Gate(const Entry& entry, Command& command);
+  Sense InjectedFault(const Command& command);
+  void Load();
+  bool Loaded() const { return !tray_open_ && medium_.present; }
+  Sense NotReadySense() const;
+  void WaitFor(const Command& command, const Entry& entry);
+  void Persist();
+
+  // Speeds, in kB/s.
+  std::vector<std::uint32_t> ReadSpeeds() const;
+  std::vector<std::uint32_t> WriteSpeeds() const;
+  std::uint32_t CurrentReadSpeed() const;
+  std::uint32_t CurrentWriteSpeed() const;
+
+  // Commands, by family.
+  // commands_basic.cpp
+  Sense TestUnitReady(Command& c);
+  Sense RequestSense(Command& c);
+  Sense Inquiry(Command& c);
+  Sense StartStopUnit(Command& c);
+  Sense PreventAllow(Command& c);
+  Sense MechanismStatus(Command& c);
+  Sense EventStatus(Command& c);
+  Sense ReadBufferCapacity(Command& c);
+  // commands_mode.cpp
+  Sense ModeSense6(Command& c);
+  Sense ModeSense10(Command& c);
+  Sense ModeSelect10(Command& c);
+  static std::vector<std::uint8_t> DefaultWriteParameters();
+  Sense ModePages(std::uint8_t control, std::uint8_t page, std::uint8_t subpage,
+                  std::vector<std::uint8_t>* out);
+  void CapabilitiesPage(std::uint8_t control, std::vector<std::uint8_t>* out);
+  // commands_config.cpp
+  Sense GetConfiguration(Command& c);
+  Sense GetPerformance(Command& c);
+  Sense SetCdSpeed(Command& c);
+  Sense SetStreaming(Command& c);
+  // commands_toc.cpp
+  Sense ReadToc(Command& c);
+  Sense ReadDiscInformation(Command& c);
+  Sense ReadTrackInformation(Command& c);
+  Sense ReadCapacity(Command& c);
+  Sense ReadFormatCapacities(Command& c);
+  // commands_read.cpp
+  Sense Read10(Command& c);
+  Sense Read12(Command& c);
+  Sense ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count);
+  Sense ReadCd(Command& c);
+  Sense Seek10(Command& c);
+  // commands_dvd.cpp
+  Sense ReadDiscStructure(Command& c);
+  // commands_vendor.cpp
+  Sense VendorDvdScan(Command& c);
+  Sense VendorCdScan(Command& c);
+
+  std::mutex mutex_;
+  DriveSpec spec_;
+  Medium medium_;
+  QualityModel quality_;
+  std::function<void(std::chrono::microseconds)> sleeper_;
+
+  bool tray_open_ = false;
+  bool prevented_ = false;
+  int becoming_ready_ = 0;        // commands still answered 02/04/01
+  bool unit_attention_ = false;   // one 06/28/00 pending
+  std::uint8_t media_event_ = 0;  // pending media event code (GET EVENT STATUS NOTIFICATION)
+  std::int32_t head_ = 0;         // the block last accessed
+  std::vector<FaultRule> faults_;
+  std::vector<FailRule> fails_;
+
+  std::vector<std::uint8_t> write_parameters_;  // mode page 05h, page code byte on
+  std::uint32_t requested_read_speed_ = 0xFFFF;
+  std::uint32_t requested_write_speed_ = 0xFFFF;
+
+  // Quality scans.
+  bool dvd_scan_started_ = false;
+  std::int32_t dvd_scan_next_ = 0;
+  bool cd_scan_started_ = false;
+  std::int32_t cd_scan_position_ = 0;
+};
+
+}  // namespace zorvane::vdrive

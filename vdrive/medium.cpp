@@ -1,0 +1,223 @@
+#include "vdrive/medium.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace zorvane::vdrive {
+
+const Track* TrackAt(const Medium& medium, std::int32_t lba) {
+  for (const Track& track : medium.tracks) {
+    if (lba >= track.start && lba < track.End()) return &track;
+  }
+  return nullptr;
+}
+
+const Track* TrackNumbered(const Medium& medium, int number) {
+  for (const Track& track : medium.tracks) {
+    if (track.number == number) return &track;
+  }
+  return nullptr;
+}
+
+DiscStatus StatusOf(const Medium& medium) {
+  if (medium.random_writable)
+    return medium.profile == 0x12 ? DiscStatus::kOther : DiscStatus::kComplete;
+  if (medium.tracks.empty()) return DiscStatus::kEmpty;
+  if (medium.sessions.empty()) return DiscStatus::kIncomplete;
+  const Session& last = medium.sessions.back();
+  if (!last.closed || last.appendable) return DiscStatus::kIncomplete;
+  return DiscStatus::kComplete;
+}
+
+SessionState LastSessionState(const Medium& medium) {
+  if (medium.random_writable) return SessionState::kComplete;
+  if (medium.tracks.empty() || medium.sessions.empty()) return SessionState::kEmpty;
+  const Session& last = medium.sessions.back();
+  if (!last.closed) return SessionState::kIncomplete;
+  return last.appendable ? SessionState::kEmpty : SessionState::kComplete;
+}
+
+std::vector<const Session*> ClosedSessions(const Medium& medium) {
+  std::vector<const Session*> closed;
+  for (const Session& session : medium.sessions) {
+    if (session.closed) closed.push_back(&session);
+  }
+  return closed;
+}
+
+std::vector<const Track*> TocTracks(const Medium& medium) {
+  std::vector<const Track*> listed;
+  const bool any_closed = std::any_of(medium.sessions.begin(), medium.sessions.end(),
+                                      [](const Session& session) { return session.closed; });
+  for (const Track& track : medium.tracks) {
+    const Session* session = nullptr;
+    for (const Session& candidate : medium.sessions) {
+      if (candidate.number == track.session) session = &candidate;
+    }
+    // Tracks of closed sessions; before any lead-in exists, the drive answers from the PMA.
+    const bool closed = session != nullptr && session->closed;
+    if (closed || (!any_closed && track.complete)) listed.push_back(&track);
+  }
+  return listed;
+}
+
+std::optional<std::int32_t> TocLeadout(const Medium& medium) {
+  const std::vector<const Session*> closed = ClosedSessions(medium);
+  if (!closed.empty()) return closed.back()->leadout_start;
+  const std::vector<const Track*> listed = TocTracks(medium);
+  if (listed.empty()) return std::nullopt;
+  return listed.back()->End();
+}
+
+int FirstTrackOf(const Medium& medium, int session) {
+  for (const Track& track : medium.tracks) {
+    if (track.session == session) return track.number;
+  }
+  return 0;
+}
+
+int LastTrackOf(const Medium& medium, int session) {
+  int last = 0;
+  for (const Track& track : medium.tracks) {
+    if (track.session == session) last = track.number;
+  }
+  return last;
+}
+
+std::int32_t NextLeadinStart(const Medium& medium) {
+  const std::vector<const Session*> closed = ClosedSessions(medium);
+  if (closed.empty()) return MsfToLba(medium.atip.leadin);
+  const std::int32_t leadout = closed.size() == 1 ? kFirstLeadoutBlocks : kLaterLeadoutBlocks;
+  return closed.back()->leadout_start + leadout;
+}
+
+std::optional<WritableTrack> WritableTrackOf(const Medium& medium) {
+  if (!medium.present || !medium.Sequential()) return std::nullopt;
+  if (StatusOf(medium) == DiscStatus::kComplete) return std::nullopt;
+  const int last_number = medium.tracks.empty() ? 0 : medium.tracks.back().number;
+  if (!medium.tracks.empty() && !medium.tracks.back().complete) {
+    const Track& track = medium.tracks.back();
+    WritableTrack open;
+    open.number = track.number;
+    open.session = track.session;
+    open.start = track.start;
+    open.next_writable = track.start + track.recorded;
+    open.size = track.size;
+    open.free_blocks = track.size - track.recorded;
+    open.blank = track.recorded == 0;
+    return open;
+  }
+  WritableTrack invisible;
+  invisible.number = last_number + 1;
+  const bool session_open = !medium.sessions.empty() && !medium.sessions.back().closed;
+  invisible.session = medium.sessions.empty() ? 1
+                      : session_open          ? medium.sessions.back().number
+                                              : medium.sessions.back().number + 1;
+  if (medium.IsCd()) {
+    // Each new track is preceded by its two-second pre-gap, which the drive writes.
+    std::int32_t area = -kPregapFrames;  // the program area of the first session
+    if (session_open && !medium.tracks.empty()) {
+      area = medium.tracks.back().End();
+    } else if (!medium.sessions.empty()) {
+      area = NextLeadinStart(medium) + kLeadinBlocks;
+    }
+    invisible.start = area + kPregapFrames;
+  } else {
+    invisible.start = medium.tracks.empty() ? 0 : medium.tracks.back().End();
+  }
+  invisible.next_writable = invisible.start;
+  invisible.size = std::max<std::int32_t>(0, medium.capacity - invisible.start);
+  invisible.free_blocks = std::max<std::int32_t>(0, medium.capacity - invisible.next_writable);
+  return invisible;
+}
+
+std::int32_t ReadableBlocks(const Medium& medium) {
+  if (!medium.present) return 0;
+  if (medium.random_writable) return medium.capacity;
+  return TocLeadout(medium).value_or(0);
+}
+
+std::int32_t RecordedEnd(const Medium& medium) {
+  return ReadableBlocks(medium);
+}
+
+void GeneratedUserData(SectorType type, std::int32_t lba, std::uint8_t* out) {
+  const std::size_t size = UserDataSize(type);
+  if (type == SectorType::kAudio) {
+    for (std::size_t n = 0; n < size / 4; ++n) {
+      const auto sample = static_cast<std::uint16_t>(
+          (static_cast<std::uint32_t>(lba) * 588U + static_cast<std::uint32_t>(n)) * 97U);
+      const auto right = static_cast<std::uint16_t>(~sample);
+      out[4 * n] = static_cast<std::uint8_t>(sample);
+      out[4 * n + 1] = static_cast<std::uint8_t>(sample >> 8);
+      out[4 * n + 2] = static_cast<std::uint8_t>(right);
+      out[4 * n + 3] = static_cast<std::uint8_t>(right >> 8);
+    }
+    return;
+  }
+  Put32(out, static_cast<std::uint32_t>(lba));
+  for (std::size_t k = 4; k < size; ++k) {
+    out[k] = static_cast<std::uint8_t>(k + 3U * static_cast<std::uint32_t>(lba));
+  }
+}
+
+void SubheaderOf(SectorType type, std::uint8_t out[4]) {
+  out[0] = 0;                                              // file
+  out[1] = 0;                                              // channel
+  out[2] = type == SectorType::kMode2Form2 ? 0x28 : 0x08;  // data, form 2 flag
+  out[3] = 0;                                              // coding information
+}
+
+namespace {
+
+void ReadImage(const Content& content, std::int32_t lba, std::uint8_t* out) {
+  std::memset(out, 0, 2048);
+  if (!content.image_fd || *content.image_fd < 0) return;
+  const auto offset = static_cast<off_t>(lba) * 2048;
+  std::size_t done = 0;
+  while (done < 2048) {
+    const ssize_t n =
+        ::pread(*content.image_fd, out + done, 2048 - done, offset + static_cast<off_t>(done));
+    if (n <= 0) break;  // past the end of the file: the rest reads as zeros
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+Sense ReadUserData(const Medium& medium, std::int32_t lba, std::uint8_t* out, SectorType* type) {
+  if (lba < 0) return kLbaOutOfRange;
+  if (medium.random_writable) {
+    if (lba >= medium.capacity) return kLbaOutOfRange;
+    *type = SectorType::kMode1;
+    const auto it = medium.content.written.find(lba);
+    if (it != medium.content.written.end()) {
+      std::memcpy(out, it->second.data(), std::min<std::size_t>(it->second.size(), 2048));
+    } else {
+      std::memset(out, 0, 2048);  // formatted and never written
+    }
+    return kGood;
+  }
+  const Track* track = TrackAt(medium, lba);
+  if (track == nullptr) return kLbaOutOfRange;
+  const std::int32_t offset = lba - track->start;
+  if (offset >= track->recorded) return kLbaOutOfRange;
+  // The run-out blocks that close a track-at-once track hold no user data.
+  if (offset >= track->readable) return kIllegalModeForTrack;
+  *type = track->sector_type;
+  const std::size_t size = UserDataSize(track->sector_type);
+  const auto it = medium.content.written.find(lba);
+  if (it != medium.content.written.end()) {
+    std::memset(out, 0, size);
+    std::memcpy(out, it->second.data(), std::min(it->second.size(), size));
+  } else if (!medium.content.image_path.empty()) {
+    ReadImage(medium.content, lba, out);
+  } else {
+    GeneratedUserData(track->sector_type, lba, out);
+  }
+  return kGood;
+}
+
+}  // namespace zorvane::vdrive

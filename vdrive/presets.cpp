@@ -1,0 +1,362 @@
+#include "vdrive/presets.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zorvane::vdrive {
+
+namespace {
+
+// Tracks of the pressed audio disc and of the audio part of the mixed disc, in blocks.
+constexpr std::int32_t kAudioTracks[] = {16500, 20475, 13950, 18750, 22125, 14700};
+constexpr std::int32_t kMixedAudioTracks[] = {13500, 16875, 12000, 15375};
+constexpr std::int32_t kMixedDataBlocks = 30000;
+
+// Recorded tracks of the written CD-R presets: user blocks, before the run-out.
+constexpr std::int32_t kOpenTrackData = 10000;
+constexpr std::int32_t kMultiFirstData = 20000;
+constexpr std::int32_t kMultiSecondData = 8000;
+
+// MRW on CD: packets of 32 user blocks, each with 7 link blocks.
+std::int32_t MrwUserBlocks(std::int32_t leadout) {
+  return leadout / 39 * 32;
+}
+
+Track MakeTrack(int number, int session, std::int32_t start, std::int32_t blocks, SectorType type) {
+  Track track;
+  track.number = number;
+  track.session = session;
+  track.start = start;
+  track.size = blocks;
+  track.recorded = blocks;
+  track.readable = blocks;
+  track.sector_type = type;
+  track.control = type == SectorType::kAudio ? 0 : 4;
+  return track;
+}
+
+// A track-at-once data track of `data` user blocks closed by its run-out blocks.
+Track WrittenTrack(int number, int session, std::int32_t start, std::int32_t data,
+                   SectorType type) {
+  Track track = MakeTrack(number, session, start, data + kRunOutBlocks, type);
+  track.readable = data;
+  return track;
+}
+
+Session PressedSession(std::int32_t leadout) {
+  Session session;
+  session.leadin_start = -kLeadinBlocks - kPregapFrames;
+  session.leadout_start = leadout;
+  return session;
+}
+
+PmaEntry PmaOf(const Track& track) {
+  PmaEntry entry;
+  entry.control = track.control;
+  entry.point = static_cast<std::uint8_t>(track.number);
+  entry.start = LbaToMsf(track.start);
+  entry.stop = LbaToMsf(track.End() - 1);
+  return entry;
+}
+
+void SetRecordableCd(Medium& m, bool rewritable, const DriveSpec& spec) {
+  m.family = Family::kCd;
+  m.recordable = true;
+  m.erasable = rewritable;
+  m.profile = rewritable ? 0x0A : 0x09;
+  m.atip = Atip{};
+  if (rewritable) {
+    m.atip.leadin = Msf{97, 34, 23};
+    m.atip.sub_type = 1;  // high speed CD-RW
+    m.atip.writing_power = 3;
+    m.atip.a2_valid = true;
+    m.atip.a2[0] = 0x26;
+    m.atip.a2[1] = 0x35;
+    m.atip.a2[2] = 0x40;
+  }
+  if (spec.atip) m.atip.leadin = *spec.atip;
+  if (spec.leadout) m.atip.leadout = *spec.leadout;
+  m.capacity = MsfToLba(m.atip.leadout);
+}
+
+void SetDvd(Medium& m, std::uint16_t profile, std::int32_t blocks, std::uint8_t book,
+            std::uint8_t layer_type) {
+  m.family = Family::kDvd;
+  m.type_code = 0x41;
+  m.profile = profile;
+  m.capacity = blocks;
+  m.dvd.book = book;
+  m.dvd.max_rate = (layer_type & 0x01) ? 0x02 : 0x0F;
+  m.dvd.layer_type = layer_type;
+}
+
+// A pressed medium of one data track filling `blocks`.
+void SetPressedData(Medium& m, std::int32_t blocks) {
+  m.capacity = blocks;
+  m.tracks = {MakeTrack(1, 1, 0, blocks, SectorType::kMode1)};
+  m.sessions = {PressedSession(blocks)};
+}
+
+}  // namespace
+
+bool OpenImage(const std::string& path, Content* content, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = "image " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 2048) {
+    ::close(fd);
+    *error = "image " + path + ": not a regular file of at least one 2048-byte block";
+    return false;
+  }
+  if (info.st_size > static_cast<off_t>(16000000) * 2048) {
+    ::close(fd);
+    *error = "image " + path + ": larger than any disc this drive reads";
+    return false;
+  }
+  content->image_path = path;
+  content->image_size = static_cast<std::uint64_t>(info.st_size);
+  content->image_fd = std::shared_ptr<int>(new int(fd), [](const int* p) {
+    ::close(*p);
+    delete p;
+  });
+  return true;
+}
+
+namespace {
+
+bool IsOneOf(const std::string& preset, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    if (preset == name) return true;
+  }
+  return false;
+}
+
+// Keys that only some presets take.
+bool CheckApplicable(const DriveSpec& spec, std::string* error) {
+  const std::string& p = spec.preset;
+  const bool pressed_single = IsOneOf(p, {"cdrom", "dvdrom", "bdrom", "hddvdrom"});
+  const bool recordable_cd =
+      IsOneOf(p, {"cdr-blank", "cdr-open", "cdr-closed", "cdr-multi", "cdrw-blank", "cdrw-mrw"});
+  const bool recordable_dvd = IsOneOf(p, {"dvd-r", "dvd-r-dl", "dvd-rw-seq", "dvd-rw-ro", "dvd-ram",
+                                          "dvd+r", "dvd+r-dl", "dvd+rw"});
+  const bool maker_dvd = recordable_dvd && p != "dvd-ram";
+  auto refuse = [&](const char* key, const char* which) {
+    *error = std::string(key) + "= does not apply to preset " + p + " (only to " + which + ")";
+    return false;
+  };
+  if (spec.image && !pressed_single) return refuse("image", "cdrom, dvdrom, bdrom, hddvdrom");
+  if (spec.atip && !recordable_cd) return refuse("atip", "recordable CD presets");
+  if (spec.leadout && !recordable_cd) return refuse("leadout", "recordable CD presets");
+  if (spec.maker && !maker_dvd) return refuse("maker", "recordable DVD presets but dvd-ram");
+  if (spec.blocks && !(pressed_single || recordable_dvd)) {
+    return refuse("blocks", "cdrom, dvdrom, bdrom, hddvdrom and recordable DVD presets");
+  }
+  if (spec.image && spec.blocks) {
+    *error = "image= and blocks= exclude each other: an image sets the size";
+    return false;
+  }
+  if (spec.maker && IsOneOf(p, {"dvd+r", "dvd+r-dl", "dvd+rw"})) {
+    const std::size_t slash = spec.maker->find('/');
+    const std::size_t id = slash == std::string::npos ? spec.maker->size() : slash;
+    if (id > 8 || (slash != std::string::npos && spec.maker->size() - slash - 1 > 3)) {
+      *error = "bad value for maker=: \"" + *spec.maker +
+               "\" (a DVD+R/+RW maker is ID[/TYPE]: up to 8 and 3 characters)";
+      return false;
+    }
+  }
+  return true;
+}
+
+void ApplyMaker(Medium& m, const DriveSpec& spec) {
+  if (!spec.maker) return;
+  const bool plus = m.profile == 0x1A || m.profile == 0x1B || m.profile == 0x2B;
+  if (!plus) {
+    m.dvd.maker = *spec.maker;
+    return;
+  }
+  const std::size_t slash = spec.maker->find('/');
+  m.dvd.maker = spec.maker->substr(0, slash);
+  if (slash != std::string::npos) m.dvd.type_id = spec.maker->substr(slash + 1);
+}
+
+bool BuildCd(const std::string& p, const DriveSpec& spec, Medium& m) {
+  m.family = Family::kCd;
+  if (p == "cdrom") {
+    m.type_code = 0x01;
+    m.profile = 0x08;
+    SetPressedData(m, spec.blocks.value_or(kCdromBlocks));
+  } else if (p == "cdda" || p == "cdmixed") {
+    const bool mixed = p == "cdmixed";
+    m.type_code = mixed ? 0x03 : 0x02;
+    m.profile = 0x08;
+    std::int32_t at = 0;
+    int number = 1;
+    if (mixed) {
+      m.tracks.push_back(MakeTrack(number++, 1, at, kMixedDataBlocks, SectorType::kMode1));
+      at += kMixedDataBlocks;
+    }
+    if (mixed) {
+      for (std::int32_t blocks : kMixedAudioTracks) {
+        m.tracks.push_back(MakeTrack(number++, 1, at, blocks, SectorType::kAudio));
+        at += blocks;
+      }
+    } else {
+      for (std::int32_t blocks : kAudioTracks) {
+        m.tracks.push_back(MakeTrack(number++, 1, at, blocks, SectorType::kAudio));
+        at += blocks;
+      }
+    }
+    m.capacity = at;
+    m.sessions = {PressedSession(at)};
+  } else if (p == "cdr-blank") {
+    SetRecordableCd(m, false, spec);
+    m.type_code = 0x10;
+  } else if (p == "cdr-open" || p == "cdr-closed") {
+    SetRecordableCd(m, false, spec);
+    m.type_code = 0x11;
+    m.tracks = {WrittenTrack(1, 1, 0, kOpenTrackData, SectorType::kMode1)};
+    Session session;
+    session.leadin_start = MsfToLba(m.atip.leadin);
+    session.closed = p == "cdr-closed";
+    session.leadout_start = session.closed ? m.tracks[0].End() : 0;
+    m.sessions = {session};
+    m.pma = {PmaOf(m.tracks[0])};
+  } else if (p == "cdr-multi") {
+    SetRecordableCd(m, false, spec);
+    m.type_code = 0x11;
+    // Multi-session discs are CD-ROM XA: Mode 2 Form 1 data tracks.
+    const Track first = WrittenTrack(1, 1, 0, kMultiFirstData, SectorType::kMode2Form1);
+    Session one;
+    one.leadin_start = MsfToLba(m.atip.leadin);
+    one.leadout_start = first.End();
+    one.appendable = true;
+    one.disc_type = 0x20;
+    m.sessions = {one};
+    m.tracks = {first};
+    Session two = one;
+    two.number = 2;
+    two.leadin_start = NextLeadinStart(m);
+    const std::int32_t start = two.leadin_start + kLeadinBlocks + kPregapFrames;
+    const Track second = WrittenTrack(2, 2, start, kMultiSecondData, SectorType::kMode2Form1);
+    two.leadout_start = second.End();
+    m.sessions.push_back(two);
+    m.tracks.push_back(second);
+    m.pma = {PmaOf(first), PmaOf(second)};
+  } else if (p == "cdrw-blank") {
+    SetRecordableCd(m, true, spec);
+    m.type_code = 0x21;
+  } else if (p == "cdrw-mrw") {
+    SetRecordableCd(m, true, spec);
+    m.type_code = 0x21;
+    m.random_writable = true;
+    m.formatted = true;
+    m.mrw = true;
+    m.capacity = MrwUserBlocks(MsfToLba(m.atip.leadout));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool BuildOther(const std::string& p, const DriveSpec& spec, Medium& m) {
+  auto blocks = [&](std::int32_t standard) { return spec.blocks.value_or(standard); };
+  if (p == "dvdrom") {
+    SetDvd(m, 0x10, 0, 0x01, 0x01);
+    SetPressedData(m, blocks(kDvdromBlocks));
+  } else if (p == "dvd-r") {
+    SetDvd(m, 0x11, blocks(kDvdMinusRBlocks), 0x25, 0x02);
+    m.dvd.maker = "MCC 03RG20";
+  } else if (p == "dvd-r-dl") {
+    SetDvd(m, 0x15, blocks(kDvdMinusRDlBlocks), 0x26, 0x02);
+    m.layers = 2;
+    m.dvd.opposite_track_path = true;
+    m.dvd.maker = "MKM 01RD30";
+  } else if (p == "dvd-rw-seq" || p == "dvd-rw-ro") {
+    const bool overwrite = p == "dvd-rw-ro";
+    SetDvd(m, overwrite ? 0x13 : 0x14, blocks(kDvdMinusRwBlocks), 0x32, 0x04);
+    m.dvd.maker = "MCC 01RW4X";
+    m.erasable = true;
+    m.random_writable = overwrite;
+    m.formatted = overwrite;
+  } else if (p == "dvd-ram") {
+    SetDvd(m, 0x12, blocks(kDvdRamBlocks), 0x16, 0x04);
+    m.erasable = true;
+    m.random_writable = true;
+    m.formatted = true;
+  } else if (p == "dvd+r" || p == "dvd+r-dl") {
+    const bool dual = p == "dvd+r-dl";
+    SetDvd(m, dual ? 0x2B : 0x1B, blocks(dual ? kDvdPlusRDlBlocks : kDvdPlusRBlocks),
+           dual ? 0xE1 : 0xA1, 0x02);
+    m.dvd.maker = dual ? "MKM" : "MCC";
+    m.dvd.type_id = dual ? "001" : "004";
+    if (dual) {
+      m.layers = 2;
+      m.dvd.opposite_track_path = true;
+    }
+  } else if (p == "dvd+rw") {
+    SetDvd(m, 0x1A, blocks(kDvdPlusRwBlocks), 0x92, 0x04);
+    m.dvd.maker = "RICOHJPN";
+    m.dvd.type_id = "W11";
+    m.dvd.revision = 1;
+    m.erasable = true;
+    m.random_writable = true;
+    m.formatted = true;
+  } else if (p == "bdrom") {
+    m.family = Family::kBd;
+    m.type_code = 0x00;
+    m.profile = 0x40;
+    SetPressedData(m, blocks(kBdromBlocks));
+  } else if (p == "hddvdrom") {
+    m.family = Family::kHdDvd;
+    m.type_code = 0x00;
+    m.profile = 0x50;
+    m.dvd.book = 0x40;
+    SetPressedData(m, blocks(kHdDvdromBlocks));
+  } else {
+    return false;
+  }
+  m.recordable = m.recordable || (m.dvd.layer_type & 0x06) != 0;
+  ApplyMaker(m, spec);
+  return true;
+}
+
+}  // namespace
+
+bool BuildMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, std::string* error) {
+  *medium = Medium{};
+  *tray_open = false;
+  if (!CheckApplicable(spec, error)) return false;
+  const std::string& p = spec.preset;
+  Medium m;
+  m.preset = p;
+  if (p == "nodisc" || p == "open") {
+    *tray_open = p == "open";
+    m.type_code = *tray_open ? 0x71 : 0x70;
+    *medium = std::move(m);
+    return true;
+  }
+  m.present = true;
+  if (!BuildCd(p, spec, m) && !BuildOther(p, spec, m)) {
+    *error = "unknown preset \"" + p + "\"";
+    return false;
+  }
+  if (m.random_writable) SetPressedData(m, m.capacity);  // one track over the formatted area
+  if (spec.image) {
+    if (!OpenImage(*spec.image, &m.content, error)) return false;
+    const auto blocks = static_cast<std::int32_t>((m.content.image_size + 2047) / 2048);
+    SetPressedData(m, blocks);
+  }
+  // Only a CD's lead-in lies before LBA 0.
+  if (!m.IsCd() && !m.sessions.empty()) m.sessions[0].leadin_start = 0;
+  *medium = std::move(m);
+  return true;
+}
+
+}  // namespace zorvane::vdrive

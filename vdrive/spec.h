@@ -1,0 +1,73 @@
+// The description of a virtual drive: "PRESET[,KEY=VALUE]...".
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vdrive/bytes.h"
+
+namespace zorvane::vdrive {
+
+// An injected answer: `sense` to commands with `opcode` (touching `lba`, when given),
+// `count` times (0: always).
+struct FaultRule {
+  std::uint8_t opcode = 0;
+  std::optional<std::int32_t> lba;
+  Sense sense = 0;
+  int count = 0;
+};
+
+// An injected transport failure: the pass-through request itself fails.
+struct FailRule {
+  std::uint8_t opcode = 0;
+  int count = 0;  // 0: always
+};
+
+struct BlockRange {
+  std::int32_t first = 0;
+  std::int32_t last = 0;
+};
+
+enum class Quality : std::uint8_t { kAverage, kGood, kPoor };
+
+struct Quirks {
+  bool no_atip = false;           // READ TOC format 4 rejected
+  bool block_descriptor = false;  // MODE SENSE returns an 8-byte block descriptor
+  bool no_c2 = false;             // READ CD C2 fields rejected
+  bool no_vendor = false;         // vendor scan opcodes rejected
+  bool no_performance = false;    // GET PERFORMANCE rejected
+};
+
+struct DriveSpec {
+  std::string preset;
+  std::optional<std::string> image;
+  std::optional<Msf> atip;
+  std::optional<Msf> leadout;
+  std::optional<std::string> maker;
+  std::optional<std::string> serial;
+  std::optional<std::string> vendor;
+  std::optional<std::string> product;
+  std::optional<std::string> revision;
+  std::optional<std::int32_t> blocks;
+  std::optional<std::string> state;
+  Quirks quirks;
+  Quality quality = Quality::kAverage;
+  std::vector<BlockRange> damage;
+  int ready = 0;
+  bool attention = false;
+  std::vector<FaultRule> faults;
+  std::vector<FailRule> fails;
+  bool real_time = false;
+};
+
+// Parses a spec. On a malformed one returns false and says what is wrong: an unknown
+// preset, an unknown key, or a bad value (naming the key).
+bool ParseSpec(std::string_view text, DriveSpec* spec, std::string* error);
+
+// The preset names, in the order the documentation lists them.
+const std::vector<std::string>& PresetNames();
+
+}  // namespace zorvane::vdrive

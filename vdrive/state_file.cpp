@@ -1,0 +1,312 @@
+#include "vdrive/state_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace zorvane::vdrive {
+
+namespace {
+
+constexpr const char* kMagic = "ZORVANE-VDRIVE-DISC 1";
+constexpr std::size_t kMaxSectorBytes = 2352;
+
+std::string Hex(const std::string& text) {
+  static const char* digits = "0123456789abcdef";
+  std::string out = "x";  // never empty, so every field has a token
+  for (const unsigned char c : text) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+bool Unhex(const std::string& token, std::string* text) {
+  if (token.empty() || token[0] != 'x' || token.size() % 2 == 0) return false;
+  text->clear();
+  for (std::size_t i = 1; i < token.size(); i += 2) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(token.data() + i, token.data() + i + 2, value, 16);
+    if (ec != std::errc() || end != token.data() + i + 2) return false;
+    text->push_back(static_cast<char>(value));
+  }
+  return true;
+}
+
+std::string MsfText(const Msf& msf) {
+  return std::to_string(msf.minute) + " " + std::to_string(msf.second) + " " +
+         std::to_string(msf.frame);
+}
+
+std::string Serialize(const Medium& m) {
+  std::ostringstream s;
+  s << kMagic << "\n";
+  s << "medium " << Hex(m.preset) << ' ' << int(m.present) << ' ' << int(m.family) << ' '
+    << int(m.type_code) << ' ' << m.profile << ' ' << int(m.recordable) << ' ' << int(m.erasable)
+    << ' ' << int(m.random_writable) << ' ' << int(m.formatted) << ' ' << int(m.mrw) << ' '
+    << int(m.layers) << ' ' << m.capacity << "\n";
+  const Atip& a = m.atip;
+  s << "atip " << MsfText(a.leadin) << ' ' << MsfText(a.leadout) << ' ' << int(a.writing_power)
+    << ' ' << int(a.reference_speed) << ' ' << int(a.unrestricted) << ' ' << int(a.sub_type);
+  for (const std::uint8_t* field : {a.a1, a.a2, a.a3}) {
+    for (int i = 0; i < 3; ++i) s << ' ' << int(field[i]);
+  }
+  s << ' ' << int(a.a1_valid) << ' ' << int(a.a2_valid) << ' ' << int(a.a3_valid) << "\n";
+  const DvdInfo& d = m.dvd;
+  s << "dvd " << int(d.book) << ' ' << int(d.max_rate) << ' ' << int(d.layer_type) << ' '
+    << int(d.opposite_track_path) << ' ' << Hex(d.maker) << ' ' << Hex(d.type_id) << ' '
+    << int(d.revision) << "\n";
+  for (const Session& x : m.sessions) {
+    s << "session " << x.number << ' ' << int(x.closed) << ' ' << x.leadin_start << ' '
+      << x.leadout_start << ' ' << int(x.appendable) << ' ' << int(x.disc_type) << "\n";
+  }
+  for (const Track& t : m.tracks) {
+    s << "track " << t.number << ' ' << t.session << ' ' << t.start << ' ' << t.size << ' '
+      << t.recorded << ' ' << t.readable << ' ' << int(t.sector_type) << ' ' << int(t.control)
+      << ' ' << int(t.complete) << ' ' << int(t.incremental) << ' ' << int(t.fixed_packet) << ' '
+      << t.packet_size << "\n";
+  }
+  for (const PmaEntry& p : m.pma) {
+    s << "pma " << int(p.control) << ' ' << int(p.adr) << ' ' << int(p.point) << ' '
+      << MsfText(p.stop) << ' ' << MsfText(p.start) << "\n";
+  }
+  s << "image " << Hex(m.content.image_path) << "\n";
+  s << "sectors " << m.content.written.size() << "\n";
+  for (const auto& [lba, bytes] : m.content.written) {
+    s << "sector " << lba << ' ' << bytes.size() << "\n";
+    s.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+    s << "\n";
+  }
+  s << "end\n";
+  return s.str();
+}
+
+// Reads the whitespace-separated fields of one line.
+class Parser {
+ public:
+  explicit Parser(std::string text) : text_(std::move(text)) {}
+
+  bool Line(std::vector<std::string>* fields) {
+    fields->clear();
+    if (at_ >= text_.size()) return false;
+    const std::size_t end = text_.find('\n', at_);
+    if (end == std::string::npos) return false;
+    std::istringstream line(text_.substr(at_, end - at_));
+    at_ = end + 1;
+    ++line_number_;
+    std::string field;
+    while (line >> field) fields->push_back(field);
+    return true;
+  }
+
+  bool Bytes(std::size_t count, std::vector<std::uint8_t>* bytes) {
+    if (text_.size() - at_ < count + 1 || text_[at_ + count] != '\n') return false;
+    bytes->assign(text_.begin() + static_cast<long>(at_),
+                  text_.begin() + static_cast<long>(at_ + count));
+    at_ += count + 1;
+    return true;
+  }
+
+  int line_number() const { return line_number_; }
+
+ private:
+  std::string text_;
+  std::size_t at_ = 0;
+  int line_number_ = 0;
+};
+
+template <typename T>
+bool Number(const std::string& token, T min, T max, T* value) {
+  long long result = 0;
+  const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), result);
+  if (ec != std::errc() || end != token.data() + token.size()) return false;
+  if (result < static_cast<long long>(min) || result > static_cast<long long>(max)) return false;
+  *value = static_cast<T>(result);
+  return true;
+}
+
+bool Flag(const std::string& token, bool* value) {
+  int n = 0;
+  if (!Number(token, 0, 1, &n)) return false;
+  *value = n == 1;
+  return true;
+}
+
+bool Byte(const std::string& token, std::uint8_t* value) {
+  return Number<std::uint8_t>(token, 0, 255, value);
+}
+
+bool ParseMsfFields(const std::vector<std::string>& f, std::size_t at, Msf* msf) {
+  return Number(f[at], 0, 99, &msf->minute) && Number(f[at + 1], 0, 59, &msf->second) &&
+         Number(f[at + 2], 0, 74, &msf->frame);
+}
+
+constexpr std::int32_t kMaxBlocks = 16000000;
+
+bool ParseRecord(const std::vector<std::string>& f, Parser& parser, Medium* m) {
+  const std::string& kind = f[0];
+  if (kind == "medium" && f.size() == 13) {
+    int family = 0;
+    return Unhex(f[1], &m->preset) && Flag(f[2], &m->present) && Number(f[3], 0, 4, &family) &&
+           (m->family = static_cast<Family>(family), true) && Byte(f[4], &m->type_code) &&
+           Number<std::uint16_t>(f[5], 0, 0xFFFF, &m->profile) && Flag(f[6], &m->recordable) &&
+           Flag(f[7], &m->erasable) && Flag(f[8], &m->random_writable) &&
+           Flag(f[9], &m->formatted) && Flag(f[10], &m->mrw) &&
+           Number<std::uint8_t>(f[11], 1, 2, &m->layers) &&
+           Number(f[12], 0, kMaxBlocks, &m->capacity);
+  }
+  if (kind == "atip" && f.size() == 23) {
+    Atip& a = m->atip;
+    bool ok = ParseMsfFields(f, 1, &a.leadin) && ParseMsfFields(f, 4, &a.leadout) &&
+              Byte(f[7], &a.writing_power) && Byte(f[8], &a.reference_speed) &&
+              Flag(f[9], &a.unrestricted) && Byte(f[10], &a.sub_type);
+    std::size_t at = 11;
+    for (std::uint8_t* field : {a.a1, a.a2, a.a3}) {
+      for (int i = 0; i < 3; ++i) ok = ok && Byte(f[at++], &field[i]);
+    }
+    return ok && Flag(f[20], &a.a1_valid) && Flag(f[21], &a.a2_valid) && Flag(f[22], &a.a3_valid);
+  }
+  if (kind == "dvd" && f.size() == 8) {
+    DvdInfo& d = m->dvd;
+    return Byte(f[1], &d.book) && Byte(f[2], &d.max_rate) && Byte(f[3], &d.layer_type) &&
+           Flag(f[4], &d.opposite_track_path) && Unhex(f[5], &d.maker) && Unhex(f[6], &d.type_id) &&
+           Byte(f[7], &d.revision);
+  }
+  if (kind == "session" && f.size() == 7) {
+    Session x;
+    const bool ok = Number(f[1], 1, 99, &x.number) && Flag(f[2], &x.closed) &&
+                    Number(f[3], -kMaxBlocks, kMaxBlocks, &x.leadin_start) &&
+                    Number(f[4], 0, kMaxBlocks, &x.leadout_start) && Flag(f[5], &x.appendable) &&
+                    Byte(f[6], &x.disc_type);
+    m->sessions.push_back(x);
+    return ok;
+  }
+  if (kind == "track" && f.size() == 13) {
+    Track t;
+    int type = 0;
+    const bool ok = Number(f[1], 1, 99, &t.number) && Number(f[2], 1, 99, &t.session) &&
+                    Number(f[3], 0, kMaxBlocks, &t.start) && Number(f[4], 0, kMaxBlocks, &t.size) &&
+                    Number(f[5], 0, t.size, &t.recorded) &&
+                    Number(f[6], 0, t.recorded, &t.readable) && Number(f[7], 1, 5, &type) &&
+                    (t.sector_type = static_cast<SectorType>(type), true) &&
+                    Number<std::uint8_t>(f[8], 0, 15, &t.control) && Flag(f[9], &t.complete) &&
+                    Flag(f[10], &t.incremental) && Flag(f[11], &t.fixed_packet) &&
+                    Number(f[12], 0, kMaxBlocks, &t.packet_size);
+    m->tracks.push_back(t);
+    return ok;
+  }
+  if (kind == "pma" && f.size() == 10) {
+    PmaEntry p;
+    const bool ok = Number<std::uint8_t>(f[1], 0, 15, &p.control) &&
+                    Number<std::uint8_t>(f[2], 0, 15, &p.adr) && Byte(f[3], &p.point) &&
+                    ParseMsfFields(f, 4, &p.stop) && ParseMsfFields(f, 7, &p.start);
+    m->pma.push_back(p);
+    return ok;
+  }
+  if (kind == "image" && f.size() == 2) return Unhex(f[1], &m->content.image_path);
+  if (kind == "sectors" && f.size() == 2) {
+    std::int32_t count = 0;
+    if (!Number(f[1], 0, kMaxBlocks, &count)) return false;
+    std::vector<std::string> header;
+    for (std::int32_t i = 0; i < count; ++i) {
+      std::int32_t lba = 0;
+      std::size_t size = 0;
+      if (!parser.Line(&header) || header.size() != 3 || header[0] != "sector" ||
+          !Number(header[1], 0, kMaxBlocks, &lba) ||
+          !Number<std::size_t>(header[2], 1, kMaxSectorBytes, &size)) {
+        return false;
+      }
+      std::vector<std::uint8_t> bytes;
+      if (!parser.Bytes(size, &bytes)) return false;
+      m->content.written[lba] = std::move(bytes);
+    }
+    return true;
+  }
+  return false;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StateFileExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool SaveMedium(const Medium& medium, const std::string& path, std::string* error) {
+  const std::string data = Serialize(medium);
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) {
+    *error = "state file " + path + ": cannot create a temporary file: " + std::strerror(errno);
+    return false;
+  }
+  const bool written = WriteAll(fd, data) && ::fsync(fd) == 0;
+  const int saved_errno = errno;
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    *error = "state file " + path +
+             ": cannot write: " + std::strerror(written && closed ? errno : saved_errno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *error = "state file " + path + ": cannot open: " + std::strerror(errno);
+    return false;
+  }
+  std::ostringstream buffer;
+  buffer << file.rdbuf();
+  Parser parser(buffer.str());
+  std::vector<std::string> fields;
+  if (!parser.Line(&fields) || fields.size() != 2 || fields[0] + " " + fields[1] != kMagic) {
+    *error = "state file " + path + ": not a virtual disc state file";
+    return false;
+  }
+  Medium loaded;
+  bool ended = false;
+  bool saw_medium = false;
+  while (parser.Line(&fields)) {
+    if (fields.empty()) continue;
+    if (fields[0] == "end" && fields.size() == 1) {
+      ended = true;
+      break;
+    }
+    saw_medium = saw_medium || fields[0] == "medium";
+    if (!ParseRecord(fields, parser, &loaded)) {
+      *error = "state file " + path + ": damaged at line " + std::to_string(parser.line_number());
+      return false;
+    }
+  }
+  if (!ended || !saw_medium) {
+    *error = "state file " + path + ": incomplete (no end record)";
+    return false;
+  }
+  *medium = std::move(loaded);
+  return true;
+}
+
+}  // namespace zorvane::vdrive
