@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
@@ -21,45 +22,25 @@
 #include "app/main_window.h"
 #include "app/template_builder.h"
 #include "app/templates.h"
+#include "info/toc.h"
 #include "transport/discovery.h"
 #include "transport/polling.h"
 #include "transport/scripted_backend.h"
+#include "transport/virtual_backend.h"
 
 using namespace zorvane;
 
 namespace {
 
-std::vector<std::uint8_t> Inquiry(const char* vendor, const char* product, const char* rev) {
-  std::vector<std::uint8_t> data(96, 0);
-  data[0] = 0x05;
-  auto put = [&](std::size_t at, const char* text, std::size_t width) {
-    const std::size_t n = std::strlen(text);
-    for (std::size_t i = 0; i < width; ++i) data[at + i] = i < n ? text[i] : ' ';
-  };
-  put(8, vendor, 8);
-  put(16, product, 16);
-  put(32, rev, 4);
-  return data;
-}
+// Letter f: and h: get virtual drives; a test changes the disc in a slot by changing its
+// spec (the drive is started anew).
+constexpr const char* kDriveF = "virtual:cdrom";
+constexpr const char* kDriveH =
+    "virtual:dvdrom,vendor=HL-DT-ST,product=DVDRAM GH24NSD1,revision=LG00";
 
-std::vector<std::uint8_t> ModeSense(std::uint8_t medium) {
-  std::vector<std::uint8_t> data(40, 0);
-  data[1] = 38;
-  data[2] = medium;
-  data[8] = 0x2A;
-  return data;
-}
-
-std::shared_ptr<ScriptedDrive> Drive(int slot, const char* vendor, const char* product,
-                                     std::uint8_t medium) {
-  auto drive = std::make_shared<ScriptedDrive>();
-  drive->On({0x12}, {Inquiry(vendor, product, "1.00")});
-  drive->On({0x00}, {});
-  drive->On({0x5A}, {ModeSense(medium)});
-  const std::string name = "gui" + std::to_string(slot);
-  AttachScriptedDrive(name, drive);
-  DevicePaths[slot] = "script:" + name;
-  return drive;
+void Load(int slot, const std::string& spec) {
+  CloseAllDevices();
+  DevicePaths[slot] = spec;
 }
 
 }  // namespace
@@ -70,8 +51,6 @@ class MainWindowTest : public QObject {
  private:
   std::unique_ptr<MainWindowForm> window_;
   StringMessageSink messages_;
-  std::shared_ptr<ScriptedDrive> f_;
-  std::shared_ptr<ScriptedDrive> h_;
 
   template <typename T>
   T* Control(int id) {
@@ -85,11 +64,12 @@ class MainWindowTest : public QObject {
  private slots:
   void init() {
     CloseAllDevices();
-    DetachScriptedDrives();
+    RegisterVirtualBackend();
+    ResetVirtualDrives();
     for (std::string& path : DevicePaths) path.clear();
     SetReadyPolling(PollPolicy{std::chrono::milliseconds(0), std::chrono::milliseconds(2000)});
-    f_ = Drive(2, "ZORVANE", "VIRTUAL DVD-RW", 0x01);
-    h_ = Drive(4, "HL-DT-ST", "DVDRAM GH24NSD1", 0x41);
+    DevicePaths[2] = kDriveF;
+    DevicePaths[4] = kDriveH;
     DiscoverDevices();
     window_ = std::make_unique<MainWindowForm>();
     window_->show();
@@ -101,7 +81,7 @@ class MainWindowTest : public QObject {
     window_.reset();
     MessageBoxSink = nullptr;
     CloseAllDevices();
-    DetachScriptedDrives();
+    ResetVirtualDrives();
   }
 
   void templateControlsAreBuiltWithTheirIdentifiersAndCaptions() {
@@ -136,7 +116,7 @@ class MainWindowTest : public QObject {
 
   void startupListsTheDrivesAtFAndH() {
     QCOMPARE(CommandText(), QString::fromUtf8("f: ZORVANE VIRTUAL DVD-RW  1.00\n"
-                                              "h: HL-DT-STDVDRAM GH24NSD1 1.00\n"
+                                              "h: HL-DT-STDVDRAM GH24NSD1 LG00\n"
                                               "Zorvane"));
     auto* devices = Control<QComboBox>(kDeviceList);
     QCOMPARE(devices->count(), 2);
@@ -158,12 +138,20 @@ class MainWindowTest : public QObject {
              QString::fromUtf8("裝備切換至 h: HL-DT-STDVDRAM GH24NSD1 \n請稍候...OK!\n"));
   }
 
-  void openTrayWhenOpenSendsNothing() {
-    f_->On({0x5A}, {ModeSense(0x71)});
-    f_->ClearRecords();
+  void openTrayOpensOnceAndNotAgain() {
     QTest::mouseClick(Control<QPushButton>(kOpenTrayButton), Qt::LeftButton);
-    for (std::uint8_t opcode : f_->Opcodes()) QVERIFY(opcode != 0x1B);
+    QCOMPARE(InfoText(), QString::fromUtf8("將光碟設備的門開啟\n"));
+    QVERIFY(CommandText().startsWith(QStringLiteral("START/STOP UNIT  1B 01 00 00 02 00\n")));
+    // Now open: pressing again sends nothing at all.
+    QTest::mouseClick(Control<QPushButton>(kOpenTrayButton), Qt::LeftButton);
     QCOMPARE(InfoText(), QString());
+    QCOMPARE(CommandText(), QString());
+    // Closing it loads the disc again.
+    QTest::mouseClick(Control<QPushButton>(kCloseTrayButton), Qt::LeftButton);
+    QCOMPARE(InfoText(), QString::fromUtf8("Media Code=71, 光碟設備門己開啟\n將光碟設備的門關上\n"
+                                           "請稍候...\n完成\n"));
+    QCOMPARE(CommandText(), QStringLiteral("TEST UNIT READY  00 00 00 00 00 00\n"
+                                           "SK/ASC/ASCQ=0h, NO ADDITIONAL SENSE INFORMATION\n"));
   }
 
   void closeTrayWithADiscPrintsOnlyTheProbeLine() {
@@ -173,14 +161,7 @@ class MainWindowTest : public QObject {
   }
 
   void writeOnAnMrwCdRwPrintsTheMrwMessage() {
-    f_->On({0x5A}, {ModeSense(0x21)});
-    std::vector<std::uint8_t> mrw(16, 0);
-    mrw[3] = 12;
-    mrw[7] = 0x0A;
-    mrw[9] = 0x28;
-    mrw[10] = 0x01;
-    mrw[12] = 0x01;
-    f_->On({0x46, 0x02, 0x00, 0x28}, {mrw});
+    Load(2, "virtual:cdrw-mrw");
     // No write dialog exists yet, so the button is disabled; the command it sends runs.
     QVERIFY(!Control<QPushButton>(kWriteButton)->isEnabled());
     window_->OnCommand(kWriteButton);
@@ -211,9 +192,11 @@ class MainWindowTest : public QObject {
     const QString dump = InfoText();
     QVERIFY(dump.startsWith(QStringLiteral(
         "      00 01 02 03 04 05 06 07-08 09 0a 0b 0c 0d 0e 0f   0123456789abcdef\n")));
+    // The virtual drive's INQUIRY: peripheral type 05h, removable (80h), then the
+    // identification; byte 80h shows as U+0080 in the character column.
     QVERIFY(
-        dump.contains(QStringLiteral("0000: 05 00 00 00 00 00 00 00 5A 4F 52 56 41 4E 45 20   "
-                                     "........ZORVANE \n")));
+        dump.contains(QString::fromUtf8("0000: 05 80 05 02 1F 00 00 00 5A 4F 52 56 41 4E 45 20   "
+                                        ".\xC2\x80......ZORVANE \n")));
     QVERIFY(dump.contains(QStringLiteral("\n00F0: ")));
   }
 
@@ -276,6 +259,47 @@ class MainWindowTest : public QObject {
     QCOMPARE(text.count(QLatin1Char('\n')), 1000);
     QVERIFY(text.startsWith(QStringLiteral("0000\n0001\n")));
     QVERIFY(text.endsWith(QStringLiteral("0999\n")));
+  }
+
+  // The window's report buttons and the command-line front end print the same text for
+  // the same drive.
+  void reportButtonsMatchTheCommandLine() {
+    const char* const discs[] = {"cdrom",     "cdda",       "cdr-blank", "cdr-open",
+                                 "cdr-multi", "cdrw-mrw",   "dvdrom",    "dvd-r",
+                                 "dvd+r",     "dvd-rw-seq", "nodisc"};
+    const std::pair<int, const char*> reports[] = {{kCapabilitiesButton, "caps"},
+                                                   {kManufacturerButton, "maker"},
+                                                   {kCapacityButton, "capacity"},
+                                                   {kTableOfContentsButton, "toc"}};
+    for (const char* disc : discs) {
+      const std::string spec = std::string("virtual:") + disc;
+      Load(2, spec);
+      for (const auto& [button, command] : reports) {
+        QTest::mouseClick(Control<QPushButton>(button), Qt::LeftButton);
+        const QString window_text = InfoText();
+        QProcess cli;
+        cli.start(QStringLiteral(ZORVANE_CLI_PATH),
+                  {QStringLiteral("--drive"), QString::fromStdString("f=" + spec),
+                   QString::fromUtf8(command)});
+        QVERIFY(cli.waitForFinished(30000));
+        const QString cli_text = QString::fromUtf8(cli.readAllStandardOutput());
+        QVERIFY2(!window_text.isEmpty(), qPrintable(QString::fromStdString(spec) + " " + command));
+        QVERIFY2(window_text == cli_text,
+                 qPrintable(QStringLiteral("%1 %2:\nwindow:\n%3\ncli:\n%4")
+                                .arg(QString::fromStdString(spec), QString::fromUtf8(command),
+                                     window_text, cli_text)));
+      }
+    }
+  }
+
+  void readButtonOnABlankCdRShowsTheTocAndOpensNothing() {
+    Load(2, "virtual:cdr-blank");
+    TrackList.Set(0, TrackEntry{1, 0x14, 0, 100});             // from an earlier disc
+    QVERIFY(!Control<QPushButton>(kReadButton)->isEnabled());  // no read dialog yet
+    window_->OnCommand(kReadButton);
+    QVERIFY(InfoText().contains(QString::fromUtf8("程式記憶區")) ||
+            InfoText().contains(QString::fromUtf8("目錄")));
+    QCOMPARE(int(TrackList.Get(0).track), 0);
   }
 
   void fileDialogsOfferTheFilterSetsWithIsoAsSuffix() {
