@@ -34,6 +34,9 @@ void PrintSerialNumber(Console* console, std::uint8_t* reply) {
   TraceEnabled.store(0);
   if (Query(kGetSerialNumber, reply, kAllocation) != 0) return;
   const std::size_t answered = AnsweredLength(reply, 4, kAllocation);
+  // Only the Logical Unit Serial Number feature carries the serial: a drive that ignores
+  // RT = 2 answers with its first feature (the Profile List) instead.
+  if (answered < 12 || ReadBe16(reply + 8) != 0x0108) return;
   std::size_t length = reply[11];
   if (length == 0) return;
   // The serial runs from byte 12 for the feature's additional length, as far as the drive

@@ -16,8 +16,13 @@ inline constexpr std::uint8_t kGetMrwFeature[10] = {0x46, 0x02, 0x00, 0x28, 0x00
 inline constexpr std::uint8_t kReadCapacity[10] = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 inline constexpr std::uint8_t kReadAtip[10] = {0x43, 0x02, 0x04, 0x00, 0x00,
                                                0x00, 0x00, 0x00, 0xFF, 0x00};
-inline constexpr std::uint8_t kReadRawToc[10] = {0x43, 0x00, 0x02, 0x00, 0x00,
+// The raw TOC and the PMA are asked for with MSF set: their times are decoded as
+// minute/second/frame, and a drive that follows the MSF bit (QEMU's does) would otherwise
+// put block addresses in those fields.
+inline constexpr std::uint8_t kReadRawToc[10] = {0x43, 0x02, 0x02, 0x00, 0x00,
                                                  0x00, 0x00, 0x00, 0xFF, 0x00};
+inline constexpr std::uint8_t kReadPma[10] = {0x43, 0x02, 0x03, 0x00, 0x00,
+                                              0x00, 0x00, 0x00, 0xFF, 0x00};
 inline constexpr std::uint8_t kReadDiscInformation[10] = {0x51, 0x00, 0x00, 0x00, 0x00,
                                                           0x00, 0x00, 0x00, 0xFF, 0x00};
 inline constexpr std::uint8_t kReadTrackInformation[10] = {0x52, 0x00, 0x00, 0x00, 0x00,

@@ -45,7 +45,6 @@ namespace {
 
 constexpr std::uint8_t kFormattedToc[10] = {0x43, 0x00, 0x00, 0x00, 0x00,
                                             0x00, 0x00, 0x00, 0xFF, 0x00};
-constexpr std::uint8_t kPma[10] = {0x43, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00};
 
 double Megabytes(std::int32_t blocks, int block_size) {
   return static_cast<double>(static_cast<float>(blocks) * static_cast<float>(block_size) / 1024.0F /
@@ -195,7 +194,7 @@ void ShowCdToc(Console* console, std::uint8_t* reply) {
 
 void ShowPma(Console* console, std::uint8_t* reply) {
   std::size_t answered = 0;
-  if (QueryWholeTable(kPma, reply, &answered) != 0) return;
+  if (QueryWholeTable(cdb::kReadPma, reply, &answered) != 0) return;
   const int data_length = reply[0] << 8 | reply[1];
   if (data_length < 10) {
     ConsoleLog(console, "不存在程式記憶區(PMA)\n");

@@ -10,7 +10,11 @@ namespace zorvane {
 namespace {
 constexpr std::uint8_t kGetWriteSpeeds[12] = {0xAC, 0x00, 0x00, 0x00, 0x00, 0x00,
                                               0x00, 0x00, 0x00, 0xFF, 0x03, 0x00};
+// The walk looks at the first 256 bytes (15 descriptors). The data phase holds all that
+// the command may return (255 descriptors): a transport that checks the data phase
+// against the CDB (virtio-scsi does) refuses a shorter one as an overrun.
 constexpr std::size_t kReplyArea = 256;
+constexpr std::size_t kDataPhase = 8 + 255 * 16;
 }  // namespace
 
 double WriteSpeedFactor(std::uint32_t speed, bool is_dvd) {
@@ -21,7 +25,7 @@ double WriteSpeedFactor(std::uint32_t speed, bool is_dvd) {
 
 bool QueryWriteSpeeds(bool is_dvd, std::vector<WriteSpeedEntry>* entries) {
   entries->clear();
-  std::uint8_t reply[kReplyArea] = {};
+  std::uint8_t reply[kDataPhase] = {};
   if (Query(kGetWriteSpeeds, reply, sizeof reply, sizeof reply) != 0) return false;
   // Descriptors count only as far as the performance data length says they were sent.
   const std::size_t answered = AnsweredLength(reply, 4, kReplyArea);

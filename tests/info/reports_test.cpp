@@ -197,6 +197,14 @@ TEST_F(ReportTest, LongSerialIsCutTo127AndAShortReplyIsNotReadPast) {
   EXPECT_EQ(Info(), "設備序號: QQQQQQ\n");
 }
 
+TEST_F(ReportTest, SerialLineOnlyForTheSerialFeature) {
+  // A drive that ignores RT = 2 sends its Profile List where the serial was asked for.
+  drive_->On({0x5A}, {{}, 0x052400});
+  drive_->On({0x46}, {ProfileList(0x08, {0x10, 0x08})});
+  ShowCapabilities();
+  EXPECT_EQ(Info(), "");
+}
+
 TEST_F(ReportTest, ProfileQueryFailureEndsAfterTheDescriptors) {
   drive_->On({0x5A}, {CapabilitiesPage(false, 1, {{0, 7056}})});
   drive_->On({0x46}, {{}, 0x052400});
@@ -311,7 +319,7 @@ TEST_F(ReportTest, PressedCdAndDvdCapacities) {
 
 TEST_F(ReportTest, AudioCdTocFillsTrackList) {
   Medium(0x02);
-  drive_->On({0x43, 0x00, 0x02}, {RawToc(1, 1,
+  drive_->On({0x43, 0x02, 0x02}, {RawToc(1, 1,
                                          {{1, 0x10, 0xA0, 0, 0, 0, 1, 0x00, 0},
                                           {1, 0x10, 0xA1, 0, 0, 0, 3, 0, 0},
                                           {1, 0x10, 0xA2, 0, 0, 0, 10, 0, 0},
@@ -337,7 +345,7 @@ TEST_F(ReportTest, AudioCdTocFillsTrackList) {
 
 TEST_F(ReportTest, MultiSessionEndsEachSessionsLastTrackAtItsLeadOut) {
   Medium(0x11);
-  drive_->On({0x43, 0x00, 0x02}, {RawToc(1, 2,
+  drive_->On({0x43, 0x02, 0x02}, {RawToc(1, 2,
                                          {{1, 0x14, 0xA0, 0, 0, 0, 1, 0x20, 0},
                                           {1, 0x14, 0xA1, 0, 0, 0, 1, 0, 0},
                                           {1, 0x14, 0xA2, 0, 0, 0, 5, 0, 0},
@@ -348,7 +356,7 @@ TEST_F(ReportTest, MultiSessionEndsEachSessionsLastTrackAtItsLeadOut) {
                                           {2, 0x14, 0xA1, 0, 0, 0, 2, 0, 0},
                                           {2, 0x14, 0xA2, 0, 0, 0, 9, 0, 0},
                                           {2, 0x14, 2, 0, 0, 0, 7, 2, 0}})});
-  drive_->On({0x43, 0x00, 0x03}, {{0, 2, 0, 0}});
+  drive_->On({0x43, 0x02, 0x03}, {{0, 2, 0, 0}});
   ShowTableOfContents(window_);
   EXPECT_EQ(Info(),
             "目錄(TOC)上共存在 2 個節區(Sesstion)\n"
@@ -372,8 +380,8 @@ TEST_F(ReportTest, MultiSessionEndsEachSessionsLastTrackAtItsLeadOut) {
 
 TEST_F(ReportTest, OpenCdRPmaFillsTrackList) {
   Medium(0x11);
-  drive_->On({0x43, 0x00, 0x02}, {{}, 0x052400});
-  drive_->On({0x43, 0x00, 0x03}, {RawToc(0, 0, {{0, 0x14, 1, 10, 0, 0, 0, 2, 0}})});
+  drive_->On({0x43, 0x02, 0x02}, {{}, 0x052400});
+  drive_->On({0x43, 0x02, 0x03}, {RawToc(0, 0, {{0, 0x14, 1, 10, 0, 0, 0, 2, 0}})});
   ShowTableOfContents(window_);
   EXPECT_EQ(Info(),
             "不存在目錄(TOC)\n"
@@ -392,7 +400,7 @@ TEST_F(ReportTest, TocLongerThanOneAllocationIsAskedForWhole) {
                               {1, 0x10, 0xA2, 0, 0, 0, 70, 0, 0}};
   for (std::uint8_t t = 1; t <= 40; ++t) entries.push_back({1, 0x10, t, 0, 0, 0, t, 2, 0});
   const Bytes toc = RawToc(1, 1, entries);
-  drive_->OnCall({0x43, 0x00, 0x02}, [toc](const PassThroughRequest& r) {
+  drive_->OnCall({0x43, 0x02, 0x02}, [toc](const PassThroughRequest& r) {
     const std::size_t allocation = static_cast<std::size_t>(r.cdb[7]) << 8 | r.cdb[8];
     return ScriptedDrive::Reply{Bytes(toc.begin(), toc.begin() + std::min(allocation, toc.size()))};
   });
@@ -431,8 +439,8 @@ TEST_F(ReportTest, DvdTocOneDataTrack) {
 
 TEST_F(ReportTest, ReadButtonOnABlankCdROpensNothing) {
   Medium(0x10);
-  drive_->On({0x43, 0x00, 0x02}, {{}, 0x052400});
-  drive_->On({0x43, 0x00, 0x03}, {{0, 2, 0, 0}});
+  drive_->On({0x43, 0x02, 0x02}, {{}, 0x052400});
+  drive_->On({0x43, 0x02, 0x03}, {{0, 2, 0, 0}});
   class Jobs : public JobDialogs {
    public:
     bool CanOpen(int) const override { return true; }
@@ -482,7 +490,7 @@ TEST_F(ReportTest, CdMakerFromAtipThenWriteSpeeds) {
 TEST_F(ReportTest, CdMakerFallsBackToTheRawTocKeepingItsMinute) {
   Medium(0x11);
   drive_->On({0x43, 0x02, 0x04}, {{}, 0x052400});
-  drive_->On({0x43, 0x00, 0x02}, {RawToc(1, 1, {{1, 0x54, 0xC0, 0, 0, 0, 96, 43, 25}})});
+  drive_->On({0x43, 0x02, 0x02}, {RawToc(1, 1, {{1, 0x54, 0xC0, 0, 0, 0, 96, 43, 25}})});
   drive_->On({0xAC}, {{}, 0x052000});
   ShowManufacturer(&info_console_);
   EXPECT_EQ(Info(), "製造商是: ATIP Start Time of lead-in: 96:43:25(精碟 Prodisc)\n\n");
@@ -604,7 +612,8 @@ TEST_F(ReportTest, WriteSpeedWalkStopsAtSlowSpeedsAndFifteenEntries) {
   ASSERT_TRUE(QueryWriteSpeeds(true, &entries));
   ASSERT_EQ(entries.size(), 15U);
   EXPECT_EQ(entries[0].line, " 8.0x (11080 KB/s)\n");
-  EXPECT_EQ(drive_->Requests().back().transfer_length, 256);
+  // The data phase can take every descriptor the CDB asks for (255).
+  EXPECT_EQ(drive_->Requests().back().transfer_length, 8 + 255 * 16);
   Put32(perf, 20 + 16 * 3, 176);
   drive_->On({0xAC}, {perf});
   ASSERT_TRUE(QueryWriteSpeeds(false, &entries));
