@@ -78,7 +78,7 @@ void BM_VirtualWrite(benchmark::State& state) {
   std::uint32_t command = 0;
   std::uint64_t bytes = 0;
   const Stopwatch watch;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     Cdb10(cdb, 0x2A, command * kBlocks);
     if (drive->Execute(cdb, 10, Direction::kOut, data.data(), data.size()).status !=
         Status::kGood) {
@@ -102,7 +102,7 @@ void BM_VirtualRead(benchmark::State& state) {
   std::uint32_t command = 0;
   std::uint64_t bytes = 0;
   const Stopwatch watch;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     Cdb10(cdb, 0x28, command * kBlocks);
     if (drive->Execute(cdb, 10, Direction::kIn, data.data(), data.size()).transferred !=
         kCommandBytes) {
@@ -132,7 +132,7 @@ void BM_PlainFileCopy(benchmark::State& state) {
   std::uint32_t command = 0;
   std::uint64_t bytes = 0;
   const Stopwatch watch;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     if (!ok) break;
     const auto offset = static_cast<off_t>(command) * kCommandBytes;
     ok = ::pread(source, data.data(), data.size(), offset) == static_cast<ssize_t>(data.size()) &&

@@ -111,7 +111,8 @@ Sense Drive::Blank(Command& c) {
       std::int32_t first = 0;
       std::int32_t end = 0;
       EraseLastSession(m, &first, &end);
-      blocks = static_cast<std::uint64_t>(std::max(end - first, 0) + session_edges);
+      blocks = static_cast<std::uint64_t>(std::max(end - first, 0)) +
+               static_cast<std::uint64_t>(session_edges);
       break;
     }
     default:

@@ -45,6 +45,7 @@ std::vector<Raw> RawToc(Drive& drive, std::uint8_t format = 2) {
 
 std::vector<std::uint8_t> Points(const std::vector<Raw>& raw) {
   std::vector<std::uint8_t> points;
+  points.reserve(raw.size());
   for (const Raw& entry : raw) points.push_back(entry.point);
   return points;
 }
