@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string_view>
 #include <vector>
@@ -43,8 +42,8 @@ bool Unhex(const std::string& token, std::string* text) {
 }
 
 // FNV-1a, 64 bits: enough to tell a damaged file from a whole one.
-std::uint64_t Checksum(std::string_view text) {
-  std::uint64_t hash = 0xCBF29CE484222325ULL;
+constexpr std::uint64_t kChecksumStart = 0xCBF29CE484222325ULL;
+std::uint64_t Checksum(std::string_view text, std::uint64_t hash = kChecksumStart) {
   for (const unsigned char c : text) {
     hash ^= c;
     hash *= 0x100000001B3ULL;
@@ -52,12 +51,52 @@ std::uint64_t Checksum(std::string_view text) {
   return hash;
 }
 
+bool WriteAll(int fd, std::string_view data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes the file in large pieces as it is produced, keeping its checksum, so that a disc
+// full of sectors is never held twice in memory.
+class Sink {
+ public:
+  explicit Sink(int fd) : fd_(fd) {}
+  void Put(std::string_view bytes) {
+    checksum_ = Checksum(bytes, checksum_);
+    buffer_.append(bytes);
+    if (buffer_.size() >= kPiece) Flush();
+  }
+  // The closing record: not part of the checksum it carries.
+  bool Finish() {
+    buffer_ += "end " + std::to_string(checksum_) + "\n";
+    Flush();
+    return ok_;
+  }
+
+ private:
+  static constexpr std::size_t kPiece = 1 << 20;
+  void Flush() {
+    ok_ = ok_ && WriteAll(fd_, buffer_);
+    buffer_.clear();
+  }
+  int fd_;
+  std::string buffer_;
+  std::uint64_t checksum_ = kChecksumStart;
+  bool ok_ = true;
+};
+
 std::string MsfText(const Msf& msf) {
   return std::to_string(msf.minute) + " " + std::to_string(msf.second) + " " +
          std::to_string(msf.frame);
 }
 
-std::string Serialize(const Medium& m) {
+bool Serialize(const Medium& m, Sink& sink) {
   std::ostringstream s;
   s << kMagic << "\n";
   s << "medium " << Hex(m.preset) << ' ' << int(m.present) << ' ' << int(m.family) << ' '
@@ -91,16 +130,14 @@ std::string Serialize(const Medium& m) {
   }
   s << "image " << Hex(m.content.image_path) << "\n";
   s << "sectors " << m.content.written.size() << "\n";
+  sink.Put(s.str());
   for (const auto& [lba, bytes] : m.content.written) {
-    s << "sector " << lba << ' ' << bytes.size() << "\n";
-    s.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-    s << "\n";
+    sink.Put("sector " + std::to_string(lba) + ' ' + std::to_string(bytes.size()) + "\n");
+    sink.Put(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    sink.Put("\n");
   }
-  std::string text = s.str();
   // The closing record carries a checksum of everything before it.
-  text += "end " + std::to_string(Checksum(text)) + "\n";
-  return text;
+  return sink.Finish();
 }
 
 // Reads the whitespace-separated fields of one line.
@@ -252,17 +289,6 @@ bool ParseRecord(const std::vector<std::string>& f, Parser& parser, Medium* m) {
   return false;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool StateFileExists(const std::string& path) {
@@ -271,14 +297,14 @@ bool StateFileExists(const std::string& path) {
 }
 
 bool SaveMedium(const Medium& medium, const std::string& path, std::string* error) {
-  const std::string data = Serialize(medium);
   std::string temporary = path + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
     *error = "state file " + path + ": cannot create a temporary file: " + std::strerror(errno);
     return false;
   }
-  const bool written = WriteAll(fd, data) && ::fsync(fd) == 0;
+  Sink sink(fd);
+  const bool written = Serialize(medium, sink) && ::fsync(fd) == 0;
   const int saved_errno = errno;
   const bool closed = ::close(fd) == 0;
   if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -301,14 +327,24 @@ bool SaveMedium(const Medium& medium, const std::string& path, std::string* erro
 }
 
 bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "state file " + path + ": cannot open: " + std::strerror(errno);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    *error = "state file " + path + ": cannot open: " + std::strerror(fd < 0 ? errno : EINVAL);
+    if (fd >= 0) ::close(fd);
     return false;
   }
-  std::ostringstream buffer;
-  buffer << file.rdbuf();
-  Parser parser(buffer.str());
+  std::string text(static_cast<std::size_t>(info.st_size), '\0');
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  text.resize(done);
+  Parser parser(std::move(text));
   std::vector<std::string> fields;
   if (!parser.Line(&fields) || fields.size() != 2 || fields[0] + " " + fields[1] != kMagic) {
     *error = "state file " + path + ": not a virtual disc state file";
