@@ -319,6 +319,19 @@ TEST(DvdRecordingTest, MinusRwDiscAtOnceIsFinalisedByTheWrite) {
   EXPECT_EQ(ReadBack(*drive, 0, 112), data);
 }
 
+TEST(DvdRecordingTest, DualLayerJumpRecordsIncrementally) {
+  auto drive = Ready("dvd-r-dl");
+  ASSERT_EQ(test::SelectWrite(*drive, WriteSetup{4, 5, 0x08, 0}).sense, kGood);
+  const std::vector<std::uint8_t> data = test::Pattern(20, 2048, 19);
+  ASSERT_EQ(test::WriteAll(*drive, 0, data, 2048), kGood);
+  ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+  const test::Writable w = test::Invisible(*drive);
+  EXPECT_EQ(w.track, 1);
+  EXPECT_EQ(w.next, 32U);
+  EXPECT_EQ(w.free, 4171712U - 32);
+  EXPECT_EQ(ReadBack(*drive, 0, 20), data);
+}
+
 TEST(DvdRecordingTest, PlusRReserveCloseAndFinalise) {
   auto drive = Ready("dvd+r");
   // The write parameters page does not govern DVD+R; test write is refused on it.
