@@ -93,5 +93,15 @@ inline constexpr Sense kSavingNotSupported = 0x053900;
 inline constexpr Sense kRemovalPrevented = 0x055302;
 inline constexpr Sense kCommandSequenceError = 0x052C00;
 inline constexpr Sense kIncompatibleFormat = 0x053002;
+inline constexpr Sense kFormatInProgress = 0x020404;
+inline constexpr Sense kOperationInProgress = 0x020407;
+inline constexpr Sense kLongWriteInProgress = 0x020408;
+inline constexpr Sense kWriteError = 0x030C00;
+inline constexpr Sense kInvalidAddressForWrite = 0x052102;
+inline constexpr Sense kCannotWriteUnknownFormat = 0x053004;
+inline constexpr Sense kCannotWriteIncompatible = 0x053005;
+inline constexpr Sense kCannotFormatIncompatible = 0x053006;
+inline constexpr Sense kEmptyReservedTrack = 0x057204;
+inline constexpr Sense kNoMoreReservations = 0x057205;
 
 }  // namespace zorvane::vdrive

@@ -1,6 +1,7 @@
 // The drive's housekeeping commands: readiness, sense, identity, tray, locking, mechanism,
 // events and buffer.
 #include <cstring>
+#include <optional>
 
 #include "vdrive/bytes.h"
 #include "vdrive/drive.h"
@@ -8,8 +9,6 @@
 namespace zorvane::vdrive {
 
 namespace {
-
-constexpr std::uint32_t kBufferBytes = 2 * 1024 * 1024;  // 2 MB write buffer
 
 void PutPadded(std::vector<std::uint8_t>& out, std::size_t at, const std::string& text,
                std::size_t width) {
@@ -27,7 +26,18 @@ Sense Drive::TestUnitReady(Command& /*c*/) {
 Sense Drive::RequestSense(Command& c) {
   if (c.cdb[1] & 0x01) return kInvalidField;  // descriptor format sense is not supported
   Sense current = kGood;
-  if (unit_attention_) {
+  std::optional<std::uint16_t> progress;
+  if (operation_.active) {
+    if (Advance(operation_)) {
+      Persist();  // the operation ended with this poll
+    } else {
+      current = operation_.sense;
+      progress = Progress(operation_);
+    }
+  }
+  if (current != kGood) {
+    // a long operation runs: reported below with its progress
+  } else if (unit_attention_) {
     current = kMediumChanged;
     unit_attention_ = false;
   } else if (!Loaded()) {
@@ -41,6 +51,10 @@ Sense Drive::RequestSense(Command& c) {
   c.answer[7] = 10;
   c.answer[12] = static_cast<std::uint8_t>(current >> 8);
   c.answer[13] = static_cast<std::uint8_t>(current);
+  if (progress) {
+    c.answer[15] = 0x80;
+    Put16(&c.answer[16], *progress);
+  }
   c.allocation = c.cdb[4];
   return kGood;
 }
@@ -87,7 +101,7 @@ Sense Drive::StartStopUnit(Command& c) {
   if (!start) {
     if (prevented_) return kRemovalPrevented;
     if (!tray_open_) {
-      Persist();
+      if (const Sense saved = Confirm(); saved != kGood) return saved;
       tray_open_ = true;
       becoming_ready_ = 0;
       unit_attention_ = false;
@@ -134,14 +148,16 @@ Sense Drive::EventStatus(Command& c) {
 
 Sense Drive::ReadBufferCapacity(Command& c) {
   c.allocation = Get16(c.cdb + 7);
+  DrainBuffer();
+  const auto free = static_cast<std::uint32_t>(kBufferBytes - buffer_fill_);
   c.answer.assign(12, 0);
   Put16(&c.answer[0], 10);
   if (c.cdb[1] & 0x01) {
     c.answer[3] = 0x01;  // block mode: the free space in blocks
-    Put32(&c.answer[8], kBufferBytes / 2048);
+    Put32(&c.answer[8], free / 2048);
   } else {
     Put32(&c.answer[4], kBufferBytes);
-    Put32(&c.answer[8], kBufferBytes);  // empty: nothing waits to be written
+    Put32(&c.answer[8], free);
   }
   return kGood;
 }

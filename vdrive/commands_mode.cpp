@@ -41,7 +41,8 @@ std::vector<std::uint8_t> WriteParametersMask() {
   return mask;
 }
 
-constexpr std::uint8_t kDataBlockTypes[] = {0x00, 0x01, 0x02, 0x03, 0x08, 0x0A, 0x0B, 0x0C, 0x0D};
+constexpr std::uint8_t kDataBlockTypes[] = {0x00, 0x01, 0x02, 0x03, 0x08,
+                                            0x09, 0x0A, 0x0B, 0x0C, 0x0D};
 
 }  // namespace
 
@@ -206,6 +207,17 @@ Sense Drive::ModeSelect10(Command& c) {
       return kInvalidFieldInParameters;
     }
     if (dvd && block_type != 0x08) return kInvalidFieldInParameters;
+    if ((page[3] >> 6) == 0x02) return kInvalidFieldInParameters;  // multi-session 10b
+    if (!dvd) {
+      // On CD the track mode and the blocks go together: raw 2352-byte blocks are audio,
+      // the data block types a data track; sub-channel blocks only in raw recording.
+      const bool data_track = (page[3] & 0x04) != 0;
+      if (block_type == 0x00 && data_track) return kInvalidFieldInParameters;
+      if (block_type >= 0x08 && !data_track) return kInvalidFieldInParameters;
+      if (block_type >= 0x01 && block_type <= 0x03 && write_type != 3) {
+        return kInvalidFieldInParameters;
+      }
+    }
     if (page[8] != 0x00 && page[8] != 0x10 && page[8] != 0x20) return kInvalidFieldInParameters;
     const bool fixed_packet = (page[3] & 0x20) != 0;
     if (write_type == 0 && fixed_packet && Get32(page + 10) == 0) return kInvalidFieldInParameters;

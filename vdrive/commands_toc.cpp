@@ -219,7 +219,9 @@ Sense Drive::ReadDiscInformation(Command& c) {
   c.answer[6] = static_cast<std::uint8_t>(last_in_last);
   std::uint8_t flags = 0;
   if (m.recordable && (!m.IsCd() || m.atip.unrestricted)) flags |= 0x20;  // unrestricted use
-  if (m.random_writable && (m.profile == 0x1A || m.mrw)) flags |= 0x03;   // formatted
+  if (m.profile == 0x1A || m.mrw) {
+    flags |= static_cast<std::uint8_t>(m.background_format);  // background format status
+  }
   c.answer[7] = flags;
   c.answer[8] = m.IsCd() && !m.sessions.empty() ? m.sessions.front().disc_type : 0x00;
   c.answer[9] = static_cast<std::uint8_t>(sessions >> 8);
@@ -324,8 +326,9 @@ Sense Drive::ReadTrackInformation(Command& c) {
   c.answer[2] = static_cast<std::uint8_t>(t.number);
   c.answer[3] = static_cast<std::uint8_t>(t.session);
   c.answer[5] = t.control & 0x0F;
-  c.answer[6] = static_cast<std::uint8_t>((t.incremental ? 0x20 : 0) | (t.fixed_packet ? 0x10 : 0) |
-                                          data_mode);
+  c.answer[6] = static_cast<std::uint8_t>(
+      (t.reserved ? 0x80 : 0) | (!t.complete && t.recorded == 0 ? 0x40 : 0) |
+      (t.incremental ? 0x20 : 0) | (t.fixed_packet ? 0x10 : 0) | data_mode);
   const bool sequential_dvd = dvd && m.Sequential();
   if (!t.complete) c.answer[7] |= 0x01;
   if (sequential_dvd && t.recorded > 0) c.answer[7] |= 0x02;  // last recorded address valid
@@ -374,18 +377,9 @@ Sense Drive::ReadFormatCapacities(Command& c) {
     list.push_back({ReadableBlocks(m), kFormatted, 2048});
   } else if (m.IsCd()) {
     const std::int32_t leadout = MsfToLba(m.atip.leadout);
-    if (m.mrw) {
-      list.push_back({m.capacity, kFormatted, 2048});
-      formattable(m.capacity, 0x24, 0);
-      formattable(leadout, 0x00, 2048);
-    } else {
-      list.push_back({leadout, kUnformatted, 2048});
-      if (m.erasable) {
-        formattable(leadout, 0x00, 2048);
-        formattable(leadout / 39 * 32, 0x10, 32);  // fixed packets of 32 blocks
-        formattable(leadout / 39 * 32, 0x24, 0);
-      }
-    }
+    // A CD-RW formats for Mount Rainier only.
+    list.push_back({m.mrw ? m.capacity : leadout, m.mrw ? kFormatted : kUnformatted, 2048});
+    if (m.erasable) formattable(MrwUserBlocks(leadout), 0x24, 0);
   } else {
     list.push_back({m.capacity, m.formatted ? kFormatted : kUnformatted, 2048});
     if (m.profile == 0x13 || m.profile == 0x14) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "vdrive/bytes.h"
@@ -41,7 +42,7 @@ bool AddressedRange(const std::uint8_t* cdb, std::int64_t* first, std::int64_t* 
 }
 
 void FillSense(Sense code, std::uint32_t information, bool information_valid,
-               std::uint8_t sense[kFixedSenseLength]) {
+               std::optional<std::uint16_t> progress, std::uint8_t sense[kFixedSenseLength]) {
   std::memset(sense, 0, kFixedSenseLength);
   sense[0] = information_valid ? 0xF0 : 0x70;
   sense[2] = static_cast<std::uint8_t>(code >> 16);
@@ -49,6 +50,10 @@ void FillSense(Sense code, std::uint32_t information, bool information_valid,
   sense[7] = 10;
   sense[12] = static_cast<std::uint8_t>(code >> 8);
   sense[13] = static_cast<std::uint8_t>(code);
+  if (progress) {
+    sense[15] = 0x80;  // sense-key specific bytes valid: the progress indication
+    Put16(sense + 16, *progress);
+  }
 }
 
 std::uint32_t Pick(const std::vector<std::uint32_t>& speeds, std::uint32_t requested) {
@@ -110,7 +115,8 @@ Drive::Drive(DriveSpec spec, Medium medium, bool tray_open)
       tray_open_(tray_open),
       faults_(spec_.faults),
       fails_(spec_.fails),
-      write_parameters_(DefaultWriteParameters()) {
+      write_parameters_(DefaultWriteParameters()),
+      clock_([] { return Clock::now(); }) {
   Load();
 }
 
@@ -119,6 +125,107 @@ Drive::~Drive() = default;
 void Drive::SetSleeper(std::function<void(std::chrono::microseconds)> sleeper) {
   std::lock_guard lock(mutex_);
   sleeper_ = std::move(sleeper);
+}
+
+void Drive::SetClock(std::function<Clock::time_point()> clock) {
+  std::lock_guard lock(mutex_);
+  clock_ = std::move(clock);
+  buffer_time_ = clock_();
+}
+
+Drive::Clock::time_point Drive::Now() const {
+  return clock_();
+}
+
+void Drive::Spend(std::chrono::microseconds duration) {
+  if (spec_.real_time && duration.count() > 0) sleeper_(duration);
+}
+
+std::chrono::microseconds Drive::WriteDuration(std::uint64_t bytes) const {
+  const std::uint64_t speed = std::max<std::uint32_t>(CurrentWriteSpeed(), 1);  // kB/s
+  return std::chrono::microseconds(bytes * 1000 / speed);
+}
+
+void Drive::Begin(Operation& operation, Sense sense, std::chrono::microseconds duration) {
+  operation.active = true;
+  operation.sense = sense;
+  operation.start = Now();
+  operation.duration = duration;
+  operation.polls = 0;
+}
+
+bool Drive::Advance(Operation& operation) {
+  if (!operation.active) return true;
+  const bool done = spec_.real_time ? Now() - operation.start >= operation.duration
+                                    : operation.polls >= kInstantPolls;
+  if (done) {
+    operation.active = false;
+  } else {
+    ++operation.polls;
+  }
+  return done;
+}
+
+std::uint16_t Drive::Progress(const Operation& operation) const {
+  double fraction = 0;
+  if (spec_.real_time) {
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(Now() - operation.start);
+    fraction = operation.duration.count() > 0 ? static_cast<double>(elapsed.count()) /
+                                                    static_cast<double>(operation.duration.count())
+                                              : 1.0;
+  } else {
+    fraction = static_cast<double>(std::max(operation.polls - 1, 0)) / kInstantPolls;
+  }
+  return static_cast<std::uint16_t>(std::clamp(fraction * 65536.0, 0.0, 65535.0));
+}
+
+Sense Drive::Busy(bool needs_medium, Command& command) {
+  if (!operation_.active) return kGood;
+  if (Advance(operation_)) {
+    Persist();  // the operation has ended: the disc it left is the one on disk
+    return kGood;
+  }
+  if (!needs_medium) return kGood;
+  command.progress = Progress(operation_);
+  return operation_.sense;
+}
+
+void Drive::FinishBackgroundFormat() {
+  if (medium_.background_format == BackgroundFormat::kRunning) {
+    medium_.background_format = BackgroundFormat::kDone;
+  }
+  Persist();
+}
+
+void Drive::DrainBuffer() {
+  const Clock::time_point now = Now();
+  if (!spec_.real_time) {
+    buffer_fill_ = 0;  // time=instant: the medium takes the data as it arrives
+  } else if (buffer_fill_ > 0) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - buffer_time_);
+    const std::uint64_t drained =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(elapsed.count(), 0)) *
+        CurrentWriteSpeed() / 1000;
+    buffer_fill_ -= std::min(buffer_fill_, drained);
+  }
+  buffer_time_ = now;
+}
+
+Sense Drive::FillBuffer(std::uint64_t bytes) {
+  DrainBuffer();
+  if (!spec_.real_time) return kGood;
+  if (bytes <= kBufferBytes - buffer_fill_) {
+    buffer_fill_ += bytes;
+    return kGood;
+  }
+  // No room: the host is to wait until the buffer has drained. Into an empty buffer a
+  // write longer than the buffer streams, the drive recording as the data arrives.
+  if (buffer_fill_ > 0) return kLongWriteInProgress;
+  Spend(WriteDuration(bytes - kBufferBytes));
+  buffer_fill_ = kBufferBytes;
+  buffer_time_ = Now();
+  return kGood;
 }
 
 void Drive::Load() {
@@ -140,15 +247,20 @@ void Drive::Load() {
 }
 
 void Drive::Persist() {
-  if (!spec_.state) return;
+  Confirm();  // no command waits for this save: the disc in memory stays authoritative
+}
+
+Sense Drive::Confirm() {
+  if (!spec_.state) return kGood;
   std::string error;
-  SaveMedium(medium_, *spec_.state, &error);  // the disc in memory stays authoritative
+  return SaveMedium(medium_, *spec_.state, &error) ? kGood : kWriteError;
 }
 
 const std::vector<Drive::Entry>& Drive::Table() {
   static const std::vector<Entry> table = {
       {0x00, 6, &Drive::TestUnitReady, true, false},
       {0x03, 6, &Drive::RequestSense, false, true},
+      {0x04, 6, &Drive::FormatUnit, true, false},
       {0x12, 6, &Drive::Inquiry, false, true},
       {0x1A, 6, &Drive::ModeSense6, false, false},
       {0x1B, 6, &Drive::StartStopUnit, false, false},
@@ -156,16 +268,22 @@ const std::vector<Drive::Entry>& Drive::Table() {
       {0x23, 10, &Drive::ReadFormatCapacities, false, false},
       {0x25, 10, &Drive::ReadCapacity, true, false},
       {0x28, 10, &Drive::Read10, true, false},
+      {0x2A, 10, &Drive::Write10, true, false},
       {0x2B, 10, &Drive::Seek10, true, false},
+      {0x35, 10, &Drive::SynchronizeCache, true, false},
       {0x43, 10, &Drive::ReadToc, true, false},
       {0x46, 10, &Drive::GetConfiguration, false, true},
       {0x4A, 10, &Drive::EventStatus, false, true},
       {0x51, 10, &Drive::ReadDiscInformation, true, false},
       {0x52, 10, &Drive::ReadTrackInformation, true, false},
+      {0x53, 10, &Drive::ReserveTrack, true, false},
       {0x55, 10, &Drive::ModeSelect10, false, false},
       {0x5A, 10, &Drive::ModeSense10, false, false},
+      {0x5B, 10, &Drive::CloseTrackSession, true, false},
       {0x5C, 10, &Drive::ReadBufferCapacity, false, false},
+      {0xA1, 12, &Drive::Blank, true, false},
       {0xA8, 12, &Drive::Read12, true, false},
+      {0xAA, 12, &Drive::Write12, true, false},
       {0xAC, 12, &Drive::GetPerformance, true, false},
       {0xAD, 12, &Drive::ReadDiscStructure, true, false},
       {0xB6, 12, &Drive::SetStreaming, true, false},
@@ -192,7 +310,7 @@ Sense Drive::NotReadySense() const {
 }
 
 Sense Drive::Gate(const Entry& entry, Command& command) {
-  (void)command;
+  if (background_.active && Advance(background_)) FinishBackgroundFormat();
   if (!entry.skips_attention) {
     if (becoming_ready_ > 0 && Loaded()) {
       --becoming_ready_;
@@ -204,7 +322,9 @@ Sense Drive::Gate(const Entry& entry, Command& command) {
     }
   }
   if (entry.needs_medium && !Loaded()) return NotReadySense();
-  return kGood;
+  // While a long operation runs, commands that reach for the disc (or the tray) wait.
+  if (entry.opcode == 0x03) return kGood;  // REQUEST SENSE reports the operation itself
+  return Busy(entry.needs_medium || entry.opcode == 0x1B, command);
 }
 
 Sense Drive::InjectedFault(const Command& command) {
@@ -267,7 +387,7 @@ Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Dire
   }
   if (sense != kGood) {
     reply.status = Status::kCheckCondition;
-    FillSense(sense, command.information, command.information_valid, reply.sense);
+    FillSense(sense, command.information, command.information_valid, command.progress, reply.sense);
     return reply;
   }
   if (direction == Direction::kIn) {

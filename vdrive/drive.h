@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,11 @@ class Drive {
   // How the drive waits in time=real (the default sleeps); tests observe the durations.
   void SetSleeper(std::function<void(std::chrono::microseconds)> sleeper);
 
+  // The clock time=real measures buffer draining and background operations by (the
+  // default is the steady clock); tests give a clock their sleeper advances.
+  using Clock = std::chrono::steady_clock;
+  void SetClock(std::function<Clock::time_point()> clock);
+
   Drive(const Drive&) = delete;
   Drive& operator=(const Drive&) = delete;
   ~Drive();
@@ -74,7 +80,26 @@ class Drive {
     std::size_t allocation = 0;        // what the CDB allows of them
     std::uint32_t information = 0;     // sense information field, when valid
     bool information_valid = false;
-    std::uint64_t transfer_bytes = 0;  // medium bytes the command moves, for time=real
+    std::uint64_t transfer_bytes = 0;       // medium bytes the command moves, for time=real
+    std::optional<std::uint16_t> progress;  // sense-key specific progress indication
+  };
+  // A long operation the drive carries out after answering: a BLANK, FORMAT UNIT or CLOSE
+  // TRACK/SESSION with Immed set (the drive is not ready until it ends), or the background
+  // format of a DVD+RW or MRW disc (the drive stays ready).
+  struct Operation {
+    bool active = false;
+    Sense sense = kGood;  // what commands needing the medium answer meanwhile
+    Clock::time_point start;
+    std::chrono::microseconds duration{0};
+    int polls = 0;  // time=instant: commands seen while it ran
+  };
+  // How sectors of the current write parameters are sent and kept.
+  struct WriteMode {
+    SectorType type = SectorType::kMode1;
+    std::size_t block_size = 2048;  // bytes a block in the data-out phase
+    std::size_t header = 0;         // sub-header bytes a block starts with, not kept
+    bool append_edc = false;        // the drive adds the EDC after the host's bytes
+    std::uint8_t control = 4;
   };
   using Handler = Sense (Drive::*)(Command&);
   struct Entry {
@@ -85,6 +110,9 @@ class Drive {
     bool skips_attention;  // answered at once while becoming ready, without unit attention
   };
 
+  static constexpr std::uint32_t kBufferBytes = 2 * 1024 * 1024;  // the write buffer
+  static constexpr int kInstantPolls = 4;  // time=instant: commands a long operation lasts
+
   Drive(DriveSpec spec, Medium medium, bool tray_open);
   static const std::vector<Entry>& Table();
   const Entry* Find(std::uint8_t opcode) const;
@@ -93,8 +121,23 @@ class Drive {
   void Load();
   bool Loaded() const { return !tray_open_ && medium_.present; }
   Sense NotReadySense() const;
-  void WaitFor(const Command& command, const Entry& entry);
   void Persist();
+  // Saves the disc after the drive confirms what was written: kGood, or a write error when
+  // the state file cannot be replaced.
+  Sense Confirm();
+
+  // Time: the clock, waiting in time=real, and the long operations.
+  Clock::time_point Now() const;
+  void Spend(std::chrono::microseconds duration);
+  std::chrono::microseconds WriteDuration(std::uint64_t bytes) const;
+  void Begin(Operation& operation, Sense sense, std::chrono::microseconds duration);
+  bool Advance(Operation& operation);  // true once the operation has ended
+  std::uint16_t Progress(const Operation& operation) const;
+  Sense Busy(bool needs_medium, Command& command);
+  void FinishBackgroundFormat();
+  // The write buffer: what waits in it drains at the selected write speed.
+  void DrainBuffer();
+  Sense FillBuffer(std::uint64_t bytes);
 
   // Speeds, in kB/s.
   std::vector<std::uint32_t> ReadSpeeds() const;
@@ -112,6 +155,25 @@ class Drive {
   Sense MechanismStatus(Command& c);
   Sense EventStatus(Command& c);
   Sense ReadBufferCapacity(Command& c);
+  // commands_write.cpp
+  Sense Write10(Command& c);
+  Sense Write12(Command& c);
+  Sense WriteBlocks(Command& c, std::uint32_t lba, std::uint32_t count);
+  Sense WriteRandom(Command& c, std::uint32_t lba, std::uint32_t count);
+  Sense WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count);
+  bool CurrentWriteMode(WriteMode* mode) const;
+  void StoreSectors(const Command& c, std::int32_t lba, std::uint32_t count, const WriteMode& mode);
+  Track& OpenTrack(const WritableTrack& where, const WriteMode& mode);
+  Session& OpenSession(int number);
+  void CloseTrack(Track& track);
+  Sense CloseSession(bool finalize);
+  Sense SynchronizeCache(Command& c);
+  Sense CloseTrackSession(Command& c);
+  Sense ReserveTrack(Command& c);
+  // commands_format.cpp
+  Sense Blank(Command& c);
+  Sense FormatUnit(Command& c);
+  Sense FinishLongCommand(bool immed, Sense sense, std::chrono::microseconds duration);
   // commands_mode.cpp
   Sense ModeSense6(Command& c);
   Sense ModeSense10(Command& c);
@@ -159,6 +221,12 @@ class Drive {
   std::vector<FailRule> fails_;
 
   std::vector<std::uint8_t> write_parameters_;  // mode page 05h, page code byte on
+  std::function<Clock::time_point()> clock_;
+  Operation operation_;                // not ready until it ends
+  Operation background_;               // background format, the drive stays ready
+  std::uint64_t buffer_fill_ = 0;      // bytes waiting in the write buffer
+  Clock::time_point buffer_time_;      // when the buffer was last drained
+  std::int64_t simulated_blocks_ = 0;  // blocks a test write has pretended to record
   std::uint32_t requested_read_speed_ = 0xFFFF;
   std::uint32_t requested_write_speed_ = 0xFFFF;
 

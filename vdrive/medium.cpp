@@ -93,11 +93,43 @@ std::int32_t NextLeadinStart(const Medium& medium) {
   return closed.back()->leadout_start + leadout;
 }
 
+std::int32_t BorderBlocks(const Medium& medium) {
+  return ClosedSessions(medium).size() <= 1 ? kFirstBorderBlocks : kLaterBorderBlocks;
+}
+
+bool IsPlusProfile(const Medium& medium) {
+  return medium.profile == 0x1A || medium.profile == 0x1B || medium.profile == 0x2B;
+}
+
+void EraseRecording(Medium& medium) {
+  medium.sessions.clear();
+  medium.tracks.clear();
+  medium.pma.clear();
+  medium.content.written.clear();
+}
+
+void SetFormattedArea(Medium& medium, std::int32_t blocks) {
+  EraseRecording(medium);
+  medium.random_writable = true;
+  medium.formatted = true;
+  medium.capacity = blocks;
+  Track track;
+  track.size = blocks;
+  track.recorded = blocks;
+  track.readable = blocks;
+  track.generated = false;
+  medium.tracks = {track};
+  Session session;
+  session.leadout_start = blocks;
+  medium.sessions = {session};
+}
+
 std::optional<WritableTrack> WritableTrackOf(const Medium& medium) {
   if (!medium.present || !medium.Sequential()) return std::nullopt;
+  if (medium.profile == 0x1A) return std::nullopt;  // a DVD+RW takes writes once formatted
   if (StatusOf(medium) == DiscStatus::kComplete) return std::nullopt;
   const int last_number = medium.tracks.empty() ? 0 : medium.tracks.back().number;
-  if (!medium.tracks.empty() && !medium.tracks.back().complete) {
+  if (!medium.tracks.empty() && !medium.tracks.back().complete && !medium.tracks.back().reserved) {
     const Track& track = medium.tracks.back();
     WritableTrack open;
     open.number = track.number;
@@ -124,8 +156,12 @@ std::optional<WritableTrack> WritableTrackOf(const Medium& medium) {
       area = NextLeadinStart(medium) + kLeadinBlocks;
     }
     invisible.start = area + kPregapFrames;
+  } else if (medium.tracks.empty()) {
+    invisible.start = 0;
+  } else if (session_open) {
+    invisible.start = medium.tracks.back().End();
   } else {
-    invisible.start = medium.tracks.empty() ? 0 : medium.tracks.back().End();
+    invisible.start = medium.sessions.back().leadout_start + BorderBlocks(medium);
   }
   invisible.next_writable = invisible.start;
   invisible.size = std::max<std::int32_t>(0, medium.capacity - invisible.start);
@@ -136,7 +172,10 @@ std::optional<WritableTrack> WritableTrackOf(const Medium& medium) {
 std::int32_t ReadableBlocks(const Medium& medium) {
   if (!medium.present) return 0;
   if (medium.random_writable) return medium.capacity;
-  return TocLeadout(medium).value_or(0);
+  std::int32_t end = TocLeadout(medium).value_or(0);
+  // Recorded blocks of tracks still open read back as well.
+  for (const Track& track : medium.tracks) end = std::max(end, track.start + track.recorded);
+  return end;
 }
 
 std::int32_t RecordedEnd(const Medium& medium) {
@@ -212,6 +251,8 @@ Sense ReadUserData(const Medium& medium, std::int32_t lba, std::uint8_t* out, Se
   if (it != medium.content.written.end()) {
     std::memset(out, 0, size);
     std::memcpy(out, it->second.data(), std::min(it->second.size(), size));
+  } else if (!track->generated) {
+    std::memset(out, 0, size);  // padding the drive recorded, or a block never written
   } else if (!medium.content.image_path.empty()) {
     ReadImage(medium.content, lba, out);
   } else {

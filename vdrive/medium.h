@@ -28,6 +28,20 @@ inline constexpr std::int32_t kLaterLeadoutBlocks = 2250;  // 0:30 after later s
 inline constexpr std::int32_t kLeadinBlocks = 4500;        // 1:00 before each later session
 inline constexpr std::int32_t kRunOutBlocks = 2;           // closing a track-at-once track
 
+// DVD: the error correction block every recording is padded to, and the zone a closed
+// session leaves before the next one (border-out and border-in, or closure and intro).
+inline constexpr std::int32_t kEccBlockSectors = 16;
+inline constexpr std::int32_t kFirstBorderBlocks = 16384;  // after the first session
+inline constexpr std::int32_t kLaterBorderBlocks = 6144;   // after later sessions
+
+// MRW on CD: packets of 32 user blocks, each with 7 link blocks.
+inline std::int32_t MrwUserBlocks(std::int32_t leadout) {
+  return leadout / 39 * 32;
+}
+
+// Background format status of DVD+RW and MRW (READ DISC INFORMATION byte 7).
+enum class BackgroundFormat : std::uint8_t { kNone = 0, kStopped = 1, kRunning = 2, kDone = 3 };
+
 struct Track {
   int number = 1;
   int session = 1;
@@ -41,6 +55,8 @@ struct Track {
   bool incremental = false;  // recorded in packets
   bool fixed_packet = false;
   std::int32_t packet_size = 0;
+  bool reserved = false;  // its size was set by RESERVE TRACK
+  bool generated = true;  // unwritten blocks read as the generated pattern (else zeros)
 
   std::int32_t End() const { return start + size; }
 };
@@ -116,6 +132,7 @@ struct Medium {
   bool formatted = false;
   bool mrw = false;
   std::uint8_t layers = 1;
+  BackgroundFormat background_format = BackgroundFormat::kNone;
   // CD: the last possible lead-out start (LBA) of a recordable disc, or the lead-out of a
   // pressed one. DVD, BD, HD DVD: the user blocks of the data area (all layers).
   std::int32_t capacity = 0;
@@ -172,6 +189,19 @@ std::optional<WritableTrack> WritableTrackOf(const Medium& medium);
 // Where a new session's lead-in begins on an appendable CD (the lead-in of the first
 // session for a blank disc).
 std::int32_t NextLeadinStart(const Medium& medium);
+
+// The blocks a closed session leaves before the next session's first track on a DVD.
+std::int32_t BorderBlocks(const Medium& medium);
+
+// The medium's profile is DVD+R, DVD+R DL or DVD+RW.
+bool IsPlusProfile(const Medium& medium);
+
+// Takes every recording off: no sessions, tracks, PMA entries or written sectors.
+void EraseRecording(Medium& medium);
+
+// Makes the medium one formatted area of `blocks` that is written anywhere, read as zeros
+// where nothing was written.
+void SetFormattedArea(Medium& medium, std::int32_t blocks);
 
 // The blocks READ CAPACITY reports: the last block of the recorded area plus one (0 when
 // nothing readable is recorded).

@@ -21,11 +21,6 @@ constexpr std::int32_t kOpenTrackData = 10000;
 constexpr std::int32_t kMultiFirstData = 20000;
 constexpr std::int32_t kMultiSecondData = 8000;
 
-// MRW on CD: packets of 32 user blocks, each with 7 link blocks.
-std::int32_t MrwUserBlocks(std::int32_t leadout) {
-  return leadout / 39 * 32;
-}
-
 Track MakeTrack(int number, int session, std::int32_t start, std::int32_t blocks, SectorType type) {
   Track track;
   track.number = number;
@@ -145,7 +140,7 @@ bool CheckApplicable(const DriveSpec& spec, std::string* error) {
   const bool recordable_cd =
       IsOneOf(p, {"cdr-blank", "cdr-open", "cdr-closed", "cdr-multi", "cdrw-blank", "cdrw-mrw"});
   const bool recordable_dvd = IsOneOf(p, {"dvd-r", "dvd-r-dl", "dvd-rw-seq", "dvd-rw-ro", "dvd-ram",
-                                          "dvd+r", "dvd+r-dl", "dvd+rw"});
+                                          "dvd+r", "dvd+r-dl", "dvd+rw", "dvd+rw-blank"});
   const bool maker_dvd = recordable_dvd && p != "dvd-ram";
   auto refuse = [&](const char* key, const char* which) {
     *error = std::string(key) + "= does not apply to preset " + p + " (only to " + which + ")";
@@ -162,7 +157,7 @@ bool CheckApplicable(const DriveSpec& spec, std::string* error) {
     *error = "image= and blocks= exclude each other: an image sets the size";
     return false;
   }
-  if (spec.maker && IsOneOf(p, {"dvd+r", "dvd+r-dl", "dvd+rw"})) {
+  if (spec.maker && IsOneOf(p, {"dvd+r", "dvd+r-dl", "dvd+rw", "dvd+rw-blank"})) {
     const std::size_t slash = spec.maker->find('/');
     const std::size_t id = slash == std::string::npos ? spec.maker->size() : slash;
     if (id > 8 || (slash != std::string::npos && spec.maker->size() - slash - 1 > 3)) {
@@ -258,6 +253,7 @@ bool BuildCd(const std::string& p, const DriveSpec& spec, Medium& m) {
     m.random_writable = true;
     m.formatted = true;
     m.mrw = true;
+    m.background_format = BackgroundFormat::kDone;
     m.capacity = MrwUserBlocks(MsfToLba(m.atip.leadout));
   } else {
     return false;
@@ -300,14 +296,16 @@ bool BuildOther(const std::string& p, const DriveSpec& spec, Medium& m) {
       m.layers = 2;
       m.dvd.opposite_track_path = true;
     }
-  } else if (p == "dvd+rw") {
+  } else if (p == "dvd+rw" || p == "dvd+rw-blank") {
     SetDvd(m, 0x1A, blocks(kDvdPlusRwBlocks), 0x92, 0x04);
     m.dvd.maker = "RICOHJPN";
     m.dvd.type_id = "W11";
     m.dvd.revision = 1;
     m.erasable = true;
-    m.random_writable = true;
-    m.formatted = true;
+    // A new DVD+RW is blank and takes writes once FORMAT UNIT has started its format.
+    m.random_writable = p == "dvd+rw";
+    m.formatted = m.random_writable;
+    m.background_format = m.formatted ? BackgroundFormat::kDone : BackgroundFormat::kNone;
   } else if (p == "bdrom") {
     m.family = Family::kBd;
     m.type_code = 0x00;

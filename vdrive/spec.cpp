@@ -206,10 +206,10 @@ std::string ApplyKey(std::string_view key, std::optional<std::string_view> value
 
 const std::vector<std::string>& PresetNames() {
   static const std::vector<std::string> names = {
-      "nodisc",   "open",       "cdrom",      "cdda",       "cdmixed",  "cdr-blank",
-      "cdr-open", "cdr-closed", "cdr-multi",  "cdrw-blank", "cdrw-mrw", "dvdrom",
-      "dvd-r",    "dvd-r-dl",   "dvd-rw-seq", "dvd-rw-ro",  "dvd-ram",  "dvd+r",
-      "dvd+r-dl", "dvd+rw",     "bdrom",      "hddvdrom"};
+      "nodisc",   "open",       "cdrom",        "cdda",       "cdmixed",  "cdr-blank",
+      "cdr-open", "cdr-closed", "cdr-multi",    "cdrw-blank", "cdrw-mrw", "dvdrom",
+      "dvd-r",    "dvd-r-dl",   "dvd-rw-seq",   "dvd-rw-ro",  "dvd-ram",  "dvd+r",
+      "dvd+r-dl", "dvd+rw",     "dvd+rw-blank", "bdrom",      "hddvdrom"};
   return names;
 }
 

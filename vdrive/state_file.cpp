@@ -8,15 +8,15 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 namespace zorvane::vdrive {
 
 namespace {
 
-constexpr const char* kMagic = "ZORVANE-VDRIVE-DISC 1";
+constexpr const char* kMagic = "ZORVANE-VDRIVE-DISC 2";
 constexpr std::size_t kMaxSectorBytes = 2352;
 
 std::string Hex(const std::string& text) {
@@ -41,18 +41,68 @@ bool Unhex(const std::string& token, std::string* text) {
   return true;
 }
 
+// FNV-1a, 64 bits: enough to tell a damaged file from a whole one.
+constexpr std::uint64_t kChecksumStart = 0xCBF29CE484222325ULL;
+std::uint64_t Checksum(std::string_view text, std::uint64_t hash = kChecksumStart) {
+  for (const unsigned char c : text) {
+    hash ^= c;
+    hash *= 0x100000001B3ULL;
+  }
+  return hash;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes the file in large pieces as it is produced, keeping its checksum, so that a disc
+// full of sectors is never held twice in memory.
+class Sink {
+ public:
+  explicit Sink(int fd) : fd_(fd) {}
+  void Put(std::string_view bytes) {
+    checksum_ = Checksum(bytes, checksum_);
+    buffer_.append(bytes);
+    if (buffer_.size() >= kPiece) Flush();
+  }
+  // The closing record: not part of the checksum it carries.
+  bool Finish() {
+    buffer_ += "end " + std::to_string(checksum_) + "\n";
+    Flush();
+    return ok_;
+  }
+
+ private:
+  static constexpr std::size_t kPiece = 1 << 20;
+  void Flush() {
+    ok_ = ok_ && WriteAll(fd_, buffer_);
+    buffer_.clear();
+  }
+  int fd_;
+  std::string buffer_;
+  std::uint64_t checksum_ = kChecksumStart;
+  bool ok_ = true;
+};
+
 std::string MsfText(const Msf& msf) {
   return std::to_string(msf.minute) + " " + std::to_string(msf.second) + " " +
          std::to_string(msf.frame);
 }
 
-std::string Serialize(const Medium& m) {
+bool Serialize(const Medium& m, Sink& sink) {
   std::ostringstream s;
   s << kMagic << "\n";
   s << "medium " << Hex(m.preset) << ' ' << int(m.present) << ' ' << int(m.family) << ' '
     << int(m.type_code) << ' ' << m.profile << ' ' << int(m.recordable) << ' ' << int(m.erasable)
     << ' ' << int(m.random_writable) << ' ' << int(m.formatted) << ' ' << int(m.mrw) << ' '
-    << int(m.layers) << ' ' << m.capacity << "\n";
+    << int(m.layers) << ' ' << m.capacity << ' ' << int(m.background_format) << "\n";
   const Atip& a = m.atip;
   s << "atip " << MsfText(a.leadin) << ' ' << MsfText(a.leadout) << ' ' << int(a.writing_power)
     << ' ' << int(a.reference_speed) << ' ' << int(a.unrestricted) << ' ' << int(a.sub_type);
@@ -72,7 +122,7 @@ std::string Serialize(const Medium& m) {
     s << "track " << t.number << ' ' << t.session << ' ' << t.start << ' ' << t.size << ' '
       << t.recorded << ' ' << t.readable << ' ' << int(t.sector_type) << ' ' << int(t.control)
       << ' ' << int(t.complete) << ' ' << int(t.incremental) << ' ' << int(t.fixed_packet) << ' '
-      << t.packet_size << "\n";
+      << t.packet_size << ' ' << int(t.reserved) << ' ' << int(t.generated) << "\n";
   }
   for (const PmaEntry& p : m.pma) {
     s << "pma " << int(p.control) << ' ' << int(p.adr) << ' ' << int(p.point) << ' '
@@ -80,14 +130,14 @@ std::string Serialize(const Medium& m) {
   }
   s << "image " << Hex(m.content.image_path) << "\n";
   s << "sectors " << m.content.written.size() << "\n";
+  sink.Put(s.str());
   for (const auto& [lba, bytes] : m.content.written) {
-    s << "sector " << lba << ' ' << bytes.size() << "\n";
-    s.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-    s << "\n";
+    sink.Put("sector " + std::to_string(lba) + ' ' + std::to_string(bytes.size()) + "\n");
+    sink.Put(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    sink.Put("\n");
   }
-  s << "end\n";
-  return s.str();
+  // The closing record carries a checksum of everything before it.
+  return sink.Finish();
 }
 
 // Reads the whitespace-separated fields of one line.
@@ -117,6 +167,8 @@ class Parser {
   }
 
   int line_number() const { return line_number_; }
+  std::size_t offset() const { return at_; }
+  std::string_view text() const { return text_; }
 
  private:
   std::string text_;
@@ -154,15 +206,17 @@ constexpr std::int32_t kMaxBlocks = 16000000;
 
 bool ParseRecord(const std::vector<std::string>& f, Parser& parser, Medium* m) {
   const std::string& kind = f[0];
-  if (kind == "medium" && f.size() == 13) {
+  if (kind == "medium" && f.size() == 14) {
     int family = 0;
+    int background = 0;
     return Unhex(f[1], &m->preset) && Flag(f[2], &m->present) && Number(f[3], 0, 4, &family) &&
            (m->family = static_cast<Family>(family), true) && Byte(f[4], &m->type_code) &&
            Number<std::uint16_t>(f[5], 0, 0xFFFF, &m->profile) && Flag(f[6], &m->recordable) &&
            Flag(f[7], &m->erasable) && Flag(f[8], &m->random_writable) &&
            Flag(f[9], &m->formatted) && Flag(f[10], &m->mrw) &&
            Number<std::uint8_t>(f[11], 1, 2, &m->layers) &&
-           Number(f[12], 0, kMaxBlocks, &m->capacity);
+           Number(f[12], 0, kMaxBlocks, &m->capacity) && Number(f[13], 0, 3, &background) &&
+           (m->background_format = static_cast<BackgroundFormat>(background), true);
   }
   if (kind == "atip" && f.size() == 23) {
     Atip& a = m->atip;
@@ -190,7 +244,7 @@ bool ParseRecord(const std::vector<std::string>& f, Parser& parser, Medium* m) {
     m->sessions.push_back(x);
     return ok;
   }
-  if (kind == "track" && f.size() == 13) {
+  if (kind == "track" && f.size() == 15) {
     Track t;
     int type = 0;
     const bool ok = Number(f[1], 1, 99, &t.number) && Number(f[2], 1, 99, &t.session) &&
@@ -200,7 +254,8 @@ bool ParseRecord(const std::vector<std::string>& f, Parser& parser, Medium* m) {
                     (t.sector_type = static_cast<SectorType>(type), true) &&
                     Number<std::uint8_t>(f[8], 0, 15, &t.control) && Flag(f[9], &t.complete) &&
                     Flag(f[10], &t.incremental) && Flag(f[11], &t.fixed_packet) &&
-                    Number(f[12], 0, kMaxBlocks, &t.packet_size);
+                    Number(f[12], 0, kMaxBlocks, &t.packet_size) && Flag(f[13], &t.reserved) &&
+                    Flag(f[14], &t.generated);
     m->tracks.push_back(t);
     return ok;
   }
@@ -234,17 +289,6 @@ bool ParseRecord(const std::vector<std::string>& f, Parser& parser, Medium* m) {
   return false;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool StateFileExists(const std::string& path) {
@@ -253,14 +297,14 @@ bool StateFileExists(const std::string& path) {
 }
 
 bool SaveMedium(const Medium& medium, const std::string& path, std::string* error) {
-  const std::string data = Serialize(medium);
   std::string temporary = path + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
     *error = "state file " + path + ": cannot create a temporary file: " + std::strerror(errno);
     return false;
   }
-  const bool written = WriteAll(fd, data) && ::fsync(fd) == 0;
+  Sink sink(fd);
+  const bool written = Serialize(medium, sink) && ::fsync(fd) == 0;
   const int saved_errno = errno;
   const bool closed = ::close(fd) == 0;
   if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -269,18 +313,38 @@ bool SaveMedium(const Medium& medium, const std::string& path, std::string* erro
     ::unlink(temporary.c_str());
     return false;
   }
+  // The rename itself is made durable with the directory that holds the file.
+  const std::size_t slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0 || ::fsync(dir_fd) != 0) {
+    *error = "state file " + path + ": cannot sync its directory: " + std::strerror(errno);
+    if (dir_fd >= 0) ::close(dir_fd);
+    return false;
+  }
+  ::close(dir_fd);
   return true;
 }
 
 bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "state file " + path + ": cannot open: " + std::strerror(errno);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    *error = "state file " + path + ": cannot open: " + std::strerror(fd < 0 ? errno : EINVAL);
+    if (fd >= 0) ::close(fd);
     return false;
   }
-  std::ostringstream buffer;
-  buffer << file.rdbuf();
-  Parser parser(buffer.str());
+  std::string text(static_cast<std::size_t>(info.st_size), '\0');
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  text.resize(done);
+  Parser parser(std::move(text));
   std::vector<std::string> fields;
   if (!parser.Line(&fields) || fields.size() != 2 || fields[0] + " " + fields[1] != kMagic) {
     *error = "state file " + path + ": not a virtual disc state file";
@@ -289,9 +353,19 @@ bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
   Medium loaded;
   bool ended = false;
   bool saw_medium = false;
+  std::size_t line_start = parser.offset();
   while (parser.Line(&fields)) {
     if (fields.empty()) continue;
-    if (fields[0] == "end" && fields.size() == 1) {
+    if (fields[0] == "end" && fields.size() == 2) {
+      std::uint64_t stored = 0;
+      const std::string_view body = parser.text().substr(0, line_start);
+      const std::string& token = fields[1];
+      const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), stored);
+      if (ec != std::errc() || end != token.data() + token.size() || stored != Checksum(body) ||
+          parser.offset() != parser.text().size()) {
+        *error = "state file " + path + ": damaged (checksum does not match)";
+        return false;
+      }
       ended = true;
       break;
     }
@@ -300,6 +374,7 @@ bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
       *error = "state file " + path + ": damaged at line " + std::to_string(parser.line_number());
       return false;
     }
+    line_start = parser.offset();
   }
   if (!ended || !saw_medium) {
     *error = "state file " + path + ": incomplete (no end record)";

@@ -14,7 +14,7 @@ TEST(SpecTest, EveryPresetParsesAndStarts) {
     EXPECT_EQ(spec.preset, preset);
     EXPECT_TRUE(ValidateSpec(preset, &error)) << preset << ": " << error;
   }
-  EXPECT_EQ(PresetNames().size(), 22U);
+  EXPECT_EQ(PresetNames().size(), 23U);
 }
 
 TEST(SpecTest, KeysAreParsed) {

@@ -1,11 +1,16 @@
 // A disc kept in a state file: found again by the next drive, refused when damaged.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <random>
+#include <sstream>
 
 #include "tests/vdrive/vdrive_test_support.h"
 #include "vdrive/presets.h"
@@ -26,8 +31,8 @@ class StateFileTest : public ::testing::Test {
     path_ = dir_ + "/disc.state";
   }
   void TearDown() override {
-    std::remove(path_.c_str());
-    ::rmdir(dir_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);  // temporary files of killed writers too
   }
   std::string dir_;
   std::string path_;
@@ -62,10 +67,11 @@ TEST_F(StateFileTest, TheNextDriveFindsTheDiscAsItWasLeft) {
 TEST_F(StateFileTest, DamagedOrForeignFilesAreRefusedNamingTheFile) {
   const std::string cases[] = {
       "hello, world\n",
-      "ZORVANE-VDRIVE-DISC 1\nmedium x 1 1 1 8 0 0 0 0 0 1 1000\n",       // no end record
-      "ZORVANE-VDRIVE-DISC 1\nmedium x 1 9 1 8 0 0 0 0 0 1 1000\nend\n",  // bad family
-      "ZORVANE-VDRIVE-DISC 1\nmedium x 1 1 1 8 0 0 0 0 0 1 1000\nsectors 1\nsector 5 9999\nend\n",
-      "ZORVANE-VDRIVE-DISC 1\nend\n",  // no medium
+      "ZORVANE-VDRIVE-DISC 2\nmedium x 1 1 1 8 0 0 0 0 0 1 1000 0\n",       // no end record
+      "ZORVANE-VDRIVE-DISC 2\nmedium x 1 9 1 8 0 0 0 0 0 1 1000 0\nend\n",  // bad family
+      "ZORVANE-VDRIVE-DISC 2\nmedium x 1 1 1 8 0 0 0 0 0 1 1000 0\nsectors 1\nsector 5 9999\nend\n",
+      "ZORVANE-VDRIVE-DISC 2\nend\n",                                     // no medium
+      "ZORVANE-VDRIVE-DISC 1\nmedium x 1 1 1 8 0 0 0 0 0 1 1000\nend\n",  // an older format
   };
   for (const std::string& text : cases) {
     {
@@ -102,6 +108,139 @@ TEST_F(StateFileTest, WrittenSectorsAreStoredSparsely) {
   EXPECT_EQ(Send(*drive, test::Read10(1, 1)).data, std::vector<std::uint8_t>(2048, 0));
   EXPECT_FALSE(SaveMedium(medium, dir_ + "/missing/dir/disc.state", &error));
   EXPECT_NE(error.find("missing/dir"), std::string::npos);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << text;
+}
+
+TEST_F(StateFileTest, ADamagedSectorIsCaughtByTheChecksum) {
+  {
+    auto drive = Ready("dvd+rw,state=" + path_);
+    ASSERT_EQ(test::WriteAll(*drive, 10, test::Pattern(4, 2048, 1), 2048), kGood);
+    ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+  }
+  std::string text = ReadFile(path_);
+  const std::size_t at = text.find("sector 11 2048\n");
+  ASSERT_NE(at, std::string::npos);
+  text[at + 100] = static_cast<char>(text[at + 100] ^ 0x01);
+  WriteFile(path_, text);
+  std::string error;
+  EXPECT_FALSE(ValidateSpec("dvd+rw,state=" + path_, &error));
+  EXPECT_NE(error.find(path_), std::string::npos) << error;
+  EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+  // Cut short anywhere, the file is refused as well.
+  WriteFile(path_, text.substr(0, text.size() / 2));
+  EXPECT_EQ(Drive::Create("dvd+rw,state=" + path_, &error), nullptr);
+}
+
+// What the drive has confirmed is on disk: after SYNCHRONIZE CACHE, CLOSE TRACK/SESSION, a
+// finished BLANK or FORMAT and an eject, a new drive on the same file finds it.
+TEST_F(StateFileTest, EveryConfirmationReachesTheFile) {
+  const std::string spec = "cdrw-blank,state=" + path_;
+  auto drive = Ready(spec);
+  ASSERT_EQ(test::SelectWrite(*drive, test::WriteSetup{}).sense, kGood);
+  const std::vector<std::uint8_t> data = test::Pattern(20, 2048, 2);
+  ASSERT_EQ(test::WriteAll(*drive, 0, data, 2048), kGood);
+  EXPECT_EQ(test::Invisible(*Ready(spec)).next, 0U);  // written, not yet confirmed
+  ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+  EXPECT_EQ(test::Invisible(*Ready(spec)).next, 172U);
+  ASSERT_EQ(Send(*drive, test::Close(2, 0), 0).sense, kGood);
+  {
+    auto again = Ready(spec);
+    EXPECT_EQ(test::Disc(*again).status, 1);
+    EXPECT_EQ(Send(*again, test::Read10(0, 20)).data, data);
+  }
+  // A BLANK with Immed reaches the file when it ends, not before.
+  ASSERT_EQ(Send(*drive, test::Blank(1, true), 0).sense, kGood);
+  EXPECT_EQ(test::Disc(*Ready(spec)).status, 1);
+  test::WaitReady(*drive);
+  EXPECT_EQ(test::Disc(*Ready(spec)).status, 0);
+  ASSERT_EQ(test::Format(*drive, 0x24, 0xFFFFFFFF).sense, kGood);
+  EXPECT_EQ(test::Disc(*Ready(spec)).background, 2);
+  // Written on MRW and ejected without a flush: the eject saves it.
+  const std::vector<std::uint8_t> more = test::Pattern(2, 2048, 3);
+  ASSERT_EQ(test::WriteAll(*drive, 900, more, 2048), kGood);
+  ASSERT_EQ(Send(*drive, {0x1B, 0, 0, 0, 0x02, 0}, 0).sense, kGood);
+  EXPECT_EQ(Send(*Ready(spec), test::Read10(900, 2)).data, more);
+  // A file that cannot be replaced fails the confirming command.
+  const std::string gone = dir_ + "/gone";
+  ASSERT_EQ(::mkdir(gone.c_str(), 0700), 0);
+  auto lost = Ready("dvd+rw,state=" + gone + "/disc.state");
+  ASSERT_NE(lost, nullptr);
+  std::filesystem::remove_all(gone);
+  ASSERT_EQ(test::WriteAll(*lost, 0, more, 2048), kGood);
+  EXPECT_EQ(Send(*lost, {0x35}, 0).sense, kWriteError);
+}
+
+// A writer killed at any instant leaves the disc it had confirmed last, or the one it was
+// confirming, never a mixture.
+TEST_F(StateFileTest, AWriterKilledMidStreamLeavesTheOldOrTheNewDisc) {
+  const std::string spec = "dvd+rw,state=" + path_;
+  constexpr std::uint32_t kBlocks = 512;
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<int> delay_us(1000, 60000);
+  int torn = 0;
+  for (int round = 0; round < 8; ++round) {
+    std::filesystem::remove(path_);  // each writer starts from a blank disc
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(ready[0]);
+      // The writer: each generation fills the same blocks with its number, then flushes.
+      std::string error;
+      std::unique_ptr<Drive> drive = Drive::Create(spec, &error);
+      if (!drive) ::_exit(2);
+      std::vector<std::uint8_t> chunk(32 * 2048);
+      std::uint8_t cdb[10] = {0x2A, 0, 0, 0, 0, 0, 0, 0, 32, 0};
+      const std::uint8_t flush[10] = {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+      for (std::uint32_t n = 0;; ++n) {
+        const auto generation = static_cast<std::uint8_t>(n % 255 + 1);  // never 0
+        std::fill(chunk.begin(), chunk.end(), generation);
+        for (std::uint32_t lba = 0; lba < kBlocks; lba += 32) {
+          cdb[4] = static_cast<std::uint8_t>(lba >> 8);
+          cdb[5] = static_cast<std::uint8_t>(lba);
+          drive->Execute(cdb, 10, Direction::kOut, chunk.data(), chunk.size());
+        }
+        drive->Execute(flush, 10, Direction::kNone, nullptr, 0);
+        if (n == 0) {  // the first disc is on file: the parent may now strike
+          const char byte = 1;
+          if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
+        }
+      }
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool started = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    if (started) ::usleep(static_cast<useconds_t>(delay_us(random)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(started && WIFSIGNALED(status)) << "the writer ended by itself: " << status;
+    std::string error;
+    std::unique_ptr<Drive> drive = Drive::Create(spec, &error);
+    ASSERT_NE(drive, nullptr) << error;
+    const test::Answer answer = Send(*drive, test::Read10(0, kBlocks), kBlocks * 2048);
+    ASSERT_EQ(answer.sense, kGood);
+    const std::uint8_t generation = answer.data[0];
+    EXPECT_NE(generation, 0);  // the writer had confirmed at least its first disc
+    if (std::any_of(answer.data.begin(), answer.data.end(),
+                    [&](std::uint8_t value) { return value != generation; })) {
+      ++torn;
+    }
+  }
+  EXPECT_EQ(torn, 0);
 }
 
 }  // namespace

@@ -398,7 +398,9 @@ TEST(DiscInformationTest, FormattableCapacities) {
   EXPECT_EQ(formats("dvd+rw"), (List{{0x26, 0}}));
   EXPECT_EQ(formats("dvd-rw-seq"), (List{{0x00, 2048}, {0x10, 16}, {0x15, 16}}));
   EXPECT_EQ(formats("dvd-ram"), (List{{0x00, 2048}, {0x01, 2048}}));
-  EXPECT_EQ(formats("cdrw-mrw"), (List{{0x24, 0}, {0x00, 2048}}));
+  EXPECT_EQ(formats("cdrw-mrw"), (List{{0x24, 0}}));
+  EXPECT_EQ(formats("cdrw-blank"), (List{{0x24, 0}}));
+  EXPECT_EQ(formats("dvd+rw-blank"), (List{{0x26, 0}}));
   EXPECT_EQ(formats("dvd+r"), List{});
   auto none = test::Start("nodisc");
   EXPECT_EQ(Send(*none, test::FormatCapacities()).data[8] & 0x03, 3);

@@ -1,5 +1,7 @@
 #include "tests/vdrive/vdrive_test_support.h"
 
+#include <algorithm>
+
 namespace zorvane::vdrive::test {
 
 std::size_t CdbLengthOf(std::uint8_t opcode) {
@@ -97,6 +99,121 @@ std::vector<std::uint8_t> ReadCd(std::uint32_t lba, std::uint32_t count, std::ui
   cdb[9] = fields;
   cdb[10] = subchannel;
   return cdb;
+}
+
+std::vector<std::uint8_t> Write10(std::uint32_t lba, std::uint16_t count) {
+  std::vector<std::uint8_t> cdb = Read10(lba, count);
+  cdb[0] = 0x2A;
+  return cdb;
+}
+
+std::vector<std::uint8_t> Close(std::uint8_t function, std::uint16_t number, bool immed) {
+  std::vector<std::uint8_t> cdb(10, 0);
+  cdb[0] = 0x5B;
+  cdb[1] = immed ? 0x01 : 0x00;
+  cdb[2] = function;
+  PutBe(cdb, 4, number, 2);
+  return cdb;
+}
+
+std::vector<std::uint8_t> Reserve(std::uint32_t blocks) {
+  std::vector<std::uint8_t> cdb(10, 0);
+  cdb[0] = 0x53;
+  PutBe(cdb, 5, blocks, 4);
+  return cdb;
+}
+
+std::vector<std::uint8_t> Blank(std::uint8_t type, bool immed) {
+  std::vector<std::uint8_t> cdb(12, 0);
+  cdb[0] = 0xA1;
+  cdb[1] = static_cast<std::uint8_t>((immed ? 0x10 : 0x00) | type);
+  return cdb;
+}
+
+Answer SelectWrite(Drive& drive, const WriteSetup& setup) {
+  std::vector<std::uint8_t> list(8 + 52, 0);
+  std::uint8_t* page = &list[8];
+  page[0] = 0x05;
+  page[1] = 0x32;
+  page[2] = static_cast<std::uint8_t>((setup.test_write ? 0x10 : 0x00) | setup.write_type);
+  page[3] = static_cast<std::uint8_t>(setup.multi_session << 6 | setup.track_mode);
+  page[4] = setup.block_type;
+  page[8] = setup.session_format;
+  page[15] = 150;  // audio pause
+  return SendOut(drive, {0x55, 0x10, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(list.size()), 0},
+                 list);
+}
+
+Sense WriteAll(Drive& drive, std::uint32_t lba, const std::vector<std::uint8_t>& data,
+               std::size_t block_size, std::uint16_t per_command) {
+  const std::size_t blocks = data.size() / block_size;
+  for (std::size_t done = 0; done < blocks;) {
+    const auto n = static_cast<std::uint16_t>(std::min<std::size_t>(per_command, blocks - done));
+    const auto* from = data.data() + done * block_size;
+    const Answer answer =
+        SendOut(drive, Write10(lba + static_cast<std::uint32_t>(done), n),
+                std::vector<std::uint8_t>(from, from + static_cast<std::size_t>(n) * block_size));
+    if (answer.sense != kGood) return answer.sense;
+    done += n;
+  }
+  return kGood;
+}
+
+Answer Format(Drive& drive, std::uint8_t type, std::uint32_t blocks, bool immed,
+              std::uint32_t parameter) {
+  std::vector<std::uint8_t> list(12, 0);
+  list[1] = immed ? 0x02 : 0x00;
+  list[3] = 8;
+  PutBe(list, 4, blocks, 4);
+  list[8] = static_cast<std::uint8_t>(type << 2);
+  PutBe(list, 9, parameter, 3);
+  return SendOut(drive, {0x04, 0x11, 0, 0, 0, 0}, list);
+}
+
+std::vector<std::uint8_t> Pattern(std::size_t blocks, std::size_t block_size, std::uint32_t seed) {
+  std::vector<std::uint8_t> data(blocks * block_size);
+  std::uint32_t x = seed * 2654435761U + 1;
+  for (std::uint8_t& byte : data) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    byte = static_cast<std::uint8_t>(x);
+  }
+  return data;
+}
+
+Writable Invisible(Drive& drive) {
+  const Answer answer = Send(drive, TrackInfo(1, 0xFF));
+  Writable w;
+  w.sense = answer.sense;
+  if (answer.sense != kGood || answer.data.size() < 28) return w;
+  w.track = answer.data[2];
+  w.session = answer.data[3];
+  w.blank = (answer.data[6] & 0x40) != 0;
+  w.next = (answer.data[7] & 0x01) != 0 ? Be32(answer.data, 12) : 0xFFFFFFFF;
+  w.free = Be32(answer.data, 16);
+  return w;
+}
+
+DiscState Disc(Drive& drive) {
+  const Answer answer = Send(drive, DiscInfo());
+  DiscState state;
+  if (answer.sense != kGood || answer.data.size() < 34) return state;
+  state.status = answer.data[2] & 0x03;
+  state.session_state = (answer.data[2] >> 2) & 0x03;
+  state.sessions = answer.data[4] | answer.data[9] << 8;
+  state.background = answer.data[7] & 0x03;
+  return state;
+}
+
+std::vector<Sense> WaitReady(Drive& drive, int limit) {
+  std::vector<Sense> seen;
+  for (int i = 0; i < limit; ++i) {
+    const Sense sense = Send(drive, {0x00}, 0).sense;
+    if (sense == kGood) break;
+    seen.push_back(sense);
+  }
+  return seen;
 }
 
 std::vector<std::uint8_t> ReadToc(std::uint8_t format, bool msf, std::uint8_t number) {

@@ -56,6 +56,58 @@ std::vector<std::uint8_t> Configuration(std::uint8_t rt, std::uint16_t first = 0
 std::vector<std::uint8_t> DiscStructure(std::uint8_t format, std::uint8_t layer = 0,
                                         std::uint8_t media = 0);
 
+// Recording.
+std::vector<std::uint8_t> Write10(std::uint32_t lba, std::uint16_t count);
+std::vector<std::uint8_t> Close(std::uint8_t function, std::uint16_t number, bool immed = false);
+std::vector<std::uint8_t> Reserve(std::uint32_t blocks);
+std::vector<std::uint8_t> Blank(std::uint8_t type, bool immed = false);
+
+// The write parameters page as a MODE SELECT(10) parameter list.
+struct WriteSetup {
+  std::uint8_t write_type = 1;  // track at once
+  std::uint8_t track_mode = 4;  // data
+  std::uint8_t block_type = 8;  // Mode 1, 2048 bytes
+  std::uint8_t multi_session = 3;
+  std::uint8_t session_format = 0;
+  bool test_write = false;
+};
+Answer SelectWrite(Drive& drive, const WriteSetup& setup);
+
+// Writes `data` (whole blocks of `block_size`) from `lba` in commands of at most
+// `per_command` blocks; the sense of the first refused command, or kGood.
+Sense WriteAll(Drive& drive, std::uint32_t lba, const std::vector<std::uint8_t>& data,
+               std::size_t block_size, std::uint16_t per_command = 31);
+
+// FORMAT UNIT with one format descriptor.
+Answer Format(Drive& drive, std::uint8_t type, std::uint32_t blocks, bool immed = false,
+              std::uint32_t parameter = 0);
+
+// Distinct bytes for `blocks` blocks: a pseudo-random sequence from `seed`.
+std::vector<std::uint8_t> Pattern(std::size_t blocks, std::size_t block_size, std::uint32_t seed);
+
+// The next writable address and free blocks of READ TRACK INFORMATION for track FFh.
+struct Writable {
+  Sense sense = 0;
+  std::uint8_t track = 0;
+  std::uint8_t session = 0;
+  bool blank = false;
+  std::uint32_t next = 0;
+  std::uint32_t free = 0;
+};
+Writable Invisible(Drive& drive);
+
+// Disc status, last session state and BG format status of READ DISC INFORMATION.
+struct DiscState {
+  int status = -1;
+  int session_state = -1;
+  int sessions = 0;
+  int background = -1;
+};
+DiscState Disc(Drive& drive);
+
+// Sends TEST UNIT READY until the drive is ready; the not-ready answers seen on the way.
+std::vector<Sense> WaitReady(Drive& drive, int limit = 100);
+
 // The ECMA-130 EDC computed bit by bit from its polynomial (independent of the drive's).
 std::uint32_t BitwiseEdc(const std::uint8_t* data, std::size_t size);
 
