@@ -10,7 +10,8 @@ namespace zorvane::vdrive {
 
 namespace {
 
-constexpr std::uint8_t kControlCurrent = 0;
+// Page control field: 0 current values (the default case below), 1 changeable, 2
+// default, 3 saved.
 constexpr std::uint8_t kControlChangeable = 1;
 constexpr std::uint8_t kControlDefault = 2;
 constexpr std::uint8_t kControlSaved = 3;

@@ -49,8 +49,8 @@ bool ValidateSpec(std::string_view spec, std::string* error);
 
 class Drive {
  public:
-  // Starts a drive with the medium of the spec loaded (or the state file's disc). Null and
-  // the reason when the spec is not valid.
+  // Starts a drive with the medium of the device spec string loaded (or the state file's disc).
+  // Null and the reason when the string is not valid.
   static std::unique_ptr<Drive> Create(std::string_view spec, std::string* error);
 
   // Carries out one CDB (6, 10 or 12 bytes). `data` holds `length` bytes: what the drive

@@ -8,9 +8,9 @@
 
 namespace zorvane::vdrive {
 
-// Builds the medium of the spec's preset with its keys applied (image, ATIP times, maker,
-// size). `tray_open` is set for the preset that starts with the tray open. Returns false
-// and the reason when a key does not apply to the preset or the image cannot be read.
+// Builds the medium of the device spec string's preset with its keys applied (image, ATIP times,
+// maker, size). `tray_open` is set for the preset that starts with the tray open. Returns false and
+// the reason when a key does not apply to the preset or the image cannot be read.
 bool BuildMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, std::string* error);
 
 // Opens the image file of a pressed medium into `content`.

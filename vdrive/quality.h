@@ -1,5 +1,5 @@
 // The error figures a quality scan measures: deterministic for a disc (seeded by address),
-// at the level the spec asks for, and high in the damaged ranges.
+// at the level the device spec string asks for, and high in the damaged ranges.
 #pragma once
 
 #include <cstdint>

@@ -30,7 +30,7 @@ Answer Send(Drive& drive, std::vector<std::uint8_t> cdb, std::size_t length = 65
 // Sends a CDB with a data-out phase.
 Answer SendOut(Drive& drive, std::vector<std::uint8_t> cdb, std::vector<std::uint8_t> data);
 
-// Starts a drive from a spec; the test fails when the spec is refused.
+// Starts a drive from a device spec string; the test fails when the string is refused.
 std::unique_ptr<Drive> Start(const std::string& spec);
 
 // Starts a drive and waits out its readiness and unit attention with TEST UNIT READY.
