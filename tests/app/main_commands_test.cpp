@@ -15,16 +15,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class RecordingJobs : public JobDialogs {
- public:
-  bool CanOpen(int) const override { return true; }
-  void Open(int template_id) override { opened.push_back(template_id); }
-  bool CanStartQualityScan() const override { return true; }
-  void StartQualityScan() override { ++scans; }
-  std::vector<int> opened;
-  int scans = 0;
-};
-
 // A GET CONFIGURATION answer with RT = 2: header with the current profile, and one
 // feature descriptor.
 Bytes Configuration(std::uint16_t profile, std::uint16_t feature, std::uint8_t flags,
@@ -61,7 +51,7 @@ class MainCommandsTest : public test::TransportTest {
 
   std::shared_ptr<ScriptedDrive> drive_;
   MemoryDialog window_;
-  RecordingJobs jobs_;
+  test::RecordingJobs jobs_;
 };
 
 TEST_F(MainCommandsTest, StartupListsDrivesAtFAndHAndSelectsTheFirst) {

@@ -144,15 +144,8 @@ TEST_F(CliTest, TrayCommandsRunTheWindowsJobs) {
 TEST(CliBinaryTest, NoDriveAtAMissingNodePrintsTheStartupFailure) {
   const std::string command =
       std::string(ZORVANE_CLI_PATH) + " --drive d=/nonexistent/sr0 devices 2>&1 >/dev/null";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
   std::string err;
-  char chunk[256];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) err.append(chunk, n);
-  const int status = pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(test::RunCommand(command, &err), 1);
   EXPECT_EQ(err, "Zorvane: 未發現任何光碟設備!\n");
 }
 

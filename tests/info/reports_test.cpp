@@ -441,19 +441,12 @@ TEST_F(ReportTest, ReadButtonOnABlankCdROpensNothing) {
   Medium(0x10);
   drive_->On({0x43, 0x02, 0x02}, {{}, 0x052400});
   drive_->On({0x43, 0x02, 0x03}, {{0, 2, 0, 0}});
-  class Jobs : public JobDialogs {
-   public:
-    bool CanOpen(int) const override { return true; }
-    void Open(int id) override { opened = id; }
-    bool CanStartQualityScan() const override { return false; }
-    void StartQualityScan() override {}
-    int opened = 0;
-  } jobs;
+  test::RecordingJobs jobs;
   TrackList.Set(0, TrackEntry{1, 0x14, 0, 100});  // left by an earlier disc
   PressRead(window_, jobs);
   EXPECT_EQ(Info(), "不存在目錄(TOC)\n不存在程式記憶區(PMA)\n");
   EXPECT_EQ(TrackList.Get(0).track, 0);
-  EXPECT_EQ(jobs.opened, 0);
+  EXPECT_TRUE(jobs.opened.empty());
 }
 
 // ---- manufacturer ---------------------------------------------------------------------------

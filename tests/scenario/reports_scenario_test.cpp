@@ -158,24 +158,17 @@ TEST_F(ReportScenarioTest, OpenCdRPmaFillsTheTrackList) {
 
 TEST_F(ReportScenarioTest, BlankCdRReadButtonShowsTheTocReportAndOpensNothing) {
   Insert("cdr-blank");
-  class Jobs : public JobDialogs {
-   public:
-    bool CanOpen(int) const override { return true; }
-    void Open(int id) override { opened = id; }
-    bool CanStartQualityScan() const override { return false; }
-    void StartQualityScan() override {}
-    int opened = 0;
-  } jobs;
+  test::RecordingJobs jobs;
   PressRead(window_, jobs);
   EXPECT_FALSE(Info().empty());
   EXPECT_EQ(TrackList.Get(0).track, 0);
-  EXPECT_EQ(jobs.opened, 0);
+  EXPECT_TRUE(jobs.opened.empty());
   Insert("cdda");
   PressRead(window_, jobs);
-  EXPECT_EQ(jobs.opened, kCdReadDialog);
+  EXPECT_EQ(jobs.LastOpened(), kCdReadDialog);
   Insert("dvdrom");
   PressRead(window_, jobs);
-  EXPECT_EQ(jobs.opened, kDvdReadDialog);
+  EXPECT_EQ(jobs.LastOpened(), kDvdReadDialog);
 }
 
 TEST_F(ReportScenarioTest, DvdRomMakerReport) {

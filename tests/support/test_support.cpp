@@ -1,6 +1,9 @@
 #include "tests/support/test_support.h"
 
+#include <sys/wait.h>
+
 #include <chrono>
+#include <cstdio>
 
 #include "transport/discovery.h"
 #include "transport/polling.h"
@@ -44,6 +47,17 @@ std::shared_ptr<ScriptedDrive> TransportTest::Attach(int slot, const std::string
   AttachScriptedDrive(key, drive);
   DevicePaths[slot] = "script:" + key;
   return drive;
+}
+
+int RunCommand(const std::string& command, std::string* out) {
+  out->clear();
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char chunk[256];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out->append(chunk, n);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::vector<std::uint8_t> InquiryData(const std::string& vendor, const std::string& product,

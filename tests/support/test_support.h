@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/main_commands.h"
 #include "transport/console.h"
 #include "transport/scripted_backend.h"
 
@@ -24,6 +25,22 @@ class TransportTest : public ::testing::Test {
   StringConsole info_console_;
   StringMessageSink messages_;
 };
+
+// Job dialogs that only remember what was opened.
+class RecordingJobs : public JobDialogs {
+ public:
+  bool CanOpen(int) const override { return true; }
+  void Open(int template_id) override { opened.push_back(template_id); }
+  bool CanStartQualityScan() const override { return true; }
+  void StartQualityScan() override { ++scans; }
+  int LastOpened() const { return opened.empty() ? 0 : opened.back(); }
+  std::vector<int> opened;
+  int scans = 0;
+};
+
+// Runs a shell command and returns its exit status (-1 when it did not exit), with its
+// standard output in `out`.
+int RunCommand(const std::string& command, std::string* out);
 
 // A standard INQUIRY reply: peripheral type 05h, vendor, product and revision padded.
 std::vector<std::uint8_t> InquiryData(const std::string& vendor, const std::string& product,

@@ -164,15 +164,8 @@ TEST_F(VirtualCliTest, DemoAttachesTheDemoSet) {
 
 TEST(VirtualCliBinaryTest, TheProgramProbesAVirtualDrive) {
   const std::string command = std::string(ZORVANE_CLI_PATH) + " --drive d=virtual:cdrom probe";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
   std::string out;
-  char chunk[256];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-  const int status = pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(test::RunCommand(command, &out), 0);
   EXPECT_EQ(out, "Media Code=01, 光碟設備中存在120mm的CD-ROM\n");
 }
 
