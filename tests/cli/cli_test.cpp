@@ -14,31 +14,11 @@ namespace {
 
 using test::TransportTest;
 
-std::string ReadAll(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  char chunk[4096];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-  return text;
-}
-
-struct CliRun {
-  int status;
-  std::string out;
-  std::string err;
-};
+using test::CliRun;
 
 class CliTest : public TransportTest {
  protected:
-  CliRun Run(const std::vector<std::string>& args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    CliRun run{RunCli(args, out, err), ReadAll(out), ReadAll(err)};
-    std::fclose(out);
-    std::fclose(err);
-    return run;
-  }
+  CliRun Run(const std::vector<std::string>& args) { return test::RunCliCaptured(args); }
 
   void AttachNamed(const std::string& name, const std::string& vendor, std::uint8_t medium) {
     auto drive = std::make_shared<ScriptedDrive>();

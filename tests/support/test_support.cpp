@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "cli/cli.h"
 #include "transport/discovery.h"
 #include "transport/polling.h"
 #include "transport/transport.h"
@@ -47,6 +48,28 @@ std::shared_ptr<ScriptedDrive> TransportTest::Attach(int slot, const std::string
   AttachScriptedDrive(key, drive);
   DevicePaths[slot] = "script:" + key;
   return drive;
+}
+
+namespace {
+
+std::string ReadAll(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+  return text;
+}
+
+}  // namespace
+
+CliRun RunCliCaptured(const std::vector<std::string>& args) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  CliRun run{RunCli(args, out, err), ReadAll(out), ReadAll(err)};
+  std::fclose(out);
+  std::fclose(err);
+  return run;
 }
 
 int RunCommand(const std::string& command, std::string* out) {

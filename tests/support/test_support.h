@@ -38,6 +38,14 @@ class RecordingJobs : public JobDialogs {
   int scans = 0;
 };
 
+// One in-process run of the command-line front end, with what it printed.
+struct CliRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+CliRun RunCliCaptured(const std::vector<std::string>& args);
+
 // Runs a shell command and returns its exit status (-1 when it did not exit), with its
 // standard output in `out`.
 int RunCommand(const std::string& command, std::string* out);

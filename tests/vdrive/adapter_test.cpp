@@ -77,30 +77,12 @@ TEST_F(VirtualBackendTest, SpecsAreValidatedUpFront) {
   EXPECT_EQ(DemoDriveMappings().size(), 4U);
 }
 
-std::string ReadAll(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  char chunk[4096];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-  return text;
-}
-
 class VirtualCliTest : public TransportTest {
  protected:
-  struct Run {
-    int status;
-    std::string out;
-    std::string err;
-  };
+  using Run = test::CliRun;
   Run Cli(const std::vector<std::string>& args) {
     ResetVirtualDrives();  // each run is a program that has just started
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    Run run{RunCli(args, out, err), ReadAll(out), ReadAll(err)};
-    std::fclose(out);
-    std::fclose(err);
-    return run;
+    return test::RunCliCaptured(args);
   }
 };
 
