@@ -36,11 +36,6 @@ void TrackTable::ClearFirstRow() {
   rows_[0] = TrackEntry{};
 }
 
-std::array<TrackEntry, kTrackRows> TrackTable::Snapshot() const {
-  std::lock_guard lock(mutex_);
-  return rows_;
-}
-
 namespace {
 
 constexpr std::uint8_t kFormattedToc[10] = {0x43, 0x00, 0x00, 0x00, 0x00,

@@ -27,7 +27,6 @@ class TrackTable {
   TrackEntry Get(int row) const;
   void Clear();          // every row
   void ClearFirstRow();  // what the report itself clears
-  std::array<TrackEntry, kTrackRows> Snapshot() const;
 
  private:
   mutable std::mutex mutex_;

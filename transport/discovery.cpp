@@ -74,14 +74,6 @@ void SelectDevice(const DeviceEntry& entry) {
   CurrentDevice.target.store(entry.target);
 }
 
-const DeviceEntry* CurrentDeviceEntry() {
-  const std::uint8_t slot = CurrentDevice.slot.load();
-  for (int i = 0; i < DeviceCount; ++i) {
-    if (DeviceTable[i].slot == slot) return &DeviceTable[i];
-  }
-  return nullptr;
-}
-
 void DiscoverDevices() {
   DeviceCount = 0;
   TraceEnabled.store(0);

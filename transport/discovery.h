@@ -61,9 +61,6 @@ extern CurrentDeviceState CurrentDevice;
 // Makes a table row the current device.
 void SelectDevice(const DeviceEntry& entry);
 
-// The table row of the current device, or null.
-const DeviceEntry* CurrentDeviceEntry();
-
 // Sends INQUIRY to every slot with tracing off and lists each drive that answers with
 // good status, in slot order.
 void DiscoverDevices();

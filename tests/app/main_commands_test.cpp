@@ -15,22 +15,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A GET CONFIGURATION answer with RT = 2: header with the current profile, and one
-// feature descriptor.
-Bytes Configuration(std::uint16_t profile, std::uint16_t feature, std::uint8_t flags,
-                    std::uint8_t byte12) {
-  Bytes data(16, 0);
-  data[3] = 12;  // data length: 4 more header bytes + an 8-byte descriptor
-  data[6] = static_cast<std::uint8_t>(profile >> 8);
-  data[7] = static_cast<std::uint8_t>(profile);
-  data[8] = static_cast<std::uint8_t>(feature >> 8);
-  data[9] = static_cast<std::uint8_t>(feature);
-  data[10] = flags;
-  data[11] = 4;
-  data[12] = byte12;
-  return data;
-}
-
 class MainCommandsTest : public test::TransportTest {
  protected:
   void SetUp() override {
@@ -143,7 +127,7 @@ TEST_F(MainCommandsTest, NoDiscAndDoorOpenStopTheJobButtons) {
 
 TEST_F(MainCommandsTest, WriteOnAnMrwCdRwAsksForAddressWriteInstead) {
   Medium(0x21);
-  drive_->On({0x46, 0x02, 0x00, 0x28}, {Configuration(0x0A, 0x28, 0x01, 0x01)});
+  drive_->On({0x46, 0x02, 0x00, 0x28}, {test::Feature(0x0A, 0x28, 0x01, {0x01, 0, 0, 0})});
   PressWrite(window_, jobs_);
   EXPECT_EQ(info_console_.Text(),
             "為CD-MRW格式，請改用「指定寫入」，或「抹除」為空白CD-RW後再進行「寫入」!\n");
@@ -154,8 +138,8 @@ TEST_F(MainCommandsTest, WriteOnAnMrwCdRwAsksForAddressWriteInstead) {
 
 TEST_F(MainCommandsTest, WriteOnACdRwNotCurrentlyMrwOpensTheCdDialogBetweenPreventAndAllow) {
   Medium(0x21);
-  drive_->On({0x46, 0x02, 0x00, 0x28}, {Configuration(0x0A, 0x28, 0x00, 0x01)});
-  drive_->On({0x46, 0x02, 0x00, 0x00}, {Configuration(0x0A, 0x00, 0x03, 0x00)});
+  drive_->On({0x46, 0x02, 0x00, 0x28}, {test::Feature(0x0A, 0x28, 0x00, {0x01, 0, 0, 0})});
+  drive_->On({0x46, 0x02, 0x00, 0x00}, {test::Feature(0x0A, 0x00, 0x03, {0x00, 0, 0, 0})});
   drive_->On({0x1E}, {});
   PressWrite(window_, jobs_);
   EXPECT_EQ(info_console_.Text(), "CD-RW\n");
@@ -188,7 +172,7 @@ TEST_F(MainCommandsTest, WriteDecidesByProfile) {
   drive_->On({0x1E}, {});
   for (const Case& c : cases) {
     jobs_.opened.clear();
-    drive_->On({0x46, 0x02, 0x00, 0x00}, {Configuration(c.profile, 0, 0x03, 0)});
+    drive_->On({0x46, 0x02, 0x00, 0x00}, {test::Feature(c.profile, 0, 0x03, {0, 0, 0, 0})});
     PressWrite(window_, jobs_);
     EXPECT_EQ(info_console_.Text(), c.text) << c.profile;
     EXPECT_EQ(jobs_.opened, c.opened) << c.profile;
@@ -230,11 +214,11 @@ TEST_F(MainCommandsTest, AddressWriteByMediumAndProfile) {
   PressAddressWrite(window_, jobs_);
   EXPECT_EQ(info_console_.Text(), "無法辨別DVD光碟片種類\n");
   for (std::uint16_t profile : {0x12, 0x13, 0x1A, 0x2A}) {
-    drive_->On({0x46}, {Configuration(profile, 0, 0x03, 0)});
+    drive_->On({0x46}, {test::Feature(profile, 0, 0x03, {0, 0, 0, 0})});
     PressAddressWrite(window_, jobs_);
   }
   EXPECT_EQ(jobs_.opened, std::vector<int>(4, kDvdAddressWriteDialog));
-  drive_->On({0x46}, {Configuration(0x1B, 0, 0x03, 0)});
+  drive_->On({0x46}, {test::Feature(0x1B, 0, 0x03, {0, 0, 0, 0})});
   PressAddressWrite(window_, jobs_);
   EXPECT_EQ(info_console_.Text(),
             "此功能僅只支援CD-MRW, DVD-RAM, DVD+RW與DVD-RW Restricted Overwrite\n");

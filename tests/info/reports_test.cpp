@@ -18,15 +18,10 @@ namespace zorvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void Put16(Bytes& b, std::size_t at, unsigned v) {
-  b[at] = static_cast<std::uint8_t>(v >> 8);
-  b[at + 1] = static_cast<std::uint8_t>(v);
-}
-void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-  Put16(b, at, v >> 16);
-  Put16(b, at + 2, v & 0xFFFF);
-}
+using test::Feature;
+using test::ProfileList;
+using test::Put16;
+using test::Put32;
 
 // MODE SENSE(10) with page 2Ah at 8 (or at 16 behind a block descriptor).
 Bytes CapabilitiesPage(bool block_descriptor, unsigned descriptors_claimed,
@@ -56,31 +51,6 @@ Bytes CapabilitiesPage(bool block_descriptor, unsigned descriptors_claimed,
     b[p + 32 + 4 * i + 1] = descriptors[i].first;
     Put16(b, p + 32 + 4 * i + 2, descriptors[i].second);
   }
-  return b;
-}
-
-// GET CONFIGURATION RT=2 with the Profile List feature.
-Bytes ProfileList(std::uint16_t current, std::vector<std::uint16_t> profiles) {
-  Bytes b(12 + 4 * profiles.size(), 0);
-  Put32(b, 0, static_cast<std::uint32_t>(b.size() - 4));
-  Put16(b, 6, current);
-  b[10] = 0x03;
-  b[11] = static_cast<std::uint8_t>(4 * profiles.size());
-  for (std::size_t i = 0; i < profiles.size(); ++i) {
-    Put16(b, 12 + 4 * i, profiles[i]);
-    if (profiles[i] == current) b[14 + 4 * i] = 0x01;
-  }
-  return b;
-}
-
-Bytes Feature(std::uint16_t current, std::uint16_t code, std::uint8_t flags, Bytes feature_data) {
-  Bytes b(12 + feature_data.size(), 0);
-  Put32(b, 0, static_cast<std::uint32_t>(b.size() - 4));
-  Put16(b, 6, current);
-  Put16(b, 8, code);
-  b[10] = flags;
-  b[11] = static_cast<std::uint8_t>(feature_data.size());
-  std::copy(feature_data.begin(), feature_data.end(), b.begin() + 12);
   return b;
 }
 

@@ -102,6 +102,39 @@ std::vector<std::uint8_t> InquiryData(const std::string& vendor, const std::stri
   return data;
 }
 
+void Put16(std::vector<std::uint8_t>& b, std::size_t at, unsigned v) {
+  b[at] = static_cast<std::uint8_t>(v >> 8);
+  b[at + 1] = static_cast<std::uint8_t>(v);
+}
+void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+  Put16(b, at, v >> 16);
+  Put16(b, at + 2, v & 0xFFFF);
+}
+std::vector<std::uint8_t> ProfileList(std::uint16_t current, std::vector<std::uint16_t> profiles) {
+  std::vector<std::uint8_t> b(12 + 4 * profiles.size(), 0);
+  Put32(b, 0, static_cast<std::uint32_t>(b.size() - 4));
+  Put16(b, 6, current);
+  b[10] = 0x03;
+  b[11] = static_cast<std::uint8_t>(4 * profiles.size());
+  for (std::size_t i = 0; i < profiles.size(); ++i) {
+    Put16(b, 12 + 4 * i, profiles[i]);
+    if (profiles[i] == current) b[14 + 4 * i] = 0x01;
+  }
+  return b;
+}
+
+std::vector<std::uint8_t> Feature(std::uint16_t current, std::uint16_t code, std::uint8_t flags,
+                                  std::vector<std::uint8_t> feature_data) {
+  std::vector<std::uint8_t> b(12 + feature_data.size(), 0);
+  Put32(b, 0, static_cast<std::uint32_t>(b.size() - 4));
+  Put16(b, 6, current);
+  Put16(b, 8, code);
+  b[10] = flags;
+  b[11] = static_cast<std::uint8_t>(feature_data.size());
+  std::copy(feature_data.begin(), feature_data.end(), b.begin() + 12);
+  return b;
+}
+
 std::vector<std::uint8_t> ModeSenseData(std::uint8_t medium_type) {
   std::vector<std::uint8_t> data(8 + 32, 0);
   data[1] = 6 + 32;

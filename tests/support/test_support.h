@@ -54,6 +54,16 @@ int RunCommand(const std::string& command, std::string* out);
 std::vector<std::uint8_t> InquiryData(const std::string& vendor, const std::string& product,
                                       const std::string& revision);
 
+// Big-endian fields into a reply under construction.
+void Put16(std::vector<std::uint8_t>& reply, std::size_t at, unsigned value);
+void Put32(std::vector<std::uint8_t>& reply, std::size_t at, std::uint32_t value);
+
+// GET CONFIGURATION answers with RT = 2: the header with the current profile, then the
+// Profile List feature, or one feature descriptor with its data.
+std::vector<std::uint8_t> ProfileList(std::uint16_t current, std::vector<std::uint16_t> profiles);
+std::vector<std::uint8_t> Feature(std::uint16_t current, std::uint16_t code, std::uint8_t flags,
+                                  std::vector<std::uint8_t> feature_data);
+
 // A MODE SENSE(10) reply whose header carries `medium_type`.
 std::vector<std::uint8_t> ModeSenseData(std::uint8_t medium_type);
 
