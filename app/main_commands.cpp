@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/shared_commands.h"
-#include "app/templates.h"
-#include "app/utilities.h"
+#include "base/shared_commands.h"
+#include "base/templates.h"
+#include "base/utilities.h"
 #include "info/capabilities.h"
 #include "info/commands.h"
 #include "info/manufacturer.h"
@@ -84,30 +84,6 @@ void OpenWriteDialog(JobDialogs& dialogs, int template_id) {
 
 }  // namespace
 
-void ApplyClearRule(Dialog& window) {
-  if (window.IsChecked(kClearCommandPane)) {
-    if (Console* console = CommandConsole.load()) console->Clear();
-  }
-  if (window.IsChecked(kClearInfoPane)) {
-    if (Console* console = InfoConsole.load()) console->Clear();
-  }
-}
-
-bool ClearAndProbe(Dialog& window, std::uint8_t* code) {
-  ApplyClearRule(window);
-  *code = ProbeMediumType(0);
-  if (*code == kMediumNoDevice) return false;
-  if (*code == kMediumNoDisc) {
-    ConsoleLog(Info(), "%s", kNoDiscMessage);
-    return false;
-  }
-  if (*code == kMediumDoorOpen) {
-    ConsoleLog(Info(), "%s", kDoorOpenMessage);
-    return false;
-  }
-  return true;
-}
-
 void StartMainWindow(Dialog& window) {
   std::vector<char> cwd(4096);
   if (::getcwd(cwd.data(), cwd.size()) != nullptr) StartDirectory = cwd.data();
@@ -122,18 +98,6 @@ void StartMainWindow(Dialog& window) {
   }
   if (DeviceCount > 0) SelectDevice(DeviceTable[0]);
   window.SelectItem(kDeviceList, 0);
-}
-
-void WaitUntilReady(bool announce, std::uint8_t* reply) {
-  if (announce) ConsoleLog(Info(), "請稍候...");
-  TraceEnabled.store(0);
-  RepeatWhile([] { return SendNoData(cdb::kTestUnitReady, 0); }, {kBecomingReady});
-  RepeatWhile(
-      [reply] { return ExecuteOnCurrent(cdb::kModeSenseCapabilities, 0xFFFF, reply, kDataIn, 0); },
-      {kMediumMayHaveChanged, kBecomingReady});
-  SendNoData(cdb::kTestUnitReady, 1);
-  TraceEnabled.store(1);
-  if (announce) ConsoleLog(Info(), "OK!\n");
 }
 
 void OpenTray(Dialog& window) {

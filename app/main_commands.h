@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/dialog.h"
+#include "base/dialog.h"
+#include "info/checks.h"
 #include "info/media.h"
 
 namespace zorvane {
@@ -26,26 +27,10 @@ class JobDialogs {
   virtual void StartQualityScan() = 0;
 };
 
-// The no-disc and door-open messages.
-inline constexpr const char* kNoDiscMessage = "尚未放入光碟片!\n";
-inline constexpr const char* kDoorOpenMessage = "門沒關!\n";
-
-// Clear-before-run: check box 1013 empties the command console, then check box 1014
-// empties the information console.
-void ApplyClearRule(Dialog& window);
-
-// The first step of most buttons and reports: clear-before-run, a silent probe, and the
-// no-disc or door-open message. False when the job stops there; `code` is the probe's.
-bool ClearAndProbe(Dialog& window, std::uint8_t* code);
-
 // The window's first showing: start directory, both check boxes checked, one start-up
 // line per drive in the command console, the device list (24 characters per item), and
 // the first drive made current. The consoles must be set before.
 void StartMainWindow(Dialog& window);
-
-// Waits until the current drive is ready (paced and bounded), with "請稍候..." and
-// "OK!\n" around the wait when `announce` is set.
-void WaitUntilReady(bool announce, std::uint8_t* reply = ReplyBuffer);
 
 void OpenTray(Dialog& window);
 void CloseTray(Dialog& window);

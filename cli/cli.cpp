@@ -5,11 +5,11 @@
 #include <mutex>
 #include <string_view>
 
-#include "app/dialog.h"
+#include "base/dialog.h"
 #include "app/main_commands.h"
 #include "app/manual_command.h"
-#include "app/options.h"
-#include "app/templates.h"
+#include "base/options.h"
+#include "base/templates.h"
 #include "info/capacity.h"
 #include "info/media.h"
 #include "info/toc.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/utilities.h"
+#include "base/utilities.h"
 #include "info/commands.h"
 #include "info/media.h"
 #include "info/reply.h"

@@ -1,7 +1,7 @@
 #include "info/capacity.h"
 
-#include "app/main_commands.h"
-#include "app/utilities.h"
+#include "base/utilities.h"
+#include "info/checks.h"
 #include "info/commands.h"
 #include "info/media.h"
 #include "info/reply.h"

@@ -1,7 +1,7 @@
 // The disc capacity report: size and use of the loaded disc.
 #pragma once
 
-#include "app/dialog.h"
+#include "base/dialog.h"
 
 namespace zorvane {
 

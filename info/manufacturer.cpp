@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/manual_command.h"
-#include "app/utilities.h"
+#include "base/hex_dump.h"
+#include "base/utilities.h"
 #include "info/commands.h"
 #include "info/media.h"
 #include "info/reply.h"

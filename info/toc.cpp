@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/main_commands.h"
-#include "app/utilities.h"
+#include "base/utilities.h"
+#include "info/checks.h"
 #include "info/commands.h"
 #include "info/manufacturer.h"
 #include "info/media.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "app/dialog.h"
+#include "base/dialog.h"
 
 namespace zorvane {
 

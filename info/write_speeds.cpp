@@ -1,6 +1,6 @@
 #include "info/write_speeds.h"
 
-#include "app/utilities.h"
+#include "base/utilities.h"
 #include "info/media.h"
 #include "info/reply.h"
 #include "transport/console.h"

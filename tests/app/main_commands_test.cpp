@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "app/main_commands.h"
-#include "app/shared_commands.h"
-#include "app/templates.h"
+#include "base/shared_commands.h"
+#include "base/templates.h"
 #include "tests/support/test_support.h"
 #include "transport/discovery.h"
 #include "transport/polling.h"

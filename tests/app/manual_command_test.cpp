@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/manual_command.h"
-#include "app/templates.h"
+#include "base/templates.h"
 #include "info/media.h"
 #include "tests/support/test_support.h"
 #include "transport/transport.h"

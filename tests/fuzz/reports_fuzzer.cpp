@@ -10,9 +10,9 @@
 #include <mutex>
 #include <vector>
 
-#include "app/dialog.h"
+#include "base/dialog.h"
 #include "app/main_commands.h"
-#include "app/templates.h"
+#include "base/templates.h"
 #include "info/capabilities.h"
 #include "info/capacity.h"
 #include "info/manufacturer.h"

@@ -16,12 +16,12 @@
 #include <memory>
 #include <thread>
 
-#include "app/command_set_dialog.h"
-#include "app/file_dialogs.h"
+#include "gui/command_set_dialog.h"
+#include "gui/file_dialogs.h"
 #include "app/main_commands.h"
-#include "app/main_window.h"
-#include "app/template_builder.h"
-#include "app/templates.h"
+#include "gui/main_window.h"
+#include "gui/template_builder.h"
+#include "base/templates.h"
 #include "info/toc.h"
 #include "transport/discovery.h"
 #include "transport/polling.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/main_commands.h"
-#include "app/templates.h"
+#include "base/templates.h"
 #include "info/capabilities.h"
 #include "info/capacity.h"
 #include "info/manufacturer.h"

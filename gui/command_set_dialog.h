@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "app/dialog.h"
+#include "base/dialog.h"
 
 namespace zorvane {
 

@@ -1,4 +1,4 @@
-#include "app/file_dialogs.h"
+#include "gui/file_dialogs.h"
 
 #include <QFileInfo>
 #include <QMessageBox>

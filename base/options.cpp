@@ -1,4 +1,4 @@
-#include "app/options.h"
+#include "base/options.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "app/qt_console.h"
+#include "gui/qt_console.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

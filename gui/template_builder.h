@@ -6,7 +6,7 @@
 #include <QRect>
 #include <QWidget>
 
-#include "app/templates.h"
+#include "base/templates.h"
 
 namespace zorvane {
 

@@ -1,4 +1,4 @@
-#include "app/main_window.h"
+#include "gui/main_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -8,10 +8,10 @@
 #include <QPushButton>
 #include <QShortcut>
 
-#include "app/command_set_dialog.h"
 #include "app/manual_command.h"
-#include "app/template_builder.h"
-#include "app/templates.h"
+#include "base/templates.h"
+#include "gui/command_set_dialog.h"
+#include "gui/template_builder.h"
 #include "info/capacity.h"
 #include "info/toc.h"
 

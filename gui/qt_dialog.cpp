@@ -1,4 +1,4 @@
-#include "app/qt_dialog.h"
+#include "gui/qt_dialog.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -7,9 +7,11 @@
 #include <QListWidget>
 #include <QMetaObject>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QThread>
+#include <QTimer>
 
-#include "app/template_builder.h"
+#include "gui/template_builder.h"
 
 namespace zorvane {
 
@@ -32,6 +34,19 @@ void QtDialog::OnControl(int id, const std::function<void(QWidget*)>& work) cons
     QWidget* current = form_.data();
     if (current == nullptr) return;
     if (QWidget* widget = ControlWidget(current, id)) work(widget);
+  };
+  if (QThread::currentThread() == form->thread()) {
+    run();
+  } else {
+    QMetaObject::invokeMethod(form, run, Qt::BlockingQueuedConnection);
+  }
+}
+
+void QtDialog::OnForm(const std::function<void(QWidget*)>& work) const {
+  QWidget* form = form_.data();
+  if (form == nullptr) return;
+  auto run = [this, &work] {
+    if (QWidget* current = form_.data()) work(current);
   };
   if (QThread::currentThread() == form->thread()) {
     run();
@@ -158,6 +173,106 @@ void QtDialog::ClearItems(int id) {
       if (combo->isEditable()) combo->clearEditText();
     }
     if (auto* list = qobject_cast<QListWidget*>(widget)) list->clear();
+  });
+}
+
+void QtDialog::SetProgressRange(int id, int low, int high) {
+  OnControl(id, [low, high](QWidget* widget) {
+    if (auto* bar = qobject_cast<QProgressBar*>(widget)) bar->setRange(low, high);
+  });
+}
+
+void QtDialog::SetProgressPosition(int id, int position) {
+  OnControl(id, [position](QWidget* widget) {
+    if (auto* bar = qobject_cast<QProgressBar*>(widget)) bar->setValue(position);
+  });
+}
+
+int QtDialog::ProgressPosition(int id) const {
+  int position = 0;
+  OnControl(id, [&position](QWidget* widget) {
+    if (auto* bar = qobject_cast<QProgressBar*>(widget)) position = bar->value();
+  });
+  return position;
+}
+
+void QtDialog::SetProgressStep(int id, int step) {
+  OnControl(id, [this, id, step](QWidget*) { steps_[id] = step; });
+}
+
+void QtDialog::StepProgress(int id) {
+  OnControl(id, [this, id](QWidget* widget) {
+    auto* bar = qobject_cast<QProgressBar*>(widget);
+    if (bar == nullptr) return;
+    const auto found = steps_.find(id);
+    const int step = found == steps_.end() ? 10 : found->second;
+    int position = bar->value() + step;
+    // Past its end a bar starts again from the beginning, as a Windows bar does.
+    if (position > bar->maximum()) position = bar->minimum() + (position - bar->maximum());
+    bar->setValue(position);
+  });
+}
+
+void QtDialog::Show(int id, bool visible) {
+  OnControl(id, [visible](QWidget* widget) { widget->setVisible(visible); });
+}
+
+bool QtDialog::IsVisible(int id) const {
+  bool visible = false;
+  OnControl(id, [&visible](QWidget* widget) { visible = !widget->isHidden(); });
+  return visible;
+}
+
+namespace {
+
+QString TimerName(int timer_id) {
+  return QStringLiteral("timer:%1").arg(timer_id);
+}
+
+}  // namespace
+
+void QtDialog::StartTimer(int timer_id, int milliseconds) {
+  OnForm([this, timer_id, milliseconds](QWidget* form) {
+    auto* timer = form->findChild<QTimer*>(TimerName(timer_id), Qt::FindDirectChildrenOnly);
+    if (timer == nullptr) {
+      timer = new QTimer(form);
+      timer->setObjectName(TimerName(timer_id));
+      QObject::connect(timer, &QTimer::timeout, form, [this, timer_id] {
+        if (on_timer_) on_timer_(timer_id);
+      });
+    }
+    timer->start(milliseconds);
+  });
+}
+
+void QtDialog::StopTimer(int timer_id) {
+  OnForm([timer_id](QWidget* form) {
+    if (auto* timer = form->findChild<QTimer*>(TimerName(timer_id), Qt::FindDirectChildrenOnly)) {
+      timer->stop();
+    }
+  });
+}
+
+bool QtDialog::TimerRunning(int timer_id) const {
+  bool running = false;
+  OnForm([&running, timer_id](QWidget* form) {
+    if (auto* timer = form->findChild<QTimer*>(TimerName(timer_id), Qt::FindDirectChildrenOnly)) {
+      running = timer->isActive();
+    }
+  });
+  return running;
+}
+
+void QtDialog::EndDialog(int result) {
+  OnForm([this, result](QWidget* form) {
+    for (QTimer* timer : form->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly)) {
+      timer->stop();
+    }
+    if (on_end_) {
+      on_end_(result);
+    } else {
+      form->close();
+    }
   });
 }
 

@@ -1,4 +1,4 @@
-#include "app/templates.h"
+#include "base/templates.h"
 
 #include <array>
 

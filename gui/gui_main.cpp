@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/options.h"
-#include "app/templates.h"
+#include "base/options.h"
+#include "base/templates.h"
+#include "gui/main_window.h"
 #include "transport/discovery.h"
 #include "transport/virtual_backend.h"
 

@@ -1,12 +1,12 @@
-#include "app/command_set_dialog.h"
+#include "gui/command_set_dialog.h"
 
 #include <QListWidget>
 #include <QPushButton>
 
 #include "app/command_set.h"
 #include "app/main_commands.h"
-#include "app/template_builder.h"
-#include "app/templates.h"
+#include "base/templates.h"
+#include "gui/template_builder.h"
 #include "transport/console.h"
 
 namespace zorvane {

@@ -1,4 +1,4 @@
-#include "app/template_builder.h"
+#include "gui/template_builder.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "app/manual_command.h"
-#include "app/qt_console.h"
+#include "gui/qt_console.h"
 #include "transport/console.h"
 
 namespace {

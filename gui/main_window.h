@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "app/main_commands.h"
-#include "app/qt_console.h"
-#include "app/qt_dialog.h"
+#include "gui/qt_console.h"
+#include "gui/qt_dialog.h"
 
 namespace zorvane {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/utilities.h"
+#include "base/utilities.h"
 
 namespace zorvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/shared_commands.h"
+#include "base/shared_commands.h"
 
 #include <algorithm>
 #include <cstring>
