@@ -1,13 +1,15 @@
 #include "cli/cli.h"
 
+#include "cli/cli_support.h"
+
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <string_view>
 
-#include "base/dialog.h"
 #include "app/main_commands.h"
 #include "app/manual_command.h"
+#include "base/dialog.h"
 #include "base/options.h"
 #include "base/templates.h"
 #include "info/capacity.h"
@@ -21,10 +23,6 @@
 namespace zorvane {
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 // A console on a terminal stream; flushed after each text so that traces and reports
 // interleave as they happen.
@@ -59,26 +57,6 @@ class StreamMessageSink : public MessageSink {
   std::mutex mutex_;
   std::FILE* stream_;
 };
-
-struct CommandContext {
-  std::vector<std::string> args;  // the command's own arguments
-  std::FILE* out;
-  std::FILE* err;
-  MemoryDialog* window;  // the main window's controls, in memory
-};
-
-struct Command {
-  const char* name;
-  const char* usage;
-  const char* help;
-  std::function<int(CommandContext&)> run;
-};
-
-int NoArguments(CommandContext& context, const char* name) {
-  if (context.args.empty()) return kExitOk;
-  std::fprintf(context.err, "zorvane-cli: %s takes no arguments\n", name);
-  return kExitUsage;
-}
 
 int RunDevices(CommandContext& context) {
   if (int status = NoArguments(context, "devices"); status != kExitOk) return status;
@@ -171,7 +149,15 @@ const std::vector<Command>& Commands() {
       {"close-session", "close-session", "close the open session (CLOSE TRACK/SESSION)",
        RunWindowJob<CloseSession>},
   };
-  return commands;
+  static const std::vector<Command> all = [] {
+    std::vector<Command> list = commands;
+    for (const auto& group : JobCommandGroups()) {
+      const std::vector<Command> more = group();
+      list.insert(list.end(), more.begin(), more.end());
+    }
+    return list;
+  }();
+  return all;
 }
 
 void PrintUsage(std::FILE* stream) {
@@ -241,11 +227,17 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   }
   if (command == nullptr) return usage_error("unknown command " + args[i]);
 
-  ApplyDriveMappings(RequestedMappings(options));
   StreamConsole info(out);
   StreamConsole trace(err);
   StreamMessageSink sink(err);
   PortsGuard ports(&trace, &info, &sink);
+  MemoryDialog window;
+  CommandContext context{
+      std::vector<std::string>(args.begin() + static_cast<long>(i) + 1, args.end()), out, err,
+      &window};
+  if (!command->needs_drive) return command->run(context);
+
+  ApplyDriveMappings(RequestedMappings(options));
 
   DiscoverDevices();
   if (DeviceCount == 0) {
@@ -259,10 +251,6 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   }
   // The window's controls as a terminal has them: no clear-before-run (a terminal keeps
   // what it has shown).
-  MemoryDialog window;
-  CommandContext context{
-      std::vector<std::string>(args.begin() + static_cast<long>(i) + 1, args.end()), out, err,
-      &window};
   return command->run(context);
 }
 

@@ -1,0 +1,64 @@
+// What the commands of the headless front end share: their context, their table entry,
+// the exit statuses, and progress on standard error for the long jobs.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/dialog.h"
+
+namespace zorvane {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+struct CommandContext {
+  std::vector<std::string> args;  // the command's own arguments
+  std::FILE* out;
+  std::FILE* err;
+  MemoryDialog* window;  // the main window's controls, in memory
+};
+
+struct Command {
+  const char* name;
+  const char* usage;
+  const char* help;
+  std::function<int(CommandContext&)> run;
+  // False for commands that work on files alone (no drive is looked for).
+  bool needs_drive = true;
+};
+
+// The commands of each job, added to the built-in ones (cli/job_commands.cpp lists them).
+const std::vector<std::function<std::vector<Command>()>>& JobCommandGroups();
+
+// kExitOk when the command got no arguments; else says so and gives kExitUsage.
+int NoArguments(CommandContext& context, const char* name);
+
+// Progress of a long job on standard error: a bar redrawn in place when the stream is a
+// terminal, otherwise a plain line every few seconds.
+class CliProgress {
+ public:
+  CliProgress(std::FILE* stream, std::string label);
+  // `done` of `total` units (total 0: unknown); `detail` follows the figures (a speed, an
+  // address). Redraws at most a few times a second.
+  void Update(std::uint64_t done, std::uint64_t total, std::string_view detail = {});
+  // Ends the progress display (the bar's line is closed).
+  void Finish();
+
+ private:
+  void Draw(std::uint64_t done, std::uint64_t total, std::string_view detail);
+
+  std::FILE* stream_;
+  std::string label_;
+  bool terminal_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
+
+}  // namespace zorvane
