@@ -64,6 +64,7 @@ MainWindowForm::MainWindowForm() : controls_(this) {
   // A pick from the list, even of the item already shown, switches the device.
   connect(devices, qOverload<int>(&QComboBox::activated), this,
           [this](int index) { SwitchDevice(controls_, index); });
+  RegisterJobDialogs(jobs_);
   UpdateJobButtons();
 }
 

@@ -30,6 +30,9 @@ class GuiJobDialogs : public JobDialogs {
   Opener quality_scan_;
 };
 
+// Registers every job dialog that exists with the window's openers.
+void RegisterJobDialogs(GuiJobDialogs& jobs);
+
 class MainWindowForm : public QWidget {
   Q_OBJECT
 
