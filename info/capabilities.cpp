@@ -42,8 +42,8 @@ void PrintSerialNumber(Console* console, std::uint8_t* reply) {
   // The serial runs from byte 12 for the feature's additional length, as far as the drive
   // sent it; a text field holds at most 127 characters.
   length = std::min({length, answered > 12 ? answered - 12 : std::size_t{0}, std::size_t{127}});
-  const std::string serial(reinterpret_cast<const char*>(reply + 12),
-                           ::strnlen(reinterpret_cast<const char*>(reply + 12), length));
+  const std::string serial =
+      PrintableText(reply + 12, ::strnlen(reinterpret_cast<const char*>(reply + 12), length));
   ConsoleLog(console, "設備序號: %s\n", serial.c_str());
 }
 
@@ -176,7 +176,7 @@ void ShowCapabilities() {
     const std::size_t mrw_sent = AnsweredLength(reply, 4, kAllocation);
     if (mrw_sent > 12 && reply[9] == 0x28 && (reply[12] & 0x01) != 0) {
       ConsoleLog(console, ", MRW");
-      if (reply[10] == 0x01) ConsoleLog(console, " 作用中");
+      if ((reply[10] & 0x01) != 0) ConsoleLog(console, " 作用中");  // Current, any version
     }
   }
   TraceEnabled.store(1);

@@ -79,6 +79,14 @@ void ShowDvdCapacity(Console* console, std::uint8_t* reply) {
   }
 }
 
+// Whether the disc information says the disc is closed (disc status 10b, complete): a
+// disc whose last session is still open, or whose status cannot be read, is not.
+bool DiscIsClosed(std::uint8_t* reply) {
+  if (Query(cdb::kReadDiscInformation, reply, kAllocation) != 0) return false;
+  if (AnsweredLength(reply, 2, kAllocation) < 3) return false;
+  return (reply[2] & 0x03) == 0x02;
+}
+
 void ShowCdCapacity(Console* console, std::uint8_t* reply, std::uint8_t code) {
   const CdClass cd_class = ClassOf(code);
   bool from_disc_information = false;
@@ -118,7 +126,7 @@ void ShowCdCapacity(Console* console, std::uint8_t* reply, std::uint8_t code) {
                cd_class == CdClass::kCdR ? "CD-R光碟片共寫入: %i個碟區\n"
                                          : "CD-RW光碟片共寫入: %i個碟區\n",
                static_cast<int>(last));
-    if (!from_disc_information) ConsoleLog(console, "光碟片已Close Disc\n");
+    if (!from_disc_information && DiscIsClosed(reply)) ConsoleLog(console, "光碟片已Close Disc\n");
     return;
   }
   ConsoleLog(console, "光碟片中共存在: %i個碟區(%.2fMB)\n", static_cast<int>(last),

@@ -74,11 +74,11 @@ const AtipMaker AtipMakerTable[kAtipMakerCount] = {
     {97, 46, 20, "MultiMediaMasters & Machinary"},
     {97, 23, 20, "Nacar Media srl"},
     {97, 15, 30, "NAN-YA"},
-    {97, 28, 0, "Opti.Me.S. S.p.A"},
-    {97, 49, 30, "Opti.Me.S. S.p.A"},
-    {97, 21, 40, "Optical Disc Manuf"},
+    {97, 28, 0, "Opti.Me.S. S.p.A."},
+    {97, 49, 30, "Opti.Me.S. S.p.A."},
+    {97, 21, 40, "Optical Disc Manuf."},
     {97, 26, 30, "OPTICAL DISC CORPRATION"},
-    {97, 23, 50, "OPTROM.INC"},
+    {97, 23, 50, "OPTROM.INC."},
     {97, 27, 30, "Pioneer"},
     {97, 48, 30, "Pioneer"},
     {97, 27, 10, "Plasmon"},
@@ -134,11 +134,11 @@ Console* Out() {
   return InfoConsole.load();
 }
 
-// `count` bytes from `at` as text, a zero byte shown as a blank.
+// `count` bytes from `at` as text, a zero byte shown as a blank and any other byte outside
+// printable ASCII as ".".
 std::string MakerText(const std::uint8_t* at, std::size_t count) {
   std::string text;
-  for (std::size_t i = 0; i < count; ++i)
-    text.push_back(at[i] == 0 ? ' ' : static_cast<char>(at[i]));
+  for (std::size_t i = 0; i < count; ++i) text.push_back(at[i] == 0 ? ' ' : PrintableByte(at[i]));
   return text;
 }
 
@@ -194,11 +194,17 @@ void PrintOpcBlock(Console* console, const std::uint8_t* r, const OpcBlock& bloc
   PrintWriteStrategy(console, r, block.strategy);
 }
 
+// A blank disc's lead-in starts in minute 97, or in minute 96 for the makers whose rows
+// carry it.
+bool IsLeadInMinute(std::uint8_t minute) {
+  return minute == 97 || minute == 96;
+}
+
 // Finds the CD lead-in start time from the ATIP, the raw TOC's C0h point, or the disc
 // information; false when none gives it.
 bool FindLeadInTime(std::uint8_t* reply, int* minute, int* second, int* frame) {
-  if (Query(cdb::kReadAtip, reply, kAllocation) == 0 && reply[8] == 0x61) {
-    *minute = 97;
+  if (Query(cdb::kReadAtip, reply, kAllocation) == 0 && IsLeadInMinute(reply[8])) {
+    *minute = reply[8];
     *second = reply[9];
     *frame = reply[10];
     return true;
@@ -215,8 +221,8 @@ bool FindLeadInTime(std::uint8_t* reply, int* minute, int* second, int* frame) {
       return true;
     }
   }
-  if (Query(cdb::kReadDiscInformation, reply, kAllocation) == 0 && reply[17] == 0x61) {
-    *minute = 97;
+  if (Query(cdb::kReadDiscInformation, reply, kAllocation) == 0 && IsLeadInMinute(reply[17])) {
+    *minute = reply[17];
     *second = reply[18];
     *frame = reply[19];
     return true;
