@@ -56,11 +56,13 @@ constexpr ClassLines kFreeBlockLines = {
     "CD-RW光碟片容量為(由未燒錄區塊Free Block數計算): %02i:%02i:%02i(%i個碟區)\n",
     "光碟片容量為(由未燒錄區塊Free Block數計算): %02i:%02i:%02i(%i個碟區)\n"};
 
-void ShowDvdCapacity(Console* console, std::uint8_t* reply) {
-  if (Query(cdb::kGetCurrentProfile, reply, kAllocation) != 0) return;
+Outcome ShowDvdCapacity(Console* console, std::uint8_t* reply) {
+  if (const std::int32_t result = Query(cdb::kGetCurrentProfile, reply, kAllocation); result != 0) {
+    return CommandFailed(cdb::kGetCurrentProfile, result);
+  }
   if (reply[7] == 0) {
     ConsoleLog(console, "現在未放入光碟片\n");
-    return;
+    return Failed("no disc in the drive (current profile 0)");
   }
   const char* name = ProfileNameText(reply[7]);
   if (Query(cdb::kReadTrackInformation, reply, kAllocation) == 0) {
@@ -77,6 +79,7 @@ void ShowDvdCapacity(Console* console, std::uint8_t* reply) {
                  Gigabytes(last));
     }
   }
+  return Succeeded();
 }
 
 // Whether the disc information says the disc is closed (disc status 10b, complete): a
@@ -135,15 +138,14 @@ void ShowCdCapacity(Console* console, std::uint8_t* reply, std::uint8_t code) {
 
 }  // namespace
 
-void ShowCapacity(Dialog& window) {
+Outcome ShowCapacity(Dialog& window) {
   Console* console = InfoConsole.load();
   std::uint8_t code = 0;
-  if (!ClearAndProbe(window, &code)) return;
-  if (IsDvdMedium(code)) {
-    ShowDvdCapacity(console, ReplyBuffer);
-  } else {
-    ShowCdCapacity(console, ReplyBuffer, code);
-  }
+  if (!ClearAndProbe(window, &code)) return ProbeFailed(code);
+  if (IsDvdMedium(code)) return ShowDvdCapacity(console, ReplyBuffer);
+  // A blank disc has no written size: the report is complete without it.
+  ShowCdCapacity(console, ReplyBuffer, code);
+  return Succeeded();
 }
 
 }  // namespace zorvane

@@ -346,32 +346,33 @@ void ShowDvdPrePitInfo(std::uint8_t profile) {
   HexDump128(console, r);
 }
 
-void ShowManufacturer(Console* console) {
+Outcome ShowManufacturer(Console* console) {
   std::uint8_t* reply = ReplyBuffer;
   const std::uint8_t code = ProbeMediumType(0);
-  if (code == kMediumNoDevice) return;
+  if (code == kMediumNoDevice) return ProbeFailed(code);
   if (code >= 0x01 && code <= 0x09) {
     ConsoleLog(console, "非燒錄用的光碟片, 無法查詢製造商\n");
-    return;
+    return Failed("a pressed disc names no maker");
   }
   if (code == kMediumNoDisc) {
     ConsoleLog(console, "尚未放入光碟片!\n");
-    return;
+    return ProbeFailed(code);
   }
   if (code == kMediumDoorOpen) {
     ConsoleLog(console, "門沒關!\n");
-    return;
+    return ProbeFailed(code);
   }
   if (IsDvdMedium(code)) {
     TraceEnabled.store(0);
     const std::int32_t result = Query(cdb::kGetCurrentProfile, reply, kAllocation);
     TraceEnabled.store(1);
-    if (result != 0) return;
+    if (result != 0) return CommandFailed(cdb::kGetCurrentProfile, result);
     const std::uint8_t profile = reply[7];
     if (profile == 0) {
       ConsoleLog(console, "現在未放入光碟片\n");
-      return;
+      return Failed("no disc in the drive (current profile 0)");
     }
+    Outcome outcome;
     ConsoleLog(console, "%s光碟片", ProfileNameText(profile));
     switch (profile) {
       case 0x11:
@@ -390,7 +391,9 @@ void ShowManufacturer(Console* console) {
       case 0x1B:
       case 0x2A:
       case 0x2B:
-        if (Query(kPhysicalFormat, reply, kAllocation) != 0) return;
+        if (const std::int32_t failed = Query(kPhysicalFormat, reply, kAllocation); failed != 0) {
+          return CommandFailed(kPhysicalFormat, failed);
+        }
         ConsoleLog(console, "製造商及編號為: %s\n", MakerText(reply + 23, 12).c_str());
         ConsoleLog(console, "\n");
         ShowDvdPhysicalFormat();
@@ -403,13 +406,14 @@ void ShowManufacturer(Console* console) {
         ConsoleLog(console, "為非燒錄用的光碟片, 無法查詢製造商\n");
         ConsoleLog(console, "\n");
         ShowDvdPhysicalFormat();
+        outcome = Failed("a pressed disc names no maker");
         break;
       default:
         break;
     }
     HexDump128(console, reply);
     ListWriteSpeeds(1);
-    return;
+    return outcome;
   }
   int minute = 0;
   int second = 0;
@@ -421,13 +425,15 @@ void ShowManufacturer(Console* console) {
       ConsoleLog(console, "您的光碟設備並不支援READ ATIP指令, 且放入的CD-RW亦非空白片\n");
     }
     ConsoleLog(console, "請您放入一片空白片再試試\n");
-    return;
+    return Failed(
+        "no lead-in start time found (the drive reads no ATIP and the disc is not blank)");
   }
   const std::string atip = FormatText(
       kConsoleTextLimit, "ATIP Start Time of lead-in: %02d:%02d:%02d(%s)\n", minute, second, frame,
       AtipMakerName(static_cast<std::uint8_t>(second), static_cast<std::uint8_t>(frame)));
   ConsoleLog(console, "製造商是: %s\n", atip.c_str());
   ListWriteSpeeds(0);
+  return Succeeded();
 }
 
 }  // namespace zorvane
