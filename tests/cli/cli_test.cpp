@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,6 +165,56 @@ TEST(CliBinaryTest, UnusableDriveSpecsAreExplainedInEnglish) {
   }
   std::remove(file.c_str());
   ::rmdir(directory);
+}
+
+// scripts/demo in a tree of its own, with a setup, a build and a command-line program
+// that only say they ran: every long step is announced before it starts.
+TEST(DemoScriptTest, SaysWhatItIsDoingBeforeEachStep) {
+  char root[] = "/tmp/zorvane-demo-XXXXXX";
+  ASSERT_NE(::mkdtemp(root), nullptr);
+  const std::string tree = root;
+  const std::string script = std::string(ZORVANE_SOURCE_DIR) + "/scripts/demo";
+  auto write = [](const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs(text.c_str(), file);
+    std::fclose(file);
+    ::chmod(path.c_str(), 0755);
+  };
+  ASSERT_EQ(::mkdir((tree + "/scripts").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((tree + "/build").c_str(), 0755), 0);
+  std::string copy;
+  ASSERT_EQ(test::RunCommand("cat '" + script + "'", &copy), 0);
+  write(tree + "/scripts/demo", copy);
+  write(tree + "/scripts/setup", "#!/bin/sh\necho 'SETUP RAN'\n");
+  std::string build = "#!/bin/sh\n";
+  for (int i = 1; i <= 60; ++i) {
+    build += "echo '[" + std::to_string(i) + "/60] Building step " + std::to_string(i) + "'\n";
+  }
+  write(tree + "/scripts/build", build + "exit \"${DEMO_BUILD_STATUS:-0}\"\n");
+  write(tree + "/build/zorvane-cli", "#!/bin/sh\necho \"CLI $*\"\n");
+
+  std::string out;
+  const std::string run = "env -u DISPLAY -u WAYLAND_DISPLAY " + tree + "/scripts/demo 2>&1";
+  ASSERT_EQ(test::RunCommand(run, &out), 0) << out;
+  const std::size_t checking = out.find("demo: checking the packages");
+  const std::size_t setup = out.find("SETUP RAN");
+  const std::size_t building = out.find("demo: building the program");
+  const std::size_t progress = out.find("demo: [50/60]");
+  const std::size_t built = out.find("demo: built.");
+  const std::size_t cli = out.find("CLI --demo devices");
+  ASSERT_NE(checking, std::string::npos) << out;
+  EXPECT_LT(checking, setup);
+  EXPECT_LT(setup, building);
+  EXPECT_LT(building, progress);
+  EXPECT_LT(progress, built);
+  EXPECT_LT(built, cli);
+  EXPECT_EQ(out.find("Building step"), std::string::npos);  // counters only, not the noise
+
+  ASSERT_EQ(test::RunCommand("DEMO_BUILD_STATUS=1 " + run, &out), 1);
+  EXPECT_NE(out.find("demo: the build failed"), std::string::npos) << out;
+  EXPECT_EQ(out.find("CLI "), std::string::npos);
+  test::RunCommand("rm -rf '" + tree + "'", &out);
 }
 
 // ---- exit statuses against the virtual drive ----------------------------------------------
