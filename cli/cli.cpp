@@ -36,13 +36,28 @@ class StreamConsole : public Console {
     std::lock_guard lock(mutex_);
     std::fwrite(text.data(), 1, text.size(), stream_);
     std::fflush(stream_);
+    if (!text.empty()) at_line_start_ = text.back() == '\n';
   }
   void Clear() override {}  // a terminal keeps what it has shown
+
+  // Ends a line the console left open (a sense code without a text leaves its trace line
+  // open), so that what follows on the same stream starts a line of its own.
+  void EndLine() {
+    std::lock_guard lock(mutex_);
+    if (at_line_start_) return;
+    std::fputc('\n', stream_);
+    std::fflush(stream_);
+    at_line_start_ = true;
+  }
 
  private:
   std::mutex mutex_;
   std::FILE* stream_;
+  bool at_line_start_ = true;
 };
+
+// The command trace of the run under way (standard error).
+StreamConsole* Trace = nullptr;
 
 // Message boxes become "CAPTION: TEXT" lines.
 class StreamMessageSink : public MessageSink {
@@ -63,6 +78,7 @@ class StreamMessageSink : public MessageSink {
 
 // A failed command's reason on standard error; the exit status that goes with it.
 int ReportFailure(CommandContext& context, const char* name, const Outcome& outcome) {
+  if (Trace != nullptr) Trace->EndLine();
   std::fprintf(context.err, "zorvane-cli: %s: %s\n", name, outcome.reason.c_str());
   std::fflush(context.err);
   return kExitFailed;
@@ -94,7 +110,12 @@ int RunProbe(CommandContext& context) {
 
 // Quoted for a message.
 std::string Quoted(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted.push_back('"');
+  quoted.append(text);
+  quoted.push_back('"');
+  return quoted;
 }
 
 }  // namespace
@@ -263,11 +284,7 @@ const std::vector<Command>& Commands() {
       {"capacity", "capacity", "size and use of the loaded disc",
        WindowJob<ShowCapacity>("capacity")},
       {"toc", "toc", "table of contents (and, on recordable CDs, the PMA)",
-       [](CommandContext& context) {
-         if (int status = NoArguments(context, "toc"); status != kExitOk) return status;
-         ShowTableOfContents(*context.window);
-         return kExitOk;
-       }},
+       WindowJob<ShowTableOfContents>("toc")},
       {"maker", "maker", "who made the medium, its recording parameters and write speeds",
        WindowJob<PressManufacturer>("maker")},
       {"speeds", "speeds", "write speeds offered for the loaded medium", RunSpeeds},
@@ -397,6 +414,10 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   StreamConsole trace(err);
   StreamMessageSink sink(err);
   PortsGuard ports(&trace, &info, &sink);
+  Trace = &trace;
+  struct TraceGuard {
+    ~TraceGuard() { Trace = nullptr; }
+  } trace_guard;
   MemoryDialog window;
   CommandContext context{
       std::vector<std::string>(args.begin() + static_cast<long>(i) + 1, args.end()), out, err,

@@ -267,6 +267,8 @@ TEST_F(CliVirtualTest, FailedCommandsExitOneAndSayWhy) {
       {"nodisc", {"maker"}},
       {"cdrom", {"maker"}},
       {"nodisc", {"close-session"}},
+      {"open", {"toc"}},
+      {"cdrom,fail=00", {"close-tray"}},
   };
   for (const Case& c : cases) {
     const CliRun run = On(c.drive, c.command);
@@ -285,6 +287,20 @@ TEST_F(CliVirtualTest, FailedCommandsExitOneAndSayWhy) {
     EXPECT_EQ(run.status, 0) << c.drive << " " << c.command[0] << ": " << run.err;
     EXPECT_EQ(run.err.find("zorvane-cli:"), std::string::npos) << run.err;
   }
+}
+
+// A sense code without a text leaves the trace line open; the reason starts a line of its
+// own all the same.
+TEST_F(CliTest, FailureReasonStartsItsOwnLine) {
+  auto drive = std::make_shared<ScriptedDrive>();
+  drive->On({0x12}, {test::InquiryData("ZORVANE", "X", "1")});
+  drive->On({0x28}, {{}, 0x0B0000});
+  AttachScriptedDrive("one", drive);
+  const CliRun run = Run({"--drive", "d=script:one", "exec", "28 00 00 00 00 10 00 00 01 00"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "READ  28 00 00 00 00 10 00 00 01 00\nSK/ASC/ASCQ=B0000h, \n"
+            "zorvane-cli: exec: the drive refused READ (SK/ASC/ASCQ=B0000h)\n");
 }
 
 // One 2,048-byte block read from the console comes whole, in a phase of its size.
