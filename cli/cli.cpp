@@ -405,8 +405,10 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     if (TakeFrontEndOption(args, &at, &ignored, &ignored_error) != OptionResult::kNotAnOption) {
       const std::string option = args[k].substr(0, args[k].find('='));
       const char* value = option == "--drive" ? " L=SPEC" : option == "--device" ? " L" : "";
-      return usage_error(option + " is an option of zorvane-cli and goes before the command, " +
-                         "as in: zorvane-cli " + option + value + " " + command->name);
+      std::string message = option;
+      message += " is an option of zorvane-cli and goes before the command, as in: zorvane-cli ";
+      message.append(option).append(value).append(" ").append(command->name);
+      return usage_error(message);
     }
   }
 
