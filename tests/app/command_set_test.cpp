@@ -103,14 +103,16 @@ TEST(CommandSetTest, UnusableFilesAreRefusedWithTheReason) {
   }
   refused("larger than 1 MB");
   // UTF-16, with its byte order mark and without.
-  for (const std::string& bytes : {std::string("\xFF\xFEX\0 \0=\0 \0"
-                                               "0\0"
-                                               "0\0\r\0\n\0",
-                                               20),
-                                   std::string("X\0 \0=\0 \0"
-                                               "0\0"
-                                               "0\0\r\0\n\0",
-                                               18)}) {
+  static const char kWithMark[] =
+      "\xFF\xFEX\0 \0=\0 \0"
+      "0\0"
+      "0\0\r\0\n\0";
+  static const char kWithoutMark[] =
+      "X\0 \0=\0 \0"
+      "0\0"
+      "0\0\r\0\n\0";
+  for (const std::string& bytes : {std::string(kWithMark, sizeof kWithMark - 1),
+                                   std::string(kWithoutMark, sizeof kWithoutMark - 1)}) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     refused("UTF-16 or binary text: save the list as UTF-8 or Big5 text");
   }

@@ -229,7 +229,7 @@ TEST(SgIoBackendTest, StatusOtherThanGoodWithoutUsableSenseIsAFailedRequest) {
   for (const Case& c : cases) {
     auto handle = WrapSgIoDescriptor(NullDescriptor(), [&c](int, sg_io_hdr_t* io) {
       if (io->dxferp != nullptr) std::memset(io->dxferp, 0x77, io->dxfer_len);
-      std::memcpy(io->sbp, c.sense.data(), c.sense.size());
+      if (!c.sense.empty()) std::memcpy(io->sbp, c.sense.data(), c.sense.size());
       io->sb_len_wr = static_cast<unsigned char>(c.sense.size());
       io->status = c.status;
       io->masked_status = static_cast<unsigned char>(c.status >> 1);
