@@ -390,6 +390,31 @@ TEST(ParseStrictHexTest, AcceptedTextReadsTheSameInTheWindow) {
   }
 }
 
+// Over many texts of digits, blanks, commas and a stray letter: whatever the command line
+// accepts, the window's parser reads as the same bytes.
+TEST(ParseStrictHexTest, NoAcceptedTextReadsTwoWays) {
+  const char alphabet[] = "0123456789aF ,x";
+  unsigned state = 12345;
+  int accepted = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    state = state * 1103515245U + 12345U;
+    const int length = static_cast<int>(state >> 16) % 12;
+    for (int i = 0; i < length; ++i) {
+      state = state * 1103515245U + 12345U;
+      text.push_back(alphabet[(state >> 16) % (sizeof alphabet - 1)]);
+    }
+    std::vector<std::uint8_t> strict;
+    std::string error;
+    if (!ParseStrictHex(text, &strict, &error)) continue;
+    ++accepted;
+    std::uint8_t window[32];
+    const std::size_t count = ParseHexBytes(text, window, sizeof window);
+    ASSERT_EQ(std::vector<std::uint8_t>(window, window + count), strict) << '"' << text << '"';
+  }
+  EXPECT_GT(accepted, 1000);  // the walk did meet accepted texts
+}
+
 TEST_F(CliVirtualTest, CommandHelpAndOptionsAfterTheCommand) {
   CliRun run = On("cdrom", {"exec", "--help"});
   EXPECT_EQ(run.status, 0);
