@@ -1,12 +1,15 @@
 #include "app/command_set.h"
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <cstring>
+
+#include "transport/console.h"
 
 namespace zorvane {
 
@@ -104,7 +107,10 @@ std::vector<std::string> CommandSetLines(std::string_view text) {
   for (;;) {
     const std::size_t end = text.find("\r\n", start);
     if (end == std::string_view::npos) break;  // an unterminated last line is not listed
-    if (end > start) lines.emplace_back(text.substr(start, end - start));
+    if (end > start) {
+      const std::string_view line = text.substr(start, end - start);
+      lines.emplace_back(line.substr(0, Utf8PrefixLength(line, kCommandSetLineLimit)));
+    }
     start = end + 2;
   }
   std::stable_sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
@@ -128,19 +134,60 @@ std::string CommandSetPath(const std::string& directory) {
   return directory + "/" + kCommandSetFileName;
 }
 
+namespace {
+
+// Closes a descriptor when the read ends.
+struct Descriptor {
+  int fd;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// UTF-16 text, with or without a byte order mark, holds zero bytes; so does any binary
+// file. Neither is a list of commands in a byte-oriented code page.
+bool LooksLikeUtf16OrBinary(std::string_view bytes) {
+  if (bytes.size() >= 2 &&
+      ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
+    return true;
+  }
+  return bytes.find('\0') != std::string_view::npos;
+}
+
+}  // namespace
+
 bool ReadCommandSet(const std::string& path, std::vector<std::string>* lines, std::string* error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "Can not open " + path;
+  lines->clear();
+  const std::string head = "Can not open " + path;
+  auto fail = [&](const std::string& why) {
+    *error = why.empty() ? head : head + " (" + why + ")";
     return false;
+  };
+  // Not blocking: a FIFO without a writer would otherwise wait for one for good.
+  Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+  if (file.fd < 0) return fail(errno == ENOENT ? "" : std::strerror(errno));
+  struct stat info;
+  if (::fstat(file.fd, &info) != 0) return fail(std::strerror(errno));
+  if (S_ISDIR(info.st_mode)) return fail("a directory");
+  if (!S_ISREG(info.st_mode)) return fail("not a regular file");
+  if (static_cast<std::uint64_t>(info.st_size) > kCommandSetFileLimit) {
+    return fail("larger than 1 MB");
   }
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  if (file.bad()) {
-    *error = "Can not open " + path;
-    return false;
+  // Read to the end, but never more than the limit (the file may grow meanwhile).
+  std::string bytes;
+  char chunk[16384];
+  for (;;) {
+    const ssize_t got = ::read(file.fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return fail(std::strerror(errno));
+    if (got == 0) break;
+    bytes.append(chunk, static_cast<std::size_t>(got));
+    if (bytes.size() > kCommandSetFileLimit) return fail("larger than 1 MB");
   }
-  *lines = CommandSetLines(DecodeCommandSetText(bytes.str()));
+  if (LooksLikeUtf16OrBinary(bytes)) {
+    return fail("UTF-16 or binary text: save the list as UTF-8 or Big5 text");
+  }
+  *lines = CommandSetLines(DecodeCommandSetText(bytes));
   return true;
 }
 

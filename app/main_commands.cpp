@@ -100,26 +100,32 @@ void StartMainWindow(Dialog& window) {
   window.SelectItem(kDeviceList, 0);
 }
 
-void OpenTray(Dialog& window) {
+Outcome OpenTray(Dialog& window) {
   ApplyClearRule(window);
   const std::uint8_t code = ProbeMediumType(0);
-  if (code == kMediumNoDevice || code == kMediumDoorOpen) return;
+  if (code == kMediumNoDevice) return ProbeFailed(code);
+  if (code == kMediumDoorOpen) return Succeeded();
   ConsoleLog(Info(), "將光碟設備的門開啟\n");
-  SendNoData(kEject, 1);
+  if (const std::int32_t result = SendNoData(kEject, 1); result != 0) {
+    return CommandFailed(kEject, result);
+  }
+  return Succeeded();
 }
 
-void CloseTray(Dialog& window) {
+Outcome CloseTray(Dialog& window) {
   ApplyClearRule(window);
   const std::uint8_t code = ProbeMediumType(1);
-  if (code != kMediumDoorOpen && code != kMediumUnknown) return;
+  if (code == kMediumNoDevice) return ProbeFailed(code);
+  if (code != kMediumDoorOpen && code != kMediumUnknown) return Succeeded();
   ConsoleLog(Info(), "將光碟設備的門關上\n");
   ConsoleLog(Info(), "請稍候...\n");
   TraceEnabled.store(0);
-  SendNoData(kLoad, 1);
+  const std::int32_t loaded = SendNoData(kLoad, 1);
   RepeatWhile([] { return SendNoData(cdb::kTestUnitReady, 1); }, {kBecomingReady});
   TraceEnabled.store(1);
   SendNoData(cdb::kTestUnitReady, 1);
   ConsoleLog(Info(), "完成\n");
+  return loaded == 0 ? Succeeded() : CommandFailed(kLoad, loaded);
 }
 
 void SwitchDevice(Dialog& window, int index) {
@@ -133,28 +139,36 @@ void SwitchDevice(Dialog& window, int index) {
   WaitUntilReady(true);
 }
 
-void CloseSession(Dialog& window) {
+Outcome CloseSession(Dialog& window) {
   std::uint8_t code = 0;
-  if (!ClearAndProbe(window, &code)) return;
+  if (!ClearAndProbe(window, &code)) return ProbeFailed(code);
   window.Enable(kCloseSessionButton, false);
   ConsoleLog(Info(), "請稍候...\n");
   CloseTrackSessionCommand.Set(2, 0x02);
   std::uint8_t cdb[12];
   CloseTrackSessionCommand.Snapshot(cdb);
-  SendNoData(cdb, 1);
+  const std::int32_t result = SendNoData(cdb, 1);
   window.Enable(kCloseSessionButton, true);
+  // A refused or failed close is said to be one, never reported as done.
+  if (result != 0) {
+    ConsoleLog(Info(), "關閉節區失敗.\n");
+    return CommandFailed(cdb, result);
+  }
   ConsoleLog(Info(), "已完成\n");
+  return Succeeded();
 }
 
-void PressCapabilities(Dialog& window) {
+Outcome PressCapabilities(Dialog& window) {
   ApplyClearRule(window);
-  if (ProbeMediumType(0) == kMediumNoDevice) return;
-  ShowCapabilities();
+  if (const std::uint8_t code = ProbeMediumType(0); code == kMediumNoDevice) {
+    return ProbeFailed(code);
+  }
+  return ShowCapabilities();
 }
 
-void PressManufacturer(Dialog& window) {
+Outcome PressManufacturer(Dialog& window) {
   ApplyClearRule(window);
-  ShowManufacturer(Info());
+  return ShowManufacturer(Info());
 }
 
 void PressRead(Dialog& window, JobDialogs& dialogs) {

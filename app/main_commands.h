@@ -8,6 +8,7 @@
 #include "base/dialog.h"
 #include "info/checks.h"
 #include "info/media.h"
+#include "info/outcome.h"
 
 namespace zorvane {
 
@@ -32,16 +33,23 @@ class JobDialogs {
 // the first drive made current. The consoles must be set before.
 void StartMainWindow(Dialog& window);
 
-void OpenTray(Dialog& window);
-void CloseTray(Dialog& window);
+// The tray and session commands and the two report buttons tell how they ended: the
+// window shows only what its consoles say, the command line gives the outcome as its exit
+// status.
+// Opening a tray that is already open has nothing to do and succeeds; closing one that is
+// closed likewise.
+Outcome OpenTray(Dialog& window);
+Outcome CloseTray(Dialog& window);
 // Makes row `index` of the device table current (the device list's selection).
 void SwitchDevice(Dialog& window, int index);
-void CloseSession(Dialog& window);
+// A close that the drive refuses, or that cannot be sent, ends with "關閉節區失敗.\n"
+// instead of "已完成\n".
+Outcome CloseSession(Dialog& window);
 
 // The report buttons: capabilities (after a probe that reaches the drive) and the
 // manufacturer report, each after the clear-before-run rule.
-void PressCapabilities(Dialog& window);
-void PressManufacturer(Dialog& window);
+Outcome PressCapabilities(Dialog& window);
+Outcome PressManufacturer(Dialog& window);
 
 // The medium checks of the job buttons; each ends by opening the job's dialog through
 // `dialogs` when the medium suits it.

@@ -74,8 +74,30 @@ ManualDataGroup DataGroupOf(std::uint8_t opcode) {
   return ManualDataGroup::kNoData;
 }
 
+std::uint32_t ManualReadBlocks(const std::uint8_t* cdb) {
+  if (cdb[0] == 0x28) return static_cast<std::uint32_t>(cdb[7]) << 8 | cdb[8];
+  if (cdb[0] == 0xA8) {
+    return static_cast<std::uint32_t>(cdb[6]) << 24 | static_cast<std::uint32_t>(cdb[7]) << 16 |
+           static_cast<std::uint32_t>(cdb[8]) << 8 | cdb[9];
+  }
+  return 0;
+}
+
 std::uint32_t ManualTransferLength(const std::uint8_t* cdb) {
-  return cdb[0] == 0x28 ? 512U * cdb[8] : 65535U;
+  if (cdb[0] != 0x28 && cdb[0] != 0xA8) return 65535U;
+  const std::uint64_t bytes = std::uint64_t{kManualReadBlockSize} * ManualReadBlocks(cdb);
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, 65535U));
+}
+
+std::size_t DataTextLimit(std::uint8_t opcode) {
+  switch (DataGroupOf(opcode)) {
+    case ManualDataGroup::kToDriveCounted:
+      return kCountedDataTextLimit;
+    case ManualDataGroup::kToDriveFull:
+      return kFullDataTextLimit;
+    default:
+      return 0;
+  }
 }
 
 DumpRule DumpRuleOf(const std::uint8_t* cdb) {
@@ -93,7 +115,7 @@ DumpRule DumpRuleOf(const std::uint8_t* cdb) {
   }
 }
 
-void ExecuteManualCommand(Dialog& window) {
+std::int32_t ExecuteManualCommand(Dialog& window) {
   ApplyClearRule(window);
   const int selected = window.SelectedItem(kCdbInput);
   // A picked list item is taken whole (as far as the CDB buffer goes); typed text is read
@@ -112,15 +134,19 @@ void ExecuteManualCommand(Dialog& window) {
           ExecuteOnCurrent(cdb, ManualTransferLength(cdb), reply, kDataIn, 1);
       const DumpRule rule = DumpRuleOf(cdb);
       if (rule.empty_console && info != nullptr) info->Clear();
-      if (result != 0 && !rule.dump_on_failure) return;
+      // Nothing came from a request that could not be carried out: no dump of zeros.
+      if (result == -1 || (result != 0 && !rule.dump_on_failure)) return result;
       HexDump(info, reply, rule.rows);
-      return;
+      return result;
     }
     case ManualDataGroup::kToDriveCounted:
     case ManualDataGroup::kToDriveFull: {
       const bool counted = DataGroupOf(cdb[0]) == ManualDataGroup::kToDriveCounted;
-      const std::string data =
-          Limited(window.Text(kDataInput), counted ? kCountedDataTextLimit : kFullDataTextLimit);
+      const std::string data = window.Text(kDataInput);
+      if (data.size() > DataTextLimit(cdb[0])) {
+        ConsoleLog(info, kDataTooLongMessage, static_cast<int>(DataTextLimit(cdb[0])));
+        return -1;
+      }
       const std::size_t count = ParseHexBytes(data, reply, kReplyBufferSize);
       Console* trace = CommandConsole.load();
       for (std::size_t i = 0; i < count; ++i) {
@@ -128,14 +154,13 @@ void ExecuteManualCommand(Dialog& window) {
         if ((i + 1) % 16 == 0) ConsoleLog(trace, "\n");
       }
       ConsoleLog(trace, "\n");
-      ExecuteOnCurrent(cdb, counted ? static_cast<std::uint32_t>(count) : 65535U, reply, kDataOut,
-                       1);
-      return;
+      return ExecuteOnCurrent(cdb, counted ? static_cast<std::uint32_t>(count) : 65535U, reply,
+                              kDataOut, 1);
     }
     case ManualDataGroup::kNoData:
-      ExecuteOnCurrent(cdb, 0, nullptr, kDataNone, 1);
-      return;
+      break;
   }
+  return ExecuteOnCurrent(cdb, 0, nullptr, kDataNone, 1);
 }
 
 }  // namespace zorvane

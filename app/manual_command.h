@@ -33,9 +33,17 @@ enum class ManualDataGroup {
 
 ManualDataGroup DataGroupOf(std::uint8_t opcode);
 
-// Transfer length of a data-in manual command (512 x byte 8 for READ(10): 0x80 gives
-// 65,536, which the transport sends as 0).
+// Transfer length of a data-in manual command: 65,535 bytes, but for READ(10) and
+// READ(12) exactly the blocks asked for, 2,048 bytes each (the data block of CD, DVD and
+// BD; a phase shorter than what the drive sends fails as an overrun), up to 65,535.
 std::uint32_t ManualTransferLength(const std::uint8_t* cdb);
+
+// Blocks a READ(10) or READ(12) CDB asks for (its transfer length field); 0 for any
+// other opcode.
+std::uint32_t ManualReadBlocks(const std::uint8_t* cdb);
+
+// Bytes of one block of a manual READ(10) or READ(12).
+inline constexpr std::uint32_t kManualReadBlockSize = 2048;
 
 // Rows of 16 bytes dumped after a data-in command, whether the information console is
 // emptied first, and whether a failed command is dumped too.
@@ -52,9 +60,19 @@ inline constexpr std::size_t kCountedDataTextLimit = 254;
 inline constexpr std::size_t kFullDataTextLimit = 79;
 inline constexpr std::size_t kCdbBufferSize = 80;
 
+// The longest data text the opcode's group reads: 254 characters for the counted group,
+// 79 for the full-buffer group, 0 for opcodes that send no data.
+std::size_t DataTextLimit(std::uint8_t opcode);
+
+// Said in the information console when the data text is longer than its group reads;
+// nothing is sent then (a cut text would send other bytes than the ones typed).
+inline constexpr const char* kDataTooLongMessage = "資料區最多%i個字元, 指令未送出!\n";
+
 // Runs the command typed in the main window: applies the clear-before-run rule, parses
 // combo box 1009 (its selected item, else its edit text) and edit 1011, sends the CDB to
-// the current drive and dumps what came back.
-void ExecuteManualCommand(Dialog& window);
+// the current drive and dumps what came back. A request that could not be carried out
+// (-1) brought no data and is not dumped. Returns the transport's result (-1 as well when
+// the data text was too long and nothing was sent).
+std::int32_t ExecuteManualCommand(Dialog& window);
 
 }  // namespace zorvane

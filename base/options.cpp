@@ -1,8 +1,13 @@
 #include "base/options.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "transport/virtual_backend.h"
+#include "transport/vocabulary.h"
 
 namespace zorvane {
 
@@ -29,7 +34,59 @@ bool TakeValue(const std::vector<std::string>& args, std::size_t* index, std::st
   return false;
 }
 
+// The reason a device spec gives no drive, in a user's words.
+std::string WhyNoDrive(const std::string& spec, std::uint8_t slot) {
+  int error = 0;
+  std::unique_ptr<DeviceHandle> handle = OpenDevice(spec, slot, &error);
+  std::string reason;
+  if (!handle) {
+    reason = std::strerror(error != 0 ? error : ENODEV);
+  } else {
+    PassThroughRequest request;
+    std::uint8_t reply[256] = {};
+    request.cdb[0] = 0x12;
+    request.cdb[4] = 0xFF;
+    request.cdb_length = 6;
+    request.path_id = slot;
+    request.direction = kDataIn;
+    request.transfer_length = sizeof reply;
+    request.buffer = reply;
+    error = handle->Execute(request);
+    const SenseCode code = SenseCodeOf(request.sense);
+    if (error != 0) {
+      reason = std::strerror(error);
+      if (error == ENOTTY || error == EINVAL) reason += " (not a SCSI or optical drive)";
+    } else if (code != 0) {
+      const char* text = SenseText(code);
+      std::string sense = text != nullptr ? text : "";
+      while (!sense.empty() && sense.back() == '\n') sense.pop_back();
+      char figure[32];
+      std::snprintf(figure, sizeof figure, "%lXh", static_cast<unsigned long>(code));
+      reason = "the drive refused INQUIRY (SK/ASC/ASCQ=" + std::string(figure) +
+               (sense.empty() ? "" : ", " + sense) + ")";
+    } else {
+      reason = "it answered INQUIRY only now (try again)";
+    }
+  }
+  // A spec that is neither a path nor SCHEME:... is most likely a virtual drive without
+  // its preset.
+  if (spec.find('/') == std::string::npos && spec.find(':') == std::string::npos) {
+    reason += "; a device node is a path such as /dev/sr0, a virtual drive virtual:PRESET";
+  }
+  return reason;
+}
+
 }  // namespace
+
+std::vector<std::string> ExplainMissingDrives() {
+  std::vector<std::string> lines;
+  for (std::uint8_t slot = 0; slot < kSlotCount; ++slot) {
+    const std::string& spec = DeviceSpec(slot);
+    if (spec.empty()) continue;
+    lines.push_back(std::string(DriveName(slot)) + " " + spec + ": " + WhyNoDrive(spec, slot));
+  }
+  return lines;
+}
 
 OptionResult TakeFrontEndOption(const std::vector<std::string>& args, std::size_t* index,
                                 FrontEndOptions* options, std::string* error) {

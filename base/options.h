@@ -35,4 +35,15 @@ std::vector<DriveMapping> RequestedMappings(const FrontEndOptions& options);
 // false with a message when the asked-for drive was not found.
 bool SelectStartDevice(const FrontEndOptions& options, std::string* error);
 
+// Why no drive answered: for each slot that has a device spec, one line naming the slot,
+// the spec and the reason (the system's error text, or the drive's refusal), as found by
+// opening the device again and sending it INQUIRY without a trace. Used after discovery
+// found nothing.
+std::vector<std::string> ExplainMissingDrives();
+
+// The last line after those reasons: where to go without a drive.
+inline constexpr const char* kNoDriveHint =
+    "no drive answered; --demo attaches virtual drives (a blank CD-R, a DVD+RW, an audio CD "
+    "and a DVD-ROM) to try the program without one";
+
 }  // namespace zorvane

@@ -52,9 +52,6 @@ struct DialogTemplate {
   std::span<const ControlTemplate> controls;
 };
 
-// Web address shown after the main window's caption.
-inline constexpr const char* kProjectAddress = "https://zorvane.org";
-
 const DialogTemplate& MainWindowTemplate();
 const DialogTemplate& CommandSetTemplate();
 

@@ -26,7 +26,7 @@ CommandSetDialog::CommandSetDialog(QWidget* owner, Dialog& main_window)
   if (ReadCommandSet(path, &lines, &error)) {
     for (const std::string& line : lines) list->addItem(QString::fromStdString(line));
   } else {
-    ShowMessage("Error", "Can not open %s", path.c_str());
+    ShowMessage("Error", "%s", error.c_str());  // "Can not open PATH" and what is wrong
   }
   connect(list, &QListWidget::currentRowChanged, this, [this](int row) { Pick(row); });
   connect(static_cast<QPushButton*>(ControlWidget(this, kCommandSetExit)), &QPushButton::clicked,

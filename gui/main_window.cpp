@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <algorithm>
 
 #include "app/manual_command.h"
 #include "base/templates.h"
@@ -47,7 +48,8 @@ MainWindowForm::MainWindowForm() : controls_(this) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setWindowTitle(QString::fromUtf8(form.caption) + QString::fromUtf8(kProjectAddress));
+  // The program's name alone: there is no project web address to follow it.
+  setWindowTitle(QStringLiteral("Zorvane"));
   BuildDialog(form, this);
 
   command_console_ = new QtConsole(static_cast<QPlainTextEdit*>(ControlWidget(this, kCommandPane)));
@@ -64,8 +66,27 @@ MainWindowForm::MainWindowForm() : controls_(this) {
   // A pick from the list, even of the item already shown, switches the device.
   connect(devices, qOverload<int>(&QComboBox::activated), this,
           [this](int index) { SwitchDevice(controls_, index); });
+  // The data field takes no more text than the typed command's group reads, so the
+  // limit shows while typing rather than as a cut when the command is sent.
+  auto* cdb = static_cast<QComboBox*>(ControlWidget(this, kCdbInput));
+  auto* data = static_cast<QLineEdit*>(ControlWidget(this, kDataInput));
+  connect(cdb, &QComboBox::currentTextChanged, this, [this] { UpdateDataLimit(); });
+  connect(data, &QLineEdit::textChanged, this, [this] { UpdateDataLimit(); });
+  UpdateDataLimit();
   RegisterJobDialogs(jobs_);
   UpdateJobButtons();
+}
+
+void MainWindowForm::UpdateDataLimit() {
+  auto* cdb = static_cast<QComboBox*>(ControlWidget(this, kCdbInput));
+  auto* data = static_cast<QLineEdit*>(ControlWidget(this, kDataInput));
+  std::uint8_t opcode = 0;
+  ParseHexBytes(cdb->currentText().toStdString(), &opcode, 1);
+  int limit = static_cast<int>(DataTextLimit(opcode));
+  if (limit == 0) limit = static_cast<int>(kCountedDataTextLimit);  // no data: the widest
+  // Text already longer (typed for another command) is kept as it is, never cut here;
+  // sending it is refused with a line that gives the limit.
+  data->setMaxLength(std::max(limit, static_cast<int>(data->text().size())));
 }
 
 MainWindowForm::~MainWindowForm() {

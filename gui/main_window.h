@@ -51,6 +51,9 @@ class MainWindowForm : public QWidget {
   // Enables each job button whose dialog (or report) exists.
   void UpdateJobButtons();
 
+  // Sets the data field's length limit by the opcode in the command box.
+  void UpdateDataLimit();
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;

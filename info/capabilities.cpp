@@ -42,8 +42,8 @@ void PrintSerialNumber(Console* console, std::uint8_t* reply) {
   // The serial runs from byte 12 for the feature's additional length, as far as the drive
   // sent it; a text field holds at most 127 characters.
   length = std::min({length, answered > 12 ? answered - 12 : std::size_t{0}, std::size_t{127}});
-  const std::string serial(reinterpret_cast<const char*>(reply + 12),
-                           ::strnlen(reinterpret_cast<const char*>(reply + 12), length));
+  const std::string serial =
+      PrintableText(reply + 12, ::strnlen(reinterpret_cast<const char*>(reply + 12), length));
   ConsoleLog(console, "設備序號: %s\n", serial.c_str());
 }
 
@@ -58,19 +58,22 @@ int CapabilitySpeedFactor(std::uint16_t speed) {
   return speed % 176 < 36 ? speed / 176 : speed / 1385;
 }
 
-void ShowCapabilities() {
+Outcome ShowCapabilities() {
   Console* console = InfoConsole.load();
   std::uint8_t* reply = ReplyBuffer;
 
   PrintSerialNumber(console, reply);
 
   TraceEnabled.store(1);
-  if (Query(cdb::kModeSenseCapabilities, reply, kAllocation) != 0) return;
+  if (const std::int32_t result = Query(cdb::kModeSenseCapabilities, reply, kAllocation);
+      result != 0) {
+    return CommandFailed(cdb::kModeSenseCapabilities, result);
+  }
   // The mode data as far as its length says the drive sent it.
   const std::size_t answered = AnsweredLength(reply, 2, kAllocation);
   const std::size_t p = reply[7] == 8 ? 16 : 8;
   const std::uint8_t* page = reply + p;
-  if (page[0] != 0x2A) return;
+  if (page[0] != 0x2A) return Failed("the drive's mode data holds no capabilities page (2Ah)");
 
   ConsoleLog(console, "可讀取: ");
   PrintBits(console, page[2],
@@ -157,9 +160,9 @@ void ShowCapabilities() {
 
   std::memset(reply, 0, 65535);
   TraceEnabled.store(0);
-  if (Query(cdb::kGetCurrentProfile, reply, kAllocation) != 0) {
+  if (const std::int32_t result = Query(cdb::kGetCurrentProfile, reply, kAllocation); result != 0) {
     TraceEnabled.store(1);
-    return;
+    return CommandFailed(cdb::kGetCurrentProfile, result);
   }
   const std::uint8_t current_profile = reply[7];
   // Profile List feature at byte 8: its descriptors, 4 bytes each, from byte 12, as many as
@@ -176,7 +179,7 @@ void ShowCapabilities() {
     const std::size_t mrw_sent = AnsweredLength(reply, 4, kAllocation);
     if (mrw_sent > 12 && reply[9] == 0x28 && (reply[12] & 0x01) != 0) {
       ConsoleLog(console, ", MRW");
-      if (reply[10] == 0x01) ConsoleLog(console, " 作用中");
+      if ((reply[10] & 0x01) != 0) ConsoleLog(console, " 作用中");  // Current, any version
     }
   }
   TraceEnabled.store(1);
@@ -186,6 +189,7 @@ void ShowCapabilities() {
   } else {
     ConsoleLog(console, "現在所放入的是 %s\n", ProfileNameText(current_profile));
   }
+  return Succeeded();
 }
 
 }  // namespace zorvane

@@ -56,11 +56,13 @@ constexpr ClassLines kFreeBlockLines = {
     "CD-RW光碟片容量為(由未燒錄區塊Free Block數計算): %02i:%02i:%02i(%i個碟區)\n",
     "光碟片容量為(由未燒錄區塊Free Block數計算): %02i:%02i:%02i(%i個碟區)\n"};
 
-void ShowDvdCapacity(Console* console, std::uint8_t* reply) {
-  if (Query(cdb::kGetCurrentProfile, reply, kAllocation) != 0) return;
+Outcome ShowDvdCapacity(Console* console, std::uint8_t* reply) {
+  if (const std::int32_t result = Query(cdb::kGetCurrentProfile, reply, kAllocation); result != 0) {
+    return CommandFailed(cdb::kGetCurrentProfile, result);
+  }
   if (reply[7] == 0) {
     ConsoleLog(console, "現在未放入光碟片\n");
-    return;
+    return Failed("no disc in the drive (current profile 0)");
   }
   const char* name = ProfileNameText(reply[7]);
   if (Query(cdb::kReadTrackInformation, reply, kAllocation) == 0) {
@@ -77,6 +79,15 @@ void ShowDvdCapacity(Console* console, std::uint8_t* reply) {
                  Gigabytes(last));
     }
   }
+  return Succeeded();
+}
+
+// Whether the disc information says the disc is closed (disc status 10b, complete): a
+// disc whose last session is still open, or whose status cannot be read, is not.
+bool DiscIsClosed(std::uint8_t* reply) {
+  if (Query(cdb::kReadDiscInformation, reply, kAllocation) != 0) return false;
+  if (AnsweredLength(reply, 2, kAllocation) < 3) return false;
+  return (reply[2] & 0x03) == 0x02;
 }
 
 void ShowCdCapacity(Console* console, std::uint8_t* reply, std::uint8_t code) {
@@ -118,7 +129,7 @@ void ShowCdCapacity(Console* console, std::uint8_t* reply, std::uint8_t code) {
                cd_class == CdClass::kCdR ? "CD-R光碟片共寫入: %i個碟區\n"
                                          : "CD-RW光碟片共寫入: %i個碟區\n",
                static_cast<int>(last));
-    if (!from_disc_information) ConsoleLog(console, "光碟片已Close Disc\n");
+    if (!from_disc_information && DiscIsClosed(reply)) ConsoleLog(console, "光碟片已Close Disc\n");
     return;
   }
   ConsoleLog(console, "光碟片中共存在: %i個碟區(%.2fMB)\n", static_cast<int>(last),
@@ -127,15 +138,14 @@ void ShowCdCapacity(Console* console, std::uint8_t* reply, std::uint8_t code) {
 
 }  // namespace
 
-void ShowCapacity(Dialog& window) {
+Outcome ShowCapacity(Dialog& window) {
   Console* console = InfoConsole.load();
   std::uint8_t code = 0;
-  if (!ClearAndProbe(window, &code)) return;
-  if (IsDvdMedium(code)) {
-    ShowDvdCapacity(console, ReplyBuffer);
-  } else {
-    ShowCdCapacity(console, ReplyBuffer, code);
-  }
+  if (!ClearAndProbe(window, &code)) return ProbeFailed(code);
+  if (IsDvdMedium(code)) return ShowDvdCapacity(console, ReplyBuffer);
+  // A blank disc has no written size: the report is complete without it.
+  ShowCdCapacity(console, ReplyBuffer, code);
+  return Succeeded();
 }
 
 }  // namespace zorvane

@@ -74,11 +74,11 @@ const AtipMaker AtipMakerTable[kAtipMakerCount] = {
     {97, 46, 20, "MultiMediaMasters & Machinary"},
     {97, 23, 20, "Nacar Media srl"},
     {97, 15, 30, "NAN-YA"},
-    {97, 28, 0, "Opti.Me.S. S.p.A"},
-    {97, 49, 30, "Opti.Me.S. S.p.A"},
-    {97, 21, 40, "Optical Disc Manuf"},
+    {97, 28, 0, "Opti.Me.S. S.p.A."},
+    {97, 49, 30, "Opti.Me.S. S.p.A."},
+    {97, 21, 40, "Optical Disc Manuf."},
     {97, 26, 30, "OPTICAL DISC CORPRATION"},
-    {97, 23, 50, "OPTROM.INC"},
+    {97, 23, 50, "OPTROM.INC."},
     {97, 27, 30, "Pioneer"},
     {97, 48, 30, "Pioneer"},
     {97, 27, 10, "Plasmon"},
@@ -134,11 +134,11 @@ Console* Out() {
   return InfoConsole.load();
 }
 
-// `count` bytes from `at` as text, a zero byte shown as a blank.
+// `count` bytes from `at` as text, a zero byte shown as a blank and any other byte outside
+// printable ASCII as ".".
 std::string MakerText(const std::uint8_t* at, std::size_t count) {
   std::string text;
-  for (std::size_t i = 0; i < count; ++i)
-    text.push_back(at[i] == 0 ? ' ' : static_cast<char>(at[i]));
+  for (std::size_t i = 0; i < count; ++i) text.push_back(at[i] == 0 ? ' ' : PrintableByte(at[i]));
   return text;
 }
 
@@ -194,11 +194,17 @@ void PrintOpcBlock(Console* console, const std::uint8_t* r, const OpcBlock& bloc
   PrintWriteStrategy(console, r, block.strategy);
 }
 
+// A blank disc's lead-in starts in minute 97, or in minute 96 for the makers whose rows
+// carry it.
+bool IsLeadInMinute(std::uint8_t minute) {
+  return minute == 97 || minute == 96;
+}
+
 // Finds the CD lead-in start time from the ATIP, the raw TOC's C0h point, or the disc
 // information; false when none gives it.
 bool FindLeadInTime(std::uint8_t* reply, int* minute, int* second, int* frame) {
-  if (Query(cdb::kReadAtip, reply, kAllocation) == 0 && reply[8] == 0x61) {
-    *minute = 97;
+  if (Query(cdb::kReadAtip, reply, kAllocation) == 0 && IsLeadInMinute(reply[8])) {
+    *minute = reply[8];
     *second = reply[9];
     *frame = reply[10];
     return true;
@@ -215,8 +221,8 @@ bool FindLeadInTime(std::uint8_t* reply, int* minute, int* second, int* frame) {
       return true;
     }
   }
-  if (Query(cdb::kReadDiscInformation, reply, kAllocation) == 0 && reply[17] == 0x61) {
-    *minute = 97;
+  if (Query(cdb::kReadDiscInformation, reply, kAllocation) == 0 && IsLeadInMinute(reply[17])) {
+    *minute = reply[17];
     *second = reply[18];
     *frame = reply[19];
     return true;
@@ -340,32 +346,33 @@ void ShowDvdPrePitInfo(std::uint8_t profile) {
   HexDump128(console, r);
 }
 
-void ShowManufacturer(Console* console) {
+Outcome ShowManufacturer(Console* console) {
   std::uint8_t* reply = ReplyBuffer;
   const std::uint8_t code = ProbeMediumType(0);
-  if (code == kMediumNoDevice) return;
+  if (code == kMediumNoDevice) return ProbeFailed(code);
   if (code >= 0x01 && code <= 0x09) {
     ConsoleLog(console, "非燒錄用的光碟片, 無法查詢製造商\n");
-    return;
+    return Failed("a pressed disc names no maker");
   }
   if (code == kMediumNoDisc) {
     ConsoleLog(console, "尚未放入光碟片!\n");
-    return;
+    return ProbeFailed(code);
   }
   if (code == kMediumDoorOpen) {
     ConsoleLog(console, "門沒關!\n");
-    return;
+    return ProbeFailed(code);
   }
   if (IsDvdMedium(code)) {
     TraceEnabled.store(0);
     const std::int32_t result = Query(cdb::kGetCurrentProfile, reply, kAllocation);
     TraceEnabled.store(1);
-    if (result != 0) return;
+    if (result != 0) return CommandFailed(cdb::kGetCurrentProfile, result);
     const std::uint8_t profile = reply[7];
     if (profile == 0) {
       ConsoleLog(console, "現在未放入光碟片\n");
-      return;
+      return Failed("no disc in the drive (current profile 0)");
     }
+    Outcome outcome;
     ConsoleLog(console, "%s光碟片", ProfileNameText(profile));
     switch (profile) {
       case 0x11:
@@ -384,7 +391,9 @@ void ShowManufacturer(Console* console) {
       case 0x1B:
       case 0x2A:
       case 0x2B:
-        if (Query(kPhysicalFormat, reply, kAllocation) != 0) return;
+        if (const std::int32_t failed = Query(kPhysicalFormat, reply, kAllocation); failed != 0) {
+          return CommandFailed(kPhysicalFormat, failed);
+        }
         ConsoleLog(console, "製造商及編號為: %s\n", MakerText(reply + 23, 12).c_str());
         ConsoleLog(console, "\n");
         ShowDvdPhysicalFormat();
@@ -397,13 +406,14 @@ void ShowManufacturer(Console* console) {
         ConsoleLog(console, "為非燒錄用的光碟片, 無法查詢製造商\n");
         ConsoleLog(console, "\n");
         ShowDvdPhysicalFormat();
+        outcome = Failed("a pressed disc names no maker");
         break;
       default:
         break;
     }
     HexDump128(console, reply);
     ListWriteSpeeds(1);
-    return;
+    return outcome;
   }
   int minute = 0;
   int second = 0;
@@ -415,13 +425,15 @@ void ShowManufacturer(Console* console) {
       ConsoleLog(console, "您的光碟設備並不支援READ ATIP指令, 且放入的CD-RW亦非空白片\n");
     }
     ConsoleLog(console, "請您放入一片空白片再試試\n");
-    return;
+    return Failed(
+        "no lead-in start time found (the drive reads no ATIP and the disc is not blank)");
   }
   const std::string atip = FormatText(
       kConsoleTextLimit, "ATIP Start Time of lead-in: %02d:%02d:%02d(%s)\n", minute, second, frame,
       AtipMakerName(static_cast<std::uint8_t>(second), static_cast<std::uint8_t>(frame)));
   ConsoleLog(console, "製造商是: %s\n", atip.c_str());
   ListWriteSpeeds(0);
+  return Succeeded();
 }
 
 }  // namespace zorvane

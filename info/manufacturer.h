@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "info/outcome.h"
 #include "transport/console.h"
 
 namespace zorvane {
@@ -35,7 +36,9 @@ void ShowDvdPhysicalFormat();
 // profile (nothing when the command fails).
 void ShowDvdPrePitInfo(std::uint8_t profile);
 
-// Writes the report to `console` (the information console).
-void ShowManufacturer(Console* console);
+// Writes the report to `console` (the information console). Fails when the probe stops
+// it, when the disc is pressed, when no lead-in time names a CD's maker, and when a
+// DVD's profile or (DVD+R/+RW) physical format cannot be read.
+Outcome ShowManufacturer(Console* console);
 
 }  // namespace zorvane

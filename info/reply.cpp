@@ -39,4 +39,11 @@ std::int32_t QueryWholeTable(const std::uint8_t* cdb, std::uint8_t* reply, std::
   return result;
 }
 
+std::string PrintableText(const std::uint8_t* bytes, std::size_t count) {
+  std::string text;
+  text.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) text.push_back(PrintableByte(bytes[i]));
+  return text;
+}
+
 }  // namespace zorvane

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace zorvane {
 
@@ -27,5 +28,15 @@ std::size_t AnsweredLength(const std::uint8_t* reply, std::size_t field_size, st
 // whole table. `*length` receives the bytes of the answer that may be read (header
 // included). Returns the transport's result.
 std::int32_t QueryWholeTable(const std::uint8_t* cdb, std::uint8_t* reply, std::size_t* length);
+
+// A byte of drive-supplied text as a console shows it: printable ASCII as itself, any
+// other byte (a control character, a byte of no character set) as ".".
+inline char PrintableByte(std::uint8_t byte) {
+  return byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
+}
+
+// `count` bytes of drive-supplied text (identification, serial numbers, maker ids), each
+// through PrintableByte.
+std::string PrintableText(const std::uint8_t* bytes, std::size_t count);
 
 }  // namespace zorvane

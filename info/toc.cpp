@@ -214,17 +214,18 @@ void ShowPma(Console* console, std::uint8_t* reply) {
 
 }  // namespace
 
-void ShowTableOfContents(Dialog& window) {
+Outcome ShowTableOfContents(Dialog& window) {
   Console* console = InfoConsole.load();
   std::uint8_t code = 0;
-  if (!ClearAndProbe(window, &code)) return;
+  if (!ClearAndProbe(window, &code)) return ProbeFailed(code);
   TrackList.ClearFirstRow();
   if (IsDvdMedium(code)) {
     ShowDvdToc(console, ReplyBuffer);
-    return;
+    return Succeeded();
   }
   ShowCdToc(console, ReplyBuffer);
   if (code >= 0x10 && code <= 0x2F) ShowPma(console, ReplyBuffer);
+  return Succeeded();
 }
 
 }  // namespace zorvane

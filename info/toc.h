@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "base/dialog.h"
+#include "info/outcome.h"
 
 namespace zorvane {
 
@@ -36,7 +37,9 @@ class TrackTable {
 extern TrackTable TrackList;
 
 // Writes the table of contents of the loaded disc to the information console and fills
-// TrackList (applying the window's clear-before-run rule first).
-void ShowTableOfContents(Dialog& window);
+// TrackList (applying the window's clear-before-run rule first). Fails when the probe
+// stops it (no drive, no disc, tray open); a disc without a table (a blank one) is no
+// failure.
+Outcome ShowTableOfContents(Dialog& window);
 
 }  // namespace zorvane

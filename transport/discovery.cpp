@@ -90,9 +90,15 @@ void DiscoverDevices() {
     entry = DeviceEntry{};
     entry.target = slot;
     entry.slot = slot;
-    // Bytes 8..35 up to the first zero: vendor, product and revision.
+    // Bytes 8..35 up to the first zero: vendor, product and revision. They are printed in
+    // the consoles and on standard output, so a byte outside printable ASCII (a control
+    // character, a byte of no character set) is kept as ".".
     const char* text = reinterpret_cast<const char*>(reply + 8);
-    std::memcpy(entry.description, text, ::strnlen(text, 28));
+    const std::size_t length = ::strnlen(text, 28);
+    for (std::size_t i = 0; i < length; ++i) {
+      const std::uint8_t byte = reply[8 + i];
+      entry.description[i] = byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
+    }
     ++DeviceCount;
   }
   TraceEnabled.store(1);

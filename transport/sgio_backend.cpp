@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "transport/transport.h"
+
 namespace zorvane {
 
 namespace {
@@ -16,6 +18,33 @@ constexpr unsigned kDidTimeOut = 0x03;
 // Driver status: the low bits name a driver failure; 0x08 only says sense is present.
 constexpr unsigned kDriverStatusMask = 0x07;
 constexpr unsigned kDriverTimeout = 0x06;
+
+// SCSI status bytes (SAM) as SG_IO reports them in `status`.
+constexpr unsigned kStatusGood = 0x00;
+constexpr unsigned kStatusCheckCondition = 0x02;
+constexpr unsigned kStatusConditionMet = 0x04;
+constexpr unsigned kStatusBusy = 0x08;
+constexpr unsigned kStatusReservationConflict = 0x18;
+constexpr unsigned kStatusTaskSetFull = 0x28;
+constexpr unsigned kStatusTaskAborted = 0x40;
+
+// A command that ended with a status other than GOOD and left no sense that says what
+// happened did not succeed: it is a failed request, with the code a user can look up.
+// (The kernel itself reports a reservation conflict as EBADE.)
+int StatusError(unsigned status) {
+  switch (status) {
+    case kStatusBusy:
+    case kStatusTaskSetFull:
+      return EBUSY;
+    case kStatusReservationConflict:
+      return EBADE;
+    case kStatusTaskAborted:
+      return ECANCELED;
+    case kStatusCheckCondition:
+    default:
+      return EIO;
+  }
+}
 
 // The block layer maps a user buffer straight into the request, without a copy of its
 // own, when its address and length are aligned (to 512 bytes on the queues of sr and
@@ -77,10 +106,15 @@ class SgIoHandle : public DeviceHandle {
     if (io.host_status != 0) return io.host_status == kDidTimeOut ? ETIMEDOUT : EIO;
     const unsigned driver = io.driver_status & kDriverStatusMask;
     if (driver != 0) return (io.driver_status & 0x0F) == kDriverTimeout ? ETIMEDOUT : EIO;
-    if (data_in) std::memcpy(request.buffer, bounce_->bytes, request.transfer_length);
-    std::memset(request.sense, 0, sizeof request.sense);
+    std::uint8_t fixed[kSenseLength] = {};
     const unsigned sense_length = io.sb_len_wr < sizeof sense ? io.sb_len_wr : sizeof sense;
-    if (sense_length > 0) ToFixedSense(sense, sense_length, request.sense);
+    if (sense_length > 0) ToFixedSense(sense, sense_length, fixed);
+    const unsigned status = io.status & 0xFE;
+    if (status != kStatusGood && status != kStatusConditionMet && SenseCodeOf(fixed) == 0) {
+      return StatusError(status);
+    }
+    if (data_in) std::memcpy(request.buffer, bounce_->bytes, request.transfer_length);
+    std::memcpy(request.sense, fixed, sizeof fixed);
     return 0;
   }
 

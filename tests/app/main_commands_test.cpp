@@ -265,12 +265,58 @@ TEST_F(MainCommandsTest, CloseSessionSendsTheSharedBlockAndReenablesItsButton) {
   Medium(0x11);
   drive_->On({0x5B}, {});
   CloseTrackSessionCommand.Set(5, 0x01);  // a CD write left track 1 in the block
-  CloseSession(window_);
+  EXPECT_TRUE(CloseSession(window_).ok);
   CloseTrackSessionCommand.Set(5, 0x00);
   EXPECT_EQ(info_console_.Text(), "請稍候...\n已完成\n");
   EXPECT_EQ(drive_->Requests().back().cdb, (Bytes{0x5B, 0, 0x02, 0, 0, 0x01, 0, 0, 0, 0}));
   EXPECT_EQ(drive_->Requests().back().timeout_seconds, 10U);
   EXPECT_TRUE(window_.IsEnabled(kCloseSessionButton));
+}
+
+// A close the drive refuses (a blank disc, a pressed one) or that cannot be sent is said
+// to have failed, never to be done; the button is usable again all the same.
+TEST_F(MainCommandsTest, RefusedOrFailedCloseSessionIsNotDone) {
+  Medium(0x10);
+  const std::pair<ScriptedDrive::Reply, const char*> cases[] = {
+      {{{}, 0x052C00},
+       "the drive refused CLOSE TRACK/SESSION (SK/ASC/ASCQ=52C00h, "
+       "COMMAND SEQUENCE ERROR)"},
+      {{{}, 0x053005},
+       "the drive refused CLOSE TRACK/SESSION (SK/ASC/ASCQ=53005h, "
+       "CANNOT WRITE MEDIUM - INCOMPATIBLE FORMAT)"},
+      {{{}, 0, 5}, "CLOSE TRACK/SESSION could not be sent to the drive (the request failed)"},
+  };
+  for (const auto& [reply, reason] : cases) {
+    drive_->On({0x5B}, reply);
+    const Outcome outcome = CloseSession(window_);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.reason, reason);
+    EXPECT_EQ(info_console_.Text(), "請稍候...\n關閉節區失敗.\n");
+    EXPECT_TRUE(window_.IsEnabled(kCloseSessionButton));
+  }
+  Medium(0x70);
+  EXPECT_EQ(CloseSession(window_).reason, "no disc in the drive");
+}
+
+// The tray commands tell whether the drive did what was asked.
+TEST_F(MainCommandsTest, TrayCommandsTellWhetherTheDriveDidIt) {
+  Medium(0x01);
+  drive_->On({0x1B}, {{}, 0, 5});
+  EXPECT_EQ(OpenTray(window_).reason,
+            "START/STOP UNIT could not be sent to the drive (the request failed)");
+  drive_->On({0x1B}, {{}, 0x055302});  // removal prevented
+  EXPECT_FALSE(OpenTray(window_).ok);
+  Medium(0x71);
+  EXPECT_TRUE(OpenTray(window_).ok);  // already open: nothing to do
+  EXPECT_FALSE(CloseTray(window_).ok);
+  drive_->On({0x1B}, {});
+  EXPECT_TRUE(CloseTray(window_).ok);
+  Medium(0x41);
+  EXPECT_TRUE(CloseTray(window_).ok);  // closed already
+  drive_->On({0x5A}, {{}, 0, 5});
+  EXPECT_EQ(OpenTray(window_).reason,
+            "the drive did not answer (it could not be opened or the request failed)");
+  EXPECT_FALSE(CloseTray(window_).ok);
 }
 
 TEST_F(MainCommandsTest, UncheckedBoxesKeepEarlierText) {

@@ -71,12 +71,42 @@ TEST(ManualGroupsTest, DirectionAndLengthByOpcode) {
   EXPECT_EQ(DataGroupOf(0x00), ManualDataGroup::kNoData);
   EXPECT_EQ(DataGroupOf(0x1B), ManualDataGroup::kNoData);
   EXPECT_EQ(DataGroupOf(0x5B), ManualDataGroup::kNoData);
-  const std::uint8_t read4[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 0x04, 0};
-  const std::uint8_t read80[10] = {0x28, 0, 0, 0, 0, 0, 0, 0, 0x80, 0};
   const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 0x24, 0};
-  EXPECT_EQ(ManualTransferLength(read4), 2048U);
-  EXPECT_EQ(ManualTransferLength(read80), 65536U);  // sent as 0 by the transport
   EXPECT_EQ(ManualTransferLength(inquiry), 65535U);
+  EXPECT_EQ(DataTextLimit(0x04), 254U);
+  EXPECT_EQ(DataTextLimit(0xF9), 254U);
+  EXPECT_EQ(DataTextLimit(0x2A), 79U);
+  EXPECT_EQ(DataTextLimit(0x55), 79U);
+  EXPECT_EQ(DataTextLimit(0x12), 0U);
+  EXPECT_EQ(DataTextLimit(0x00), 0U);
+}
+
+// READ(10) and READ(12) ask for exactly the 2,048-byte blocks they read, so the drive's
+// data phase fits; more than one phase holds is asked for as 65,535 bytes (and fails as
+// an overrun on the drive), never as a length cut to 16 bits.
+TEST(ManualGroupsTest, ReadsAskForWholeDataBlocks) {
+  struct Case {
+    std::vector<std::uint8_t> cdb;
+    std::uint32_t blocks;
+    std::uint32_t length;
+  };
+  const Case cases[] = {
+      {{0x28, 0, 0, 0, 0, 0x10, 0, 0, 0x01, 0}, 1, 2048},
+      {{0x28, 0, 0, 0, 0, 0, 0, 0, 0x04, 0}, 4, 8192},
+      {{0x28, 0, 0, 0, 0, 0, 0, 0, 0x1F, 0}, 31, 63488},
+      {{0x28, 0, 0, 0, 0, 0, 0, 0, 0x20, 0}, 32, 65535},
+      {{0x28, 0, 0, 0, 0, 0, 0, 0x01, 0x01, 0}, 257, 65535},
+      {{0x28, 0, 0, 0, 0, 0, 0, 0, 0x00, 0}, 0, 0},
+      {{0xA8, 0, 0, 0, 0, 0x10, 0, 0, 0, 0x01, 0, 0}, 1, 2048},
+      {{0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 0x1F, 0, 0}, 31, 63488},
+      {{0xA8, 0, 0, 0, 0, 0, 0x01, 0, 0, 0x01, 0, 0}, 0x01000001, 65535},
+      {{0xA8, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}, 0xFFFFFFFF, 65535},
+      {{0xBE, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x10, 0, 0}, 0, 65535},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ManualReadBlocks(c.cdb.data()), c.blocks) << int{c.cdb[0]};
+    EXPECT_EQ(ManualTransferLength(c.cdb.data()), c.length) << c.blocks;
+  }
 }
 
 TEST(DumpRuleTest, RowsByOpcode) {
@@ -160,11 +190,11 @@ TEST_F(ManualCommandTest, InquiryIsTracedAndDumped) {
   EXPECT_FALSE(IsDeviceOpen(0));
 }
 
-TEST_F(ManualCommandTest, ReadTenSendsBlocksTimes512AndSkipsTheDumpOnFailure) {
+TEST_F(ManualCommandTest, ReadTenAsksForWholeBlocksAndSkipsTheDumpOnFailure) {
   drive_->On({0x28}, {std::vector<std::uint8_t>(2048, 0x11)});
   info_console_.Append("earlier text\n");
-  window_.SetText(kCdbInput, "28 00 00 00 00 00 00 00 04 00");
-  ExecuteManualCommand(window_);
+  window_.SetText(kCdbInput, "28 00 00 00 00 10 00 00 01 00");
+  EXPECT_EQ(ExecuteManualCommand(window_), 0);
   EXPECT_EQ(drive_->Requests().back().transfer_length, 2048);
   std::string dump = info_console_.Text();
   EXPECT_EQ(dump.find("earlier text"), std::string::npos);  // emptied before the dump
@@ -173,9 +203,23 @@ TEST_F(ManualCommandTest, ReadTenSendsBlocksTimes512AndSkipsTheDumpOnFailure) {
 
   drive_->On({0x28}, {{}, 0x052100});
   window_.SetText(kCdbInput, "28 00 00 00 00 00 00 00 80 00");
-  ExecuteManualCommand(window_);
-  EXPECT_EQ(drive_->Requests().back().transfer_length, 0);  // 65,536 sent as 0
+  EXPECT_EQ(ExecuteManualCommand(window_), 0x052100);
+  EXPECT_EQ(drive_->Requests().back().transfer_length, 65535);
   EXPECT_EQ(info_console_.Text(), "");
+}
+
+// A request that could not be carried out brought no data: nothing is dumped, not even
+// for the opcodes whose failures are dumped.
+TEST_F(ManualCommandTest, FailedRequestDumpsNoZeros) {
+  drive_->On({0x25}, {{}, 0, 5});
+  info_console_.Append("kept\n");
+  window_.SetText(kCdbInput, "25 00 00 00 00 00 00 00 00 00");
+  EXPECT_EQ(ExecuteManualCommand(window_), -1);
+  EXPECT_EQ(info_console_.Text(), "kept\n");
+  // Refused with sense, the answer is dumped as before.
+  drive_->On({0x25}, {{}, 0x023A00});
+  EXPECT_EQ(ExecuteManualCommand(window_), 0x023A00);
+  EXPECT_NE(info_console_.Text().find("0000: 00 00"), std::string::npos);
 }
 
 TEST_F(ManualCommandTest, GetConfigurationDumpIsKeptAndShownOnFailure) {
@@ -224,11 +268,41 @@ TEST_F(ManualCommandTest, CountedDataSendsWhatWasTypedAndBreaksTheEchoEvery16Byt
   EXPECT_EQ(drive_->Requests().back().transfer_length, 17);
   EXPECT_EQ(command_console_.Text().substr(0, 16 * 3 + 1 + 3 + 1),
             "0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A \n0A \n");
-  // The counted group reads at most 254 characters of data.
-  command_console_.Clear();
-  window_.SetText(kDataInput, std::string(300, 'F'));
-  ExecuteManualCommand(window_);
-  EXPECT_EQ(drive_->Requests().back().transfer_length, 127);
+}
+
+// Data text longer than its group reads is refused with a line and nothing is sent: a cut
+// text would send other bytes than the ones typed.
+TEST_F(ManualCommandTest, DataLongerThanTheGroupReadsIsNotSent) {
+  drive_->SetDefault({});
+  struct Case {
+    const char* cdb;
+    std::size_t limit;
+  };
+  for (const Case& c : {Case{"B6 00 00 00 00 00 00 00 00 00 1C 00", 254},
+                        Case{"2A 00 00 00 00 10 00 00 01 00", 79}}) {
+    // Exactly the limit is sent whole; one character more is not sent at all.
+    std::string data;
+    while (data.size() + 3 <= c.limit) data += "AB ";
+    data.resize(c.limit, 'A');
+    if (data.size() % 3 == 1) data.back() = ' ';
+    window_.SetText(kCdbInput, c.cdb);
+    window_.SetText(kDataInput, data);
+    const std::size_t before = drive_->Requests().size();
+    EXPECT_EQ(ExecuteManualCommand(window_), 0);
+    ASSERT_EQ(drive_->Requests().size(), before + 1);
+    std::uint8_t parsed[200];
+    const std::size_t count = ParseHexBytes(data, parsed, sizeof parsed);
+    const std::vector<std::uint8_t> sent = drive_->Requests().back().data_out;
+    ASSERT_GE(sent.size(), count);
+    for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(sent[i], parsed[i]) << i;
+
+    info_console_.Clear();
+    window_.SetText(kDataInput, data + "B");
+    EXPECT_EQ(ExecuteManualCommand(window_), -1);
+    EXPECT_EQ(drive_->Requests().size(), before + 1);
+    EXPECT_EQ(info_console_.Text(),
+              "資料區最多" + std::to_string(c.limit) + "個字元, 指令未送出!\n");
+  }
 }
 
 TEST_F(ManualCommandTest, NothingTypedSendsTestUnitReady) {

@@ -16,12 +16,12 @@
 #include <memory>
 #include <thread>
 
+#include "app/main_commands.h"
+#include "base/templates.h"
 #include "gui/command_set_dialog.h"
 #include "gui/file_dialogs.h"
-#include "app/main_commands.h"
 #include "gui/main_window.h"
 #include "gui/template_builder.h"
-#include "base/templates.h"
 #include "info/toc.h"
 #include "transport/discovery.h"
 #include "transport/polling.h"
@@ -85,7 +85,7 @@ class MainWindowTest : public QObject {
   }
 
   void templateControlsAreBuiltWithTheirIdentifiersAndCaptions() {
-    QCOMPARE(window_->windowTitle(), QString::fromUtf8("Zorvane  -   ") + kProjectAddress);
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Zorvane"));  // no web address
     QCOMPARE(Control<QPushButton>(kExecuteButton)->text(), QString::fromUtf8("執行(&G)"));
     QCOMPARE(Control<QPushButton>(kExitButton)->text(), QString::fromUtf8("結束(&X)"));
     QCOMPARE(Control<QCheckBox>(kClearCommandPane)->text(), QString::fromUtf8("執行前清除"));
@@ -239,6 +239,38 @@ class MainWindowTest : public QObject {
                       Qt::LeftButton);
   }
 
+  // The data field takes as much text as the typed command's group reads, no more; text
+  // typed for another command is kept and refused when sent, never cut.
+  void dataFieldTakesNoMoreThanTheCommandReads() {
+    auto* cdb = Control<QComboBox>(kCdbInput);
+    auto* data = Control<QLineEdit>(kDataInput);
+    const QString long_text(300, QLatin1Char('A'));
+    cdb->setEditText(QStringLiteral("2A 00 00 00 00 10 00 00 01 00"));
+    QCOMPARE(data->maxLength(), 79);
+    QTest::keyClicks(data, long_text);
+    QCOMPARE(data->text().size(), 79);
+    cdb->setEditText(QStringLiteral("B6 00 00 00 00 00 00 00 00 00 1C 00"));
+    QCOMPARE(data->maxLength(), 254);
+    data->clear();
+    QTest::keyClicks(data, long_text);
+    QCOMPARE(data->text().size(), 254);
+    // Back to a command that reads 79: the 254 characters stay, and are not sent.
+    cdb->setEditText(QStringLiteral("55 10 00 00 00 00 00 00 08 00"));
+    QCOMPARE(data->text().size(), 254);
+    window_->InfoPane()->Clear();
+    window_->CommandPane()->Clear();
+    QTest::mouseClick(Control<QPushButton>(kExecuteButton), Qt::LeftButton);
+    QCOMPARE(InfoText(), QString::fromUtf8("資料區最多79個字元, 指令未送出!\n"));
+    QCOMPARE(CommandText(), QString());
+    // Shortened, the field takes the command's limit again.
+    data->setText(QStringLiteral("00 00"));
+    QCOMPARE(data->maxLength(), 79);
+    // A command picked from the list counts as well.
+    cdb->addItem(QStringLiteral("04 00 00 00 00 00"));
+    cdb->setCurrentIndex(cdb->count() - 1);
+    QCOMPARE(data->maxLength(), 254);
+  }
+
   void missingCommandListSaysSo() {
     QTemporaryDir directory;
     StartDirectory = directory.path().toStdString();
@@ -246,6 +278,24 @@ class MainWindowTest : public QObject {
     QCOMPARE(QString::fromStdString(messages_.Text()), QStringLiteral("Error: Can not open ") +
                                                            directory.path() +
                                                            QStringLiteral("/CommandSet.txt\n"));
+  }
+
+  void unusableCommandListSaysWhatIsWrong() {
+    QTemporaryDir directory;
+    StartDirectory = directory.path().toStdString();
+    QVERIFY(QDir(directory.path()).mkdir(QStringLiteral("CommandSet.txt")));
+    const std::string before = messages_.Text();  // the sink keeps earlier tests' boxes
+    window_->OnCommand(kCommandListButton);
+    QCOMPARE(QString::fromStdString(messages_.Text().substr(before.size())),
+             QStringLiteral("Error: Can not open ") + directory.path() +
+                 QStringLiteral("/CommandSet.txt (a directory)\n"));
+  }
+
+  // 關閉節區 on a pressed CD: the drive refuses, and the window says the close failed.
+  void refusedCloseSessionIsNotDone() {
+    window_->OnCommand(kCloseSessionButton);
+    QCOMPARE(InfoText(), QString::fromUtf8("請稍候...\n關閉節區失敗.\n"));
+    QVERIFY(Control<QPushButton>(kCloseSessionButton)->isEnabled());
   }
 
   void consoleTakesTextFromOtherThreadsInOrder() {

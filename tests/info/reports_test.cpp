@@ -195,6 +195,35 @@ TEST_F(ReportTest, LoadedDiscNamedAndMrwNotActive) {
   EXPECT_NE(text.find("支援: DVD+R, DVD+RW, MRW\n現在所放入的是 DVD+R\n"), std::string::npos);
 }
 
+// The MRW feature is active whenever its Current bit is set, whatever its version and
+// persistence bits say.
+TEST_F(ReportTest, MrwActiveByTheCurrentBitAlone) {
+  drive_->On({0x5A}, {CapabilitiesPage(false, 0, {})});
+  drive_->On({0x46, 0x02, 0x00, 0x00}, {ProfileList(0x0A, {0x0A})});
+  const std::pair<std::uint8_t, const char*> cases[] = {
+      {0x01, ", MRW 作用中\n"},  // version 0
+      {0x05, ", MRW 作用中\n"},  // version 1
+      {0x03, ", MRW 作用中\n"},  // persistent
+      {0x04, ", MRW\n"},         // version 1, not current
+      {0x00, ", MRW\n"},
+  };
+  for (const auto& [flags, line] : cases) {
+    drive_->On({0x46, 0x02, 0x00, 0x28}, {Feature(0x0A, 0x28, flags, {0x01, 0, 0, 0})});
+    info_console_.Clear();
+    ShowCapabilities();
+    EXPECT_NE(Info().find(std::string("支援: CD-RW") + line), std::string::npos) << int{flags};
+  }
+}
+
+// Drive-supplied text never brings control characters or stray bytes into a console.
+TEST_F(ReportTest, SerialNumberShowsBytesOutsidePrintableAsciiAsDots) {
+  drive_->On({0x5A}, {{}, 0x052400});
+  drive_->On({0x46, 0x02, 0x01, 0x08},
+             {Feature(0, 0x108, 0x01, {'S', 0x1B, '[', '2', 'J', 0xC3, 0x28, 0x7F, 0x80, '9'})});
+  ShowCapabilities();
+  EXPECT_EQ(Info(), "設備序號: S.[2J.(..9\n");  // C3h alone is no UTF-8
+}
+
 // ---- capacity ----------------------------------------------------------------------------
 
 Bytes Atip(std::uint8_t lead_in_m, std::uint8_t lead_in_s, std::uint8_t lead_in_f,
@@ -214,6 +243,17 @@ Bytes TrackInformation(std::uint32_t free_blocks) {
   Bytes b(36, 0);
   Put16(b, 0, 34);
   Put32(b, 16, free_blocks);
+  return b;
+}
+
+// READ DISC INFORMATION with the status byte (byte 2) given.
+Bytes DiscInformation(std::uint8_t status) {
+  Bytes b(34, 0);
+  Put16(b, 0, 32);
+  b[2] = status;
+  b[21] = 0xFF;
+  b[22] = 0xFF;
+  b[23] = 0xFF;
   return b;
 }
 
@@ -238,11 +278,43 @@ TEST_F(ReportTest, BlankCdRCapacityFromTheAtip) {
   info_console_.Clear();
   ShowCapacity(window_);
   EXPECT_EQ(Info().find("共寫入"), std::string::npos);
-  // A written disc: the closed-disc line follows.
+  // A written disc whose disc information says it is complete: the closed-disc line
+  // follows.
   drive_->On({0x25}, {Capacity(1234)});
+  drive_->On({0x51}, {DiscInformation(0x0E)});
   info_console_.Clear();
   ShowCapacity(window_);
   EXPECT_NE(Info().find("CD-R光碟片共寫入: 1234個碟區\n光碟片已Close Disc\n"), std::string::npos);
+}
+
+// The closed-disc line is only for a disc that is closed: not for one whose last session
+// is open or that can still take sessions, nor when the disc information cannot be read.
+TEST_F(ReportTest, ClosedDiscLineOnlyForAClosedDisc) {
+  drive_->On({0x43, 0x02, 0x04}, {Atip(97, 24, 1, 79, 59, 74)});
+  drive_->On({0x52}, {TrackInformation(0)});
+  drive_->On({0x25}, {Capacity(10001)});
+  struct Case {
+    std::uint8_t medium;
+    ScriptedDrive::Reply disc;
+    bool closed;
+  };
+  const Case cases[] = {
+      {0x10, {DiscInformation(0x05)}, false},  // last session incomplete, disc appendable
+      {0x10, {DiscInformation(0x0D)}, false},  // session closed, disc still appendable
+      {0x20, {DiscInformation(0x01)}, false},  // CD-RW, session empty, appendable
+      {0x10, {{}, 0x052400}, false},           // no disc information
+      {0x10, {Bytes{0x00, 0x00}}, false},      // an answer without its status byte
+      {0x10, {DiscInformation(0x0E)}, true},  {0x20, {DiscInformation(0x0E)}, true},
+  };
+  for (const Case& c : cases) {
+    Medium(c.medium);
+    drive_->On({0x51}, {c.disc});
+    info_console_.Clear();
+    ShowCapacity(window_);
+    EXPECT_NE(Info().find("共寫入: 10001個碟區\n"), std::string::npos);
+    EXPECT_EQ(Info().find("光碟片已Close Disc") != std::string::npos, c.closed)
+        << int{c.medium} << " " << Info();
+  }
 }
 
 TEST_F(ReportTest, CdRWithoutAtipFallsBackToDiscInformation) {
@@ -436,6 +508,126 @@ TEST_F(ReportTest, AtipMakerLookUp) {
   EXPECT_EQ(taeil, 1);
 }
 
+// Every row of the maker table as the ATIP maker list gives it: minute, second, frame and
+// name, in look-up order.
+TEST(AtipMakerTableTest, EveryRowAsTheMakerListGivesIt) {
+  const AtipMaker expected[] = {
+      {97, 22, 60, "達信 Daxon"},
+      {97, 45, 20, "Acer"},
+      {97, 22, 20, "Advanced Digital Media"},
+      {97, 42, 20, "Advanced Digital Media"},
+      {97, 25, 50, "AMS"},
+      {97, 23, 30, "AUDIO DISTRIBUTORS"},
+      {97, 28, 30, "達緻 Auvistar"},
+      {97, 46, 50, "達緻 Auvistar"},
+      {97, 22, 40, "亞瑟 CIS Technology"},
+      {97, 45, 40, "亞瑟 CIS Technology"},
+      {97, 26, 60, "中環 CMC Magnetics"},
+      {97, 46, 60, "中環 CMC Magnetics"},
+      {97, 23, 60, "Customer Pressing Oosterhout"},
+      {97, 28, 50, "DELPHI"},
+      {97, 27, 0, "DIGITAL STORAGE"},
+      {97, 48, 40, "DIGITAL STORAGE"},
+      {97, 23, 10, "Doremi"},
+      {97, 13, 30, "DST"},
+      {97, 22, 30, "EXIMPO"},
+      {97, 26, 0, "FORNET"},
+      {97, 45, 0, "FORNET"},
+      {97, 26, 40, "FUJI"},
+      {97, 46, 40, "FUJI"},
+      {97, 29, 50, "General Magnetics"},
+      {97, 28, 10, "GIGASTORAGE"},
+      {97, 49, 10, "GIGASTORAGE"},
+      {97, 16, 30, "Grand Advance"},
+      {97, 31, 30, "Grand Advance"},
+      {97, 51, 10, "Grand Advance"},
+      {97, 45, 50, "Guann Yinn"},
+      {97, 24, 50, "Guann Yinn"},
+      {97, 24, 60, "Harmonic Hall"},
+      {97, 29, 0, "Harmonic Hall"},
+      {97, 29, 30, "Hile Optical Disc"},
+      {97, 51, 50, "Hile Optical Disc"},
+      {97, 25, 20, "Hitachi Maxell"},
+      {97, 47, 10, "Hitachi Maxell"},
+      {97, 25, 30, "INFODISC"},
+      {97, 51, 20, "INFODISC"},
+      {97, 24, 40, "kdg mediatech"},
+      {97, 28, 40, "King Pro"},
+      {97, 49, 20, "King Pro"},
+      {97, 27, 40, "Kodak"},
+      {97, 48, 10, "Kodak"},
+      {97, 26, 50, "利碟 Lead Data"},
+      {97, 48, 60, "利碟 Lead Data"},
+      {97, 23, 0, "Matsushita"},
+      {97, 49, 60, "Matsushita"},
+      {97, 15, 20, "Mitsubishi Chemical"},
+      {97, 34, 20, "Mitsubishi Chemical"},
+      {97, 50, 20, "Mitsubishi Chemical"},
+      {97, 27, 50, "Mitsui"},
+      {97, 48, 50, "Mitsui"},
+      {97, 17, 0, "Moser Baer India"},
+      {97, 25, 0, "MPO"},
+      {97, 28, 20, "MultiMediaMasters & Machinary"},
+      {97, 46, 20, "MultiMediaMasters & Machinary"},
+      {97, 23, 20, "Nacar Media srl"},
+      {97, 15, 30, "NAN-YA"},
+      {97, 28, 0, "Opti.Me.S. S.p.A."},
+      {97, 49, 30, "Opti.Me.S. S.p.A."},
+      {97, 21, 40, "Optical Disc Manuf."},
+      {97, 26, 30, "OPTICAL DISC CORPRATION"},
+      {97, 23, 50, "OPTROM.INC."},
+      {97, 27, 30, "Pioneer"},
+      {97, 48, 30, "Pioneer"},
+      {97, 27, 10, "Plasmon"},
+      {97, 48, 20, "Plasmon"},
+      {97, 26, 10, "博新 POSTECH"},
+      {97, 47, 40, "博新 POSTECH"},
+      {97, 27, 20, "巨擘 Princo"},
+      {97, 47, 20, "巨擘 Princo"},
+      {96, 43, 20, "精碟 Prodisc"},
+      {96, 43, 30, "精碟 Prodisc"},
+      {97, 32, 10, "精碟 Prodisc"},
+      {97, 47, 60, "精碟 Prodisc"},
+      {97, 27, 60, "Ricoh"},
+      {97, 48, 0, "Ricoh"},
+      {97, 15, 10, "錸德 RiTEX"},
+      {97, 31, 0, "錸德 RiTEX"},
+      {97, 47, 50, "Ritek"},
+      {97, 22, 10, "Seantram"},
+      {97, 16, 20, "SHENZEN SG&GAST"},
+      {97, 26, 20, "世高 SKC"},
+      {97, 24, 10, "SONY"},
+      {97, 46, 10, "SONY"},
+      {97, 29, 0, "Taeil Media"},
+      {97, 24, 0, "Taiyo Yuden"},
+      {97, 46, 0, "Taiyo Yuden"},
+      {97, 18, 60, "TAROKO"},
+      {97, 15, 0, "TDK Corporation"},
+      {97, 32, 0, "TDK Corporation"},
+      {97, 49, 0, "TDK Corporation"},
+      {97, 29, 20, "UNIDISC"},
+      {97, 24, 30, "UNITECH"},
+      {97, 45, 10, "UNITECH"},
+      {97, 29, 10, "Vanguard"},
+      {97, 50, 10, "Vanguard"},
+      {97, 49, 40, "VICTOR"},
+      {97, 23, 40, "VICTOR"},
+      {97, 29, 40, "VIVA MAGNETICS"},
+      {97, 25, 40, "VIVASTAR"},
+      {97, 25, 60, "Xcitec"},
+      {97, 45, 60, "Xcitec"},
+      {0, 0, 0, "UNKNOWN"},
+  };
+  static_assert(sizeof expected / sizeof expected[0] == kAtipMakerCount);
+  for (std::size_t i = 0; i < kAtipMakerCount; ++i) {
+    const AtipMaker& row = AtipMakerTable[i];
+    EXPECT_EQ(row.minute, expected[i].minute) << "row " << i;
+    EXPECT_EQ(row.second, expected[i].second) << "row " << i;
+    EXPECT_EQ(row.frame, expected[i].frame) << "row " << i;
+    EXPECT_STREQ(row.name, expected[i].name) << "row " << i;
+  }
+}
+
 TEST_F(ReportTest, CdMakerFromAtipThenWriteSpeeds) {
   Medium(0x10);
   drive_->On({0x43, 0x02, 0x04}, {Atip(0x61, 24, 1, 79, 59, 74)});
@@ -457,6 +649,35 @@ TEST_F(ReportTest, CdMakerFallsBackToTheRawTocKeepingItsMinute) {
   drive_->On({0xAC}, {{}, 0x052000});
   ShowManufacturer(&info_console_);
   EXPECT_EQ(Info(), "製造商是: ATIP Start Time of lead-in: 96:43:25(精碟 Prodisc)\n\n");
+}
+
+// Two makers' rows carry minute 96: such lead-in times are found from the ATIP and from
+// the disc information alike, and named.
+TEST_F(ReportTest, CdMakerLeadInAtMinute96) {
+  Medium(0x10);
+  drive_->On({0x43, 0x02, 0x04}, {Atip(96, 43, 25, 79, 59, 74)});
+  drive_->On({0xAC}, {{}, 0x052400});
+  ShowManufacturer(&info_console_);
+  EXPECT_EQ(Info(), "製造商是: ATIP Start Time of lead-in: 96:43:25(精碟 Prodisc)\n\n");
+
+  drive_->On({0x43}, {{}, 0x052400});
+  Bytes disc(34, 0);
+  Put16(disc, 0, 32);
+  disc[17] = 96;
+  disc[18] = 43;
+  disc[19] = 37;
+  drive_->On({0x51}, {disc});
+  info_console_.Clear();
+  ShowManufacturer(&info_console_);
+  EXPECT_EQ(Info(), "製造商是: ATIP Start Time of lead-in: 96:43:37(精碟 Prodisc)\n\n");
+
+  // Any other minute is no blank disc's lead-in.
+  drive_->On({0x43, 0x02, 0x04}, {Atip(95, 43, 25, 79, 59, 74)});
+  disc[17] = 98;
+  drive_->On({0x51}, {disc});
+  info_console_.Clear();
+  ShowManufacturer(&info_console_);
+  EXPECT_NE(Info().find("請您放入一片空白片再試試\n"), std::string::npos);
 }
 
 TEST_F(ReportTest, CdMakerNotFoundAndPressedCd) {
@@ -516,6 +737,23 @@ TEST_F(ReportTest, DvdRMakerPrintsBlockOneOnlyWhenTheOthersAreZero) {
             std::string::npos);
   EXPECT_EQ(text.find("OPC Suggested Code", text.find("Write Strategy")), std::string::npos);
   EXPECT_EQ(text.find("光碟片寫入速率"), std::string::npos);
+}
+
+// The DVD-R maker field keeps its zero bytes as blanks; any other byte outside printable
+// ASCII (a pre-pit field byte such as 04h) shows as ".".
+TEST_F(ReportTest, DvdRMakerShowsUnprintableBytesAsDots) {
+  Medium(0x41);
+  drive_->On({0x46}, {ProfileList(0x11, {0x11})});
+  Bytes pre = PreRecorded();
+  pre[24] = 0x04;
+  pre[25] = 0x0A;
+  pre[26] = 0xE4;
+  pre[34] = 0x00;
+  drive_->On({0xAD, 0, 0, 0, 0, 0, 0, 0x0E}, {pre});
+  drive_->On({0xAD, 0, 0, 0, 0, 0, 0, 0x00}, {{}, 0x052400});
+  drive_->On({0xAC}, {{}, 0x052400});
+  ShowManufacturer(&info_console_);
+  EXPECT_EQ(Info().rfind("DVD-R光碟片製造商及編號為: ZOR...EDVDR01 \n\n", 0), 0U) << Info();
 }
 
 TEST_F(ReportTest, DvdPlusRMakerShowsZeroBytesAsBlanks) {

@@ -82,8 +82,16 @@ TEST_F(ReportScenarioTest, WithoutAtipTheDiscInformationGivesTheLeadOutAndNoClos
       0U);
   EXPECT_NE(text.find("CD-R光碟片共寫入: "), std::string::npos);
   EXPECT_EQ(text.find("光碟片已Close Disc"), std::string::npos);
-  // With the ATIP read, the same disc gets the closed-disc line after its written size.
+  // With the ATIP read, the same disc with its session still open is not closed either;
+  // once the session and the disc are closed, the closed-disc line follows the written
+  // size.
+  info_console_.Clear();
   Insert("cdr-open");
+  ShowCapacity(window_);
+  EXPECT_NE(Info().find("CD-R光碟片共寫入: "), std::string::npos);
+  EXPECT_EQ(Info().find("光碟片已Close Disc"), std::string::npos);
+  info_console_.Clear();
+  Insert("cdr-closed");
   ShowCapacity(window_);
   EXPECT_NE(Info().find("個碟區\n光碟片已Close Disc\n"), std::string::npos);
 }

@@ -64,6 +64,21 @@ TEST_F(DiscoveryTest, DescriptionKeepsBlanksAndEndsAtAZeroByte) {
   EXPECT_STREQ(DeviceTable[1].description, "AB");
 }
 
+// Identification goes to the consoles and to standard output: control characters and
+// bytes that are no text show as ".".
+TEST_F(DiscoveryTest, DescriptionShowsBytesOutsidePrintableAsciiAsDots) {
+  auto data = test::InquiryData("EVIL", "DRIVE", "1.00");
+  data[12] = 0x1B;  // escape
+  data[13] = '[';
+  data[16] = 0xE4;  // a lead byte with nothing after it
+  data[20] = 0x7F;
+  data[35] = 0x0A;  // a line end
+  Attach(0)->On({0x12}, {data});
+  DiscoverDevices();
+  ASSERT_EQ(DeviceCount, 1);
+  EXPECT_STREQ(DeviceTable[0].description, "EVIL.[  .RIV.           1.0.");
+}
+
 TEST_F(DiscoveryTest, ShortInquiryShowsNoLeftoversOfThePreviousDrive) {
   Attach(0)->On({0x12}, {test::InquiryData("FIRST", "DRIVE WITH LONG", "9.99")});
   // The second drive sends only vendor and the start of the product.

@@ -192,10 +192,80 @@ TEST(SgIoBackendTest, SenseIsTakenWithinWhatTheKernelWrote) {
   reported = 255;
   ASSERT_EQ(handle->Execute(request), 0);
   EXPECT_EQ(SenseCodeOf(request.sense), 0x052400);
-  // No sense written: the command was good, whatever a previous one left.
+  // CHECK CONDITION without any sense written says nothing usable: a failed request.
   reported = 0;
-  ASSERT_EQ(handle->Execute(request), 0);
-  EXPECT_EQ(SenseCodeOf(request.sense), 0);
+  EXPECT_EQ(handle->Execute(request), EIO);
+}
+
+// A status other than GOOD counts only through sense that names what happened; without
+// it the request failed, whatever the kernel's own verdicts said.
+TEST(SgIoBackendTest, StatusOtherThanGoodWithoutUsableSenseIsAFailedRequest) {
+  struct Case {
+    unsigned char status;
+    std::vector<std::uint8_t> sense;
+    int expected;
+    std::int32_t code;
+  };
+  const std::vector<std::uint8_t> none;
+  const std::vector<std::uint8_t> not_ready = {0x70, 0, 0x02, 0, 0, 0,    0,
+                                               10,   0, 0,    0, 0, 0x3A, 0x00};
+  const std::vector<std::uint8_t> unknown_format = {0x7F, 0, 0x05, 0, 0, 0,   0,
+                                                    10,   0, 0,    0, 0, 0x24};
+  const std::vector<std::uint8_t> all_zero(18, 0);
+  const Case cases[] = {
+      {0x00, none, 0, 0},              // GOOD
+      {0x04, none, 0, 0},              // CONDITION MET
+      {0x02, not_ready, 0, 0x023A00},  // CHECK CONDITION with sense
+      {0x02, none, EIO, 0},            // CHECK CONDITION, no sense
+      {0x02, unknown_format, EIO, 0},  // sense in a format nobody knows
+      {0x02, all_zero, EIO, 0},        // sense that says nothing
+      {0x08, none, EBUSY, 0},          // BUSY
+      {0x18, none, EBADE, 0},          // RESERVATION CONFLICT
+      {0x28, none, EBUSY, 0},          // TASK SET FULL
+      {0x40, none, ECANCELED, 0},      // TASK ABORTED
+      {0x30, none, EIO, 0},            // ACA ACTIVE
+      {0x08, not_ready, 0, 0x023A00},  // BUSY, yet with sense: the sense counts
+  };
+  for (const Case& c : cases) {
+    auto handle = WrapSgIoDescriptor(NullDescriptor(), [&c](int, sg_io_hdr_t* io) {
+      if (io->dxferp != nullptr) std::memset(io->dxferp, 0x77, io->dxfer_len);
+      if (!c.sense.empty()) std::memcpy(io->sbp, c.sense.data(), c.sense.size());
+      io->sb_len_wr = static_cast<unsigned char>(c.sense.size());
+      io->status = c.status;
+      io->masked_status = static_cast<unsigned char>(c.status >> 1);
+      io->driver_status = c.sense.empty() ? 0 : 0x08;
+      return 0;
+    });
+    std::uint8_t buffer[64];
+    std::memset(buffer, 0xAA, sizeof buffer);
+    PassThroughRequest request = DataIn(buffer, sizeof buffer);
+    // A sense left from an earlier command must not survive into this one.
+    std::memset(request.sense, 0x11, sizeof request.sense);
+    EXPECT_EQ(handle->Execute(request), c.expected) << int{c.status};
+    if (c.expected == 0) {
+      EXPECT_EQ(SenseCodeOf(request.sense), c.code) << int{c.status};
+    } else {
+      for (std::uint8_t byte : buffer) ASSERT_EQ(byte, 0xAA) << int{c.status};
+    }
+  }
+}
+
+// Through the one door, such a request is -1 with its code in the trace.
+TEST(SgIoBackendTest, BusyDriveIsAFailedCommandThroughExecuteCdb) {
+  RegisterDeviceScheme("busysg", [](std::string_view, std::uint8_t, int*) {
+    return WrapSgIoDescriptor(NullDescriptor(), [](int, sg_io_hdr_t* io) {
+      io->status = 0x08;
+      return 0;
+    });
+  });
+  const std::string saved = DevicePaths[1];
+  DevicePaths[1] = "busysg:";
+  const std::uint8_t cdb[6] = {0x00, 0, 0, 0, 0, 0};
+  TraceEnabled.store(0);
+  EXPECT_EQ(ExecuteCdb(cdb, 1, 0, 0, 0, nullptr, kDataNone, 1), -1);
+  TraceEnabled.store(1);
+  CloseAllDevices();
+  DevicePaths[1] = saved;
 }
 
 // Through the one door: a command the kernel refuses is reported with its code and the
