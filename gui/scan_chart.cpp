@@ -205,7 +205,7 @@ QString StatsLine(const ScanRecord& record) {
 }
 
 ScanChartPanel::ScanChartPanel(std::shared_ptr<ScanRecord> record, QWidget* parent)
-    : QWidget(parent), chart_(new ScanChart(record, this)), stats_(new QLabel(this)) {
+    : QWidget(parent), chart_(new ScanChart(std::move(record), this)), stats_(new QLabel(this)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(6, 6, 6, 6);
   layout->addWidget(chart_, 1);

@@ -132,6 +132,47 @@ TEST_F(QualityScanTest, DvdDamageStandsAboveAPoorDisc) {
   EXPECT_EQ(InfoLines().front().rfind("LBA=2295040/2295103, PIE=", 0), 0U);
 }
 
+TEST_F(QualityScanTest, WrittenDvdPlusRAtEachQuality) {
+  for (const char* spec : {"dvd+r,quality=good", "dvd+r,quality=poor,damage=1000-1100"}) {
+    SCOPED_TRACE(spec);
+    Insert(spec);
+    // Record 4,096 blocks at the start of the blank disc, 16 blocks a WRITE(10).
+    std::vector<std::uint8_t> data(16 * 2048, 0x5A);
+    for (std::uint32_t lba = 0; lba < 4096; lba += 16) {
+      std::uint8_t write[10] = {0x2A, 0, 0, 0, 0, 0, 0, 0, 16, 0};
+      write[4] = static_cast<std::uint8_t>(lba >> 8);
+      write[5] = static_cast<std::uint8_t>(lba);
+      ASSERT_EQ(ExecuteOnCurrent(write, static_cast<std::uint32_t>(data.size()), data.data(),
+                                 kDataOut, 0),
+                0);
+    }
+    const std::uint8_t sync[10] = {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_EQ(ExecuteOnCurrent(sync, 0, nullptr, kDataNone, 1), 0);
+    const auto state = Scan();
+    EXPECT_EQ(state->end.load(), QualityScanEnd::kScanError);
+    EXPECT_EQ(state->failure.load(), 0x052100);
+    const auto samples = record_->Samples();
+    ASSERT_EQ(samples.size(), 32U);
+    const bool poor = std::string(spec).find("poor") != std::string::npos;
+    for (const ScanSample& sample : samples) {
+      const bool damaged = poor && sample.position <= 1100 && sample.position + 127 >= 1000;
+      if (damaged) {
+        EXPECT_GE(sample.values[0], 280U) << sample.position;
+      } else if (poor) {
+        EXPECT_GE(sample.values[0], 20U) << sample.position;
+      } else {
+        EXPECT_LT(sample.values[0], 4U) << sample.position;
+        EXPECT_EQ(sample.values[1], 0U) << sample.position;
+      }
+    }
+    EXPECT_EQ(InfoLines(),
+              (std::vector<std::string>{FormatText(128, "LBA=3968/4095, PIE=%i, PIF=%i",
+                                                   static_cast<int>(record_->StatsOf(0).total),
+                                                   static_cast<int>(record_->StatsOf(1).total)),
+                                        "Scan Error."}));
+  }
+}
+
 TEST_F(QualityScanTest, BlankDvdPlusRHasNothingToMeasure) {
   Insert("dvd+r");
   const auto state = Scan();
