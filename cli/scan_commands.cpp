@@ -282,12 +282,15 @@ int RunQualityScan(CommandContext& context) {
 std::vector<Command> ScanCommands() {
   return {
       {"c2scan", "c2scan",
-       "count the C2 errors of a CD, sector by sector (exit 0 when every sector was read)",
+       "count the C2 errors of a CD sector by sector; exit 0 when every sector\n"
+       "                               was read",
        RunC2Scan},
       {"qscan", "qscan [--csv FILE] [--seconds N]",
-       "PIE/PIF (DVD) or BLER/E22/E32 (CD) scan with the drive's vendor commands: one\n"
-       "                               line per measurement, the totals at the end; ends at\n"
-       "                               the end of the disc, at --seconds or on Ctrl-C",
+       "PIE/PIF (DVD) or BLER/E22/E32 (CD) scan\n"
+       "                               with the drive's vendor commands: a line per measurement, "
+       "the totals at\n"
+       "                               the end; ends at the end of the disc, after N seconds or\n"
+       "                               on Ctrl-C; FILE gets the measurements as CSV",
        RunQualityScan},
   };
 }

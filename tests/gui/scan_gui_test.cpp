@@ -87,7 +87,7 @@ class ScanGuiTest : public QObject {
   }
 
   void c2ScanRunsToItsEndAndFillsItsChart() {
-    Open("cdrom,blocks=20000,damage=5000-5099,damage=19990-19999");
+    Open("cdrom,blocks=8000,damage=5000-5099,damage=7990-7999");
     QPushButton* c2 = Button(kC2Button);
     QVERIFY(c2->isVisible());
     QVERIFY(c2->isEnabled());
@@ -95,12 +95,12 @@ class ScanGuiTest : public QObject {
     JobWindow* dialog = C2Window();
     QVERIFY(dialog != nullptr);
     QVERIFY(!c2->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(Label(dialog, kC2SectorReached), QString(" 19999\n"), 20000);
-    QCOMPARE(Label(dialog, kC2LastSector), QString(" 19999\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(Label(dialog, kC2SectorReached), QString("  7999\n"), 60000);
+    QCOMPARE(Label(dialog, kC2LastSector), QString("  7999\n"));
     QCOMPARE(Label(dialog, kC2ErrorSectors), QString("   110\n"));
     auto* panel = dialog->findChild<ScanChartPanel*>(QStringLiteral("scanChart"));
     QVERIFY(panel != nullptr);
-    QCOMPARE(panel->Chart()->Record()->Size(), std::size_t{800});  // 25 sectors a command
+    QCOMPARE(panel->Chart()->Record()->Size(), std::size_t{320});  // 25 sectors a command
     QTRY_VERIFY(panel->StatsText().startsWith("C2 sectors: total 110, max 25, average "));
     Snap(dialog, "04-c2-scan.png");
     // A scan that ran to its end keeps the C2 button disabled until the dialog closes.
@@ -163,7 +163,7 @@ class ScanGuiTest : public QObject {
     Open("cdr-closed,quality=poor,damage=3000-3200");
     QPushButton* scan = Button(kQualityScanCommand);
     QTest::mouseClick(scan, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(scan->text(), QString::fromUtf8("品質檢測(&Q)"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(scan->text(), QString::fromUtf8("品質檢測(&Q)"), 60000);
     window_->InfoPane()->Flush();
     QVERIFY(window_->InfoPane()->Text().endsWith("Scan Error.\n"));
     ScanChartPanel* panel = QualityScanControl::Instance().ChartWindow()->Panel();
