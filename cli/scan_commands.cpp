@@ -213,12 +213,10 @@ int RunQualityScan(CommandContext& context) {
   }
   const auto start = std::chrono::steady_clock::now();
   const auto limit = std::chrono::seconds(options.seconds);
-  bool timed_out = false;
   CliProgress progress(context.err, "quality scan");
   while (!state->finished.load()) {
     std::this_thread::sleep_for(kPollInterval);
     if (options.seconds > 0 && std::chrono::steady_clock::now() - start >= limit) {
-      timed_out = true;
       state->run.store(false);
     }
     if (interrupt.Raised() || csv_failed->load()) state->run.store(false);
@@ -243,7 +241,6 @@ int RunQualityScan(CommandContext& context) {
   switch (state->end.load()) {
     case QualityScanEnd::kStopped:
       // Ended here: at --seconds or by Ctrl-C, with the figures so far.
-      (void)timed_out;
       return kExitOk;
     case QualityScanEnd::kScanError:
     case QualityScanEnd::kCountError:
