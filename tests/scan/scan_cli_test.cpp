@@ -134,7 +134,7 @@ TEST_F(ScanCliTest, QualityScanFailuresAndUsage) {
   }
 }
 
-TEST_F(ScanCliTest, CtrlCEndsTheQualityScanWithTheTotalsSoFar) {
+TEST_F(ScanCliTest, CtrlCEndsEitherScanWithTheFiguresSoFar) {
   std::string out;
   const int status =
       test::RunCommand(std::string("timeout --preserve-status -s INT 1 ") + ZORVANE_CLI_PATH +
@@ -143,6 +143,16 @@ TEST_F(ScanCliTest, CtrlCEndsTheQualityScanWithTheTotalsSoFar) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(CountLines(out, "Totals: PIE="), 1) << out;
   EXPECT_EQ(CountLines(out, "Scan Error."), 0);
+  // The C2 scan stopped early prints its figures so far and fails: the disc was not read
+  // to its end.
+  const int c2 =
+      test::RunCommand(std::string("timeout --preserve-status -s INT 1 ") + ZORVANE_CLI_PATH +
+                           " --drive d=virtual:cdrom,blocks=359849,time=real c2scan "
+                           "2>&1",
+                       &out);
+  EXPECT_EQ(c2, 1);
+  EXPECT_EQ(CountLines(out, "檢測第"), 1) << out;
+  EXPECT_EQ(CountLines(out, "zorvane-cli: c2scan: stopped after "), 1) << out;
 }
 
 }  // namespace
