@@ -36,7 +36,7 @@ class QualityScanTest : public test::TransportTest {
   }
 
   static void WaitFor(const std::shared_ptr<QualityScanState>& state) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(900);
     while (!state->finished.load() && std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
