@@ -1,5 +1,7 @@
 #include "gui/qt_dialog.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
@@ -178,7 +180,11 @@ void QtDialog::ClearItems(int id) {
 
 void QtDialog::SetProgressRange(int id, int low, int high) {
   OnControl(id, [low, high](QWidget* widget) {
-    if (auto* bar = qobject_cast<QProgressBar*>(widget)) bar->setRange(low, high);
+    auto* bar = qobject_cast<QProgressBar*>(widget);
+    if (bar == nullptr) return;
+    bar->setRange(low, high);
+    // A new bar has no position yet (Qt shows it as reset): it starts at its low end.
+    if (bar->value() < low) bar->setValue(low);
   });
 }
 
@@ -206,7 +212,7 @@ void QtDialog::StepProgress(int id) {
     if (bar == nullptr) return;
     const auto found = steps_.find(id);
     const int step = found == steps_.end() ? 10 : found->second;
-    int position = bar->value() + step;
+    int position = std::max(bar->value(), bar->minimum()) + step;
     // Past its end a bar starts again from the beginning, as a Windows bar does.
     if (position > bar->maximum()) position = bar->minimum() + (position - bar->maximum());
     bar->setValue(position);
