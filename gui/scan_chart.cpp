@@ -109,8 +109,9 @@ void ScanChart::paintEvent(QPaintEvent* /*event*/) {
       if (filled[c]) axis = std::max(axis, bins[c][static_cast<std::size_t>(s.value)]);
     }
   }
-  left_max = NiceCeiling(left_max);
-  right_max = NiceCeiling(right_max);
+  // Four grid steps of 1, 2 or 5 times a power of ten.
+  left_max = NiceCeiling((left_max + 3) / 4) * 4;
+  right_max = NiceCeiling((right_max + 3) / 4) * 4;
 
   // Grid and axis labels.
   const QFontMetrics metrics = painter.fontMetrics();
@@ -131,7 +132,7 @@ void ScanChart::paintEvent(QPaintEvent* /*event*/) {
   }
   for (int i = 0; i <= 4; ++i) {
     const int x = plot.left() + (plot.width() * i) / 4;
-    const std::int64_t position = first + (end - 1 - first) * i / 4;
+    const std::int64_t position = first + (end - first) * i / 4;
     painter.drawLine(x, plot.bottom(), x, plot.bottom() + 3);
     const QString label = PositionLabel(kind, position);
     const int width = metrics.horizontalAdvance(label);
