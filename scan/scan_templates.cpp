@@ -12,6 +12,7 @@ namespace {
 using K = ControlKind;
 
 constexpr std::array<ControlTemplate, 12> kC2Controls{{
+    {kNoId, K::kGroupBox, "", 4, 2, 206, 42, kStyleNone},
     {kNoId, K::kStatic, "檢測第", 10, 12, 26, 10, kStyleNone},
     {kC2SectorReached, K::kStatic, "     0", 38, 12, 34, 20, kStyleNone},
     {kNoId, K::kStatic, "/", 74, 12, 6, 10, kStyleNone},
@@ -22,7 +23,6 @@ constexpr std::array<ControlTemplate, 12> kC2Controls{{
     {kNoId, K::kStatic, "個碟區存在C2失敗共", 74, 30, 78, 10, kStyleNone},
     {kC2ErrorFlags, K::kStatic, "      0", 154, 30, 38, 20, kStyleNone},
     {kNoId, K::kStatic, "個", 194, 30, 10, 10, kStyleNone},
-    {kNoId, K::kGroupBox, "", 4, 2, 206, 42, kStyleNone},
     {kC2ExitButton, K::kButton, "結束(&X)", 82, 52, 50, 14, kStyleDefault},
 }};
 
