@@ -10,7 +10,7 @@ using K = ControlKind;
 
 constexpr const char* kDialogFont = "細明體";
 
-constexpr std::array<ControlTemplate, 31> kMainControls{{
+constexpr std::array<ControlTemplate, 32> kMainControls{{
     {kCommandFrame, K::kGroupBox, "指令訊息", 8, 9, 327, 94, kStyleNone},
     {kCommandPane, K::kMultiLineEdit, "", 15, 21, 313, 64, kStyleReadOnly | kStyleVScroll},
     {kClearCommandPane, K::kCheckBox, "執行前清除", 259, 87, 61, 14, kStyleNone},
@@ -41,6 +41,8 @@ constexpr std::array<ControlTemplate, 31> kMainControls{{
     {kEraseButton, K::kButton, "抹除光碟(&E)", 409, 190, 54, 15, kStyleNone},
     {kAddressWriteButton, K::kButton, "指定寫入(&B)", 346, 214, 54, 15, kStyleNone},
     {kFormatButton, K::kButton, "格式化(&F)", 409, 214, 54, 15, kStyleNone},
+    // The PIE/PIF and BLER scan, below the job buttons; it stops a running scan.
+    {kQualityScanCommand, K::kButton, "品質檢測(&Q)", 346, 238, 54, 15, kStyleNone},
     {kIsoImageButton, K::kButton, "ISO影像檔(&I)", 371, 321, 54, 15, kStyleNone},
     {kExitButton, K::kButton, "結束(&X)", 409, 360, 54, 15, kStyleNone},
 }};

@@ -77,7 +77,7 @@ enum MainControl : int {
   kDataInput = 1011,
   kClearCommandPane = 1013,
   kClearInfoPane = 1014,
-  kQualityScanCommand = 1020,  // no control carries it
+  kQualityScanCommand = 1020,  // the quality-scan button (start, and stop while it runs)
   kReadButton = 1021,
   kWriteButton = 1023,
   kAddressWriteButton = 1024,

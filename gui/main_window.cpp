@@ -102,6 +102,10 @@ void MainWindowForm::UpdateJobButtons() {
                    jobs_.CanOpen(kMrwAddressWriteDialog) || jobs_.CanOpen(kDvdAddressWriteDialog));
   controls_.Enable(kEraseButton, jobs_.CanOpen(kEraseDialog));
   controls_.Enable(kIsoImageButton, jobs_.CanOpen(kIsoImageDialog));
+  // The C2 button is hidden in the template until the scan exists.
+  controls_.Show(kC2Button, jobs_.CanOpen(kC2ScanDialog));
+  controls_.Enable(kC2Button, jobs_.CanOpen(kC2ScanDialog));
+  controls_.Enable(kQualityScanCommand, jobs_.CanStartQualityScan());
   // Formatting comes with the erase and format jobs.
   controls_.Enable(kFormatButton, false);
 }
