@@ -1,0 +1,239 @@
+// Writing an image from the command line: the write dialog's own logic and writer, driven
+// through controls kept in memory.
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/main_commands.h"
+#include "base/templates.h"
+#include "cli/cli_support.h"
+#include "write/write_dialog.h"
+
+namespace zorvane {
+
+namespace {
+
+// Remembers which write dialog the main window's checks would open.
+class DialogPicker : public JobDialogs {
+ public:
+  bool CanOpen(int) const override { return true; }
+  void Open(int template_id) override { opened = template_id; }
+  bool CanStartQualityScan() const override { return false; }
+  void StartQualityScan() override {}
+  int opened = 0;
+};
+
+struct WriteOptions {
+  int speed = 0;
+  std::string close;  // empty: the dialog's presets stand
+  bool single_session = false;
+  std::string image;
+};
+
+int Usage(CommandContext& context, const std::string& message) {
+  std::fprintf(context.err, "zorvane-cli: write: %s\n", message.c_str());
+  std::fprintf(context.err,
+               "usage: zorvane-cli write [--speed N] [--close none|track|session|disc] "
+               "[--single-session] IMAGE\n");
+  return kExitUsage;
+}
+
+bool ParseWriteOptions(CommandContext& context, WriteOptions* options, int* status) {
+  const std::vector<std::string>& args = context.args;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](const char* name, std::string* out) {
+      const std::string prefix = std::string(name) + "=";
+      if (arg.rfind(prefix, 0) == 0) {
+        *out = arg.substr(prefix.size());
+        return true;
+      }
+      if (arg == name && i + 1 < args.size()) {
+        *out = args[++i];
+        return true;
+      }
+      return false;
+    };
+    std::string text;
+    if (arg.rfind("--speed", 0) == 0) {
+      if (!value("--speed", &text) || text.empty() ||
+          text.find_first_not_of("0123456789") != std::string::npos || text.size() > 3) {
+        *status = Usage(context, "--speed needs an item number (0 is the device default)");
+        return false;
+      }
+      options->speed = std::atoi(text.c_str());
+    } else if (arg.rfind("--close", 0) == 0) {
+      if (!value("--close", &text) ||
+          (text != "none" && text != "track" && text != "session" && text != "disc")) {
+        *status = Usage(context, "--close takes none, track, session or disc");
+        return false;
+      }
+      options->close = text;
+    } else if (arg == "--single-session") {
+      options->single_session = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      *status = Usage(context, "unknown option " + arg);
+      return false;
+    } else if (options->image.empty()) {
+      options->image = arg;
+    } else {
+      *status = Usage(context, "one image at a time");
+      return false;
+    }
+  }
+  if (options->image.empty()) {
+    *status = Usage(context, "no image file given");
+    return false;
+  }
+  return true;
+}
+
+// The close options of the CD dialog: the track is always closed; "session" closes the
+// session for a next one, "disc" closes it without.
+int ApplyCdClose(CommandContext& context, WriteDialog& handler, MemoryDialog& dialog,
+                 const WriteOptions& options) {
+  if (options.close == "none") {
+    return Usage(context, "--close none is not offered for a CD; it allows track, session, disc");
+  }
+  if (options.close == "track") handler.OnCommand(dialog, kKeepSessionOpen);
+  if (options.close == "session" || options.close == "disc") {
+    handler.OnCommand(dialog, kCloseSessionOption);
+  }
+  if (options.close == "disc" || options.single_session) {
+    if (!dialog.IsEnabled(kMultiSession)) {
+      return Usage(context, "this write cannot leave the disc open for a next session");
+    }
+    dialog.SetChecked(kMultiSession, false);
+  }
+  return kExitOk;
+}
+
+int ApplyDvdClose(CommandContext& context, WriteDialog& handler, MemoryDialog& dialog,
+                  const WriteOptions& options) {
+  struct Choice {
+    const char* name;
+    int id;
+  };
+  static constexpr Choice kChoices[] = {{"track", kCloseTrackOption},
+                                        {"session", kCloseSessionDvdOption},
+                                        {"disc", kCloseDiscOption}};
+  std::string allowed;
+  bool any = false;
+  for (const Choice& choice : kChoices) {
+    if (!dialog.IsEnabled(choice.id)) continue;
+    allowed += allowed.empty() ? choice.name : std::string(", ") + choice.name;
+    any = true;
+  }
+  if (!any) allowed = "none";
+  if (options.single_session) {
+    return Usage(context,
+                 "--single-session is for CDs; on this medium use --close (" + allowed + ")");
+  }
+  if (options.close.empty()) return kExitOk;
+  if (options.close == "none") {
+    if (any)
+      return Usage(context, "--close none is not offered for this medium; it allows " + allowed);
+    return kExitOk;
+  }
+  for (const Choice& choice : kChoices) {
+    if (options.close != choice.name) continue;
+    if (!dialog.IsEnabled(choice.id)) {
+      return Usage(context, "--close " + options.close +
+                                " is not offered for this medium; it allows " + allowed);
+    }
+    handler.OnCommand(dialog, choice.id);
+  }
+  return kExitOk;
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+int RunWrite(CommandContext& context) {
+  WriteOptions options;
+  int status = kExitOk;
+  if (!ParseWriteOptions(context, &options, &status)) return status;
+
+  DialogPicker picker;
+  PressWrite(*context.window, picker);
+  if (picker.opened != kCdWriteDialog && picker.opened != kDvdWriteDialog) {
+    std::fprintf(context.err, "zorvane-cli: write: the loaded medium cannot be written here\n");
+    return kExitFailed;
+  }
+  const bool cd = picker.opened == kCdWriteDialog;
+  auto handler = std::make_shared<WriteDialog>(picker.opened);
+  MemoryDialog dialog;
+  LoadTemplate(dialog, cd ? CdWriteTemplate() : DvdWriteTemplate());
+  handler->OnInit(dialog);
+  if (dialog.EndResult() != -1) {
+    std::fprintf(context.err, "zorvane-cli: write: the write dialog could not start\n");
+    return kExitFailed;
+  }
+  if (options.speed != 0) {
+    const int items = dialog.ItemCount(kSpeedCombo);
+    if (options.speed >= items) {
+      return Usage(context, "--speed " + std::to_string(options.speed) +
+                                ": the drive offers items 0 to " + std::to_string(items - 1));
+    }
+    dialog.SelectItem(kSpeedCombo, options.speed);
+    handler->OnCommand(dialog, kSpeedCombo);
+    if (dialog.EndResult() != -1) {
+      std::fprintf(context.err, "zorvane-cli: write: the drive refused the write speed\n");
+      return kExitFailed;
+    }
+  }
+
+  dialog.SetText(kImagePath, options.image);
+  handler->OnCommand(dialog, kBrowseImage);
+  const std::string file_message = Trimmed(dialog.Text(kFileMessage));
+  if (!file_message.empty()) {
+    std::fprintf(context.err, "zorvane-cli: write: %s: %s\n", options.image.c_str(),
+                 file_message.c_str());
+    return kExitFailed;
+  }
+  status = cd ? ApplyCdClose(context, *handler, dialog, options)
+              : ApplyDvdClose(context, *handler, dialog, options);
+  if (status != kExitOk) return status;
+
+  const std::shared_ptr<WriteJob>& job = handler->Job();
+  handler->OnCommand(dialog, kOkButton);
+  CliProgress progress(context.err, "write");
+  using Clock = std::chrono::steady_clock;
+  auto next_tick = Clock::now() + std::chrono::seconds(1);
+  for (;;) {
+    const bool running = job->Running();
+    handler->OnTimer(dialog, kUpdateTimer);
+    if (!running) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kUpdatePeriodMs));
+    if (Clock::now() >= next_tick) {
+      next_tick += std::chrono::seconds(1);
+      if (dialog.TimerRunning(kProgressTimer)) handler->OnTimer(dialog, kProgressTimer);
+    }
+    progress.Update(job->sectors_written.load(), job->total_sectors.load(),
+                    Trimmed(dialog.Text(kCurrentSpeed)) + "x");
+  }
+  progress.Update(job->sectors_written.load(), job->total_sectors.load());
+  progress.Finish();
+  if (job->state.load() != WriteState::kFinished) {
+    std::fprintf(context.err, "zorvane-cli: write: the image was not written completely\n");
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+std::vector<Command> WriteCommands() {
+  return {
+      {"write", "write [--speed N] [--close none|track|session|disc] [--single-session] IMAGE",
+       "write an image to the loaded CD or DVD (speed item N of the write dialog; close\n"
+       "                               options as the medium allows)",
+       RunWrite},
+  };
+}
+
+}  // namespace zorvane
