@@ -1,12 +1,36 @@
 // The job dialogs the main window opens: each job registers its opener here, and the
 // window enables a job's button once its opener exists.
+#include <QPointer>
+
+#include "gui/file_dialogs.h"
 #include "gui/job_window.h"
 #include "gui/main_window.h"
+#include "write/write_dialog.h"
 
 namespace zorvane {
 
+namespace {
+
+// A write dialog: the browse button runs the file chooser with the window as its owner,
+// and the title names the current drive.
+void OpenWriteDialog(int template_id, const DialogTemplate& form) {
+  auto handler = std::make_shared<WriteDialog>(template_id);
+  auto owner = std::make_shared<QPointer<QWidget>>();
+  handler->SetFileChooser([owner](int filter_set, std::string* path) {
+    PrepareFileDialog(owner->data(), filter_set);
+    std::string title;
+    return ChooseOpenFile(owner->data(), path, &title);
+  });
+  QPointer<JobWindow> window = JobWindow::Open(form, handler);
+  *owner = window.data();
+  if (window) window->setWindowTitle(QString::fromStdString(handler->Title()));
+}
+
+}  // namespace
+
 void RegisterJobDialogs(GuiJobDialogs& jobs) {
-  (void)jobs;
+  jobs.Register(kCdWriteDialog, [] { OpenWriteDialog(kCdWriteDialog, CdWriteTemplate()); });
+  jobs.Register(kDvdWriteDialog, [] { OpenWriteDialog(kDvdWriteDialog, DvdWriteTemplate()); });
 }
 
 }  // namespace zorvane
