@@ -153,6 +153,39 @@ std::string Trimmed(std::string text) {
   return text;
 }
 
+// Presses OK and runs the dialog's timers until its worker ends: the worker's updates every
+// few tens of milliseconds, the one-second timer while it runs. kExitOk only for a finished
+// write.
+int RunDialogJob(CommandContext& context, WriteDialog& handler, MemoryDialog& dialog,
+                 const char* name) {
+  const std::shared_ptr<WriteJob>& job = handler.Job();
+  handler.OnCommand(dialog, kOkButton);
+  CliProgress progress(context.err, name);
+  using Clock = std::chrono::steady_clock;
+  auto next_tick = Clock::now() + std::chrono::seconds(1);
+  for (;;) {
+    const bool running = job->Running();
+    handler.OnTimer(dialog, kUpdateTimer);
+    if (!running) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kUpdatePeriodMs));
+    if (Clock::now() >= next_tick) {
+      next_tick += std::chrono::seconds(1);
+      if (dialog.TimerRunning(kProgressTimer)) handler.OnTimer(dialog, kProgressTimer);
+    }
+    progress.Update(job->sectors_written.load(), job->total_sectors.load(),
+                    Trimmed(dialog.Text(kCurrentSpeed)) + "x");
+  }
+  progress.Update(job->sectors_written.load(), job->total_sectors.load());
+  progress.Finish();
+  if (job->state.load() != WriteState::kFinished) {
+    const std::string message = Trimmed(dialog.Text(kFileMessage));
+    if (!message.empty()) std::fprintf(context.err, "zorvane-cli: %s: %s\n", name, message.c_str());
+    std::fprintf(context.err, "zorvane-cli: %s: the image was not written completely\n", name);
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
 int RunWrite(CommandContext& context) {
   WriteOptions options;
   int status = kExitOk;
@@ -199,30 +232,42 @@ int RunWrite(CommandContext& context) {
               : ApplyDvdClose(context, *handler, dialog, options);
   if (status != kExitOk) return status;
 
-  const std::shared_ptr<WriteJob>& job = handler->Job();
-  handler->OnCommand(dialog, kOkButton);
-  CliProgress progress(context.err, "write");
-  using Clock = std::chrono::steady_clock;
-  auto next_tick = Clock::now() + std::chrono::seconds(1);
-  for (;;) {
-    const bool running = job->Running();
-    handler->OnTimer(dialog, kUpdateTimer);
-    if (!running) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kUpdatePeriodMs));
-    if (Clock::now() >= next_tick) {
-      next_tick += std::chrono::seconds(1);
-      if (dialog.TimerRunning(kProgressTimer)) handler->OnTimer(dialog, kProgressTimer);
-    }
-    progress.Update(job->sectors_written.load(), job->total_sectors.load(),
-                    Trimmed(dialog.Text(kCurrentSpeed)) + "x");
+  return RunDialogJob(context, *handler, dialog, "write");
+}
+
+int RunWriteAt(CommandContext& context) {
+  const std::vector<std::string>& args = context.args;
+  if (args.size() != 2 || args[0].empty() ||
+      args[0].find_first_not_of("0123456789") != std::string::npos || args[0].size() > 10 ||
+      std::stoull(args[0]) > 0xFFFFFFFFULL) {
+    std::fprintf(context.err, "zorvane-cli: write-at: usage: zorvane-cli write-at LBA IMAGE\n");
+    return kExitUsage;
   }
-  progress.Update(job->sectors_written.load(), job->total_sectors.load());
-  progress.Finish();
-  if (job->state.load() != WriteState::kFinished) {
-    std::fprintf(context.err, "zorvane-cli: write: the image was not written completely\n");
+  DialogPicker picker;
+  PressAddressWrite(*context.window, picker);
+  if (picker.opened != kMrwAddressWriteDialog && picker.opened != kDvdAddressWriteDialog) {
+    std::fprintf(context.err,
+                 "zorvane-cli: write-at: the loaded medium is not written at addresses\n");
     return kExitFailed;
   }
-  return kExitOk;
+  auto handler = std::make_shared<WriteDialog>(picker.opened);
+  MemoryDialog dialog;
+  LoadTemplate(dialog, WriteTemplate(picker.opened));
+  handler->OnInit(dialog);
+  if (dialog.EndResult() != -1) {
+    std::fprintf(context.err, "zorvane-cli: write-at: the write dialog could not start\n");
+    return kExitFailed;
+  }
+  dialog.SetText(kStartSector, args[0]);
+  dialog.SetText(kImagePath, args[1]);
+  handler->OnCommand(dialog, kBrowseImage);
+  const std::string file_message = Trimmed(dialog.Text(kFileMessage));
+  if (!file_message.empty()) {
+    std::fprintf(context.err, "zorvane-cli: write-at: %s: %s\n", args[1].c_str(),
+                 file_message.c_str());
+    return kExitFailed;
+  }
+  return RunDialogJob(context, *handler, dialog, "write-at");
 }
 
 }  // namespace
@@ -233,6 +278,10 @@ std::vector<Command> WriteCommands() {
        "write an image to the loaded CD or DVD (speed item N of the write dialog; close\n"
        "                               options as the medium allows)",
        RunWrite},
+      {"write-at", "write-at LBA IMAGE",
+       "write an image from sector LBA on MRW CD-RW, DVD-RAM, DVD+RW or DVD-RW restricted\n"
+       "                               overwrite",
+       RunWriteAt},
   };
 }
 

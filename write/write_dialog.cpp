@@ -13,6 +13,7 @@
 #include "info/write_speeds.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
+#include "write/address_writer.h"
 #include "write/cd_writer.h"
 #include "write/dvd_writer.h"
 
@@ -59,7 +60,7 @@ WriteDialog::WriteDialog(int template_id) : template_id_(template_id) {
 }
 
 int WriteDialog::OpenerButton() const {
-  return kWriteButton;
+  return IsAddressWrite() ? kAddressWriteButton : kWriteButton;
 }
 
 void WriteDialog::EnableOpener(bool enabled) const {
@@ -70,15 +71,16 @@ std::string WriteDialog::Title() const {
   const std::uint8_t slot = CurrentDevice.slot.load();
   for (int i = 0; i < DeviceCount; ++i) {
     if (DeviceTable[i].slot == slot) {
-      return FormatText(kConsoleTextLimit, "寫入  %s", DeviceTable[i].description);
+      return FormatText(kConsoleTextLimit, IsAddressWrite() ? "指定寫入  %s" : "寫入  %s",
+                        DeviceTable[i].description);
     }
   }
-  return "寫入";
+  return IsAddressWrite() ? "指定寫入" : "寫入";
 }
 
 void WriteDialog::OnInit(Dialog& dialog) {
   std::uint8_t reply[12] = {};
-  if (IsCd()) {
+  if (template_id_ != kDvdWriteDialog) {
     EnableOpener(false);
     if (ExecuteOnCurrent(kReadCapacity, 8, reply, kDataIn, 1) != 0) {
       Cancel(dialog);
@@ -92,10 +94,14 @@ void WriteDialog::OnInit(Dialog& dialog) {
     dialog.SetProgressRange(kBufferGauge, 0, static_cast<int>(buffer_length_));
     dialog.SetProgressStep(kBufferGauge, 1);
     dialog.SetProgressPosition(kBufferGauge, static_cast<int>(buffer_length_ - buffer_free_));
-    dialog.SetChecked(kTrackAtOnce, true);
-    dialog.SetChecked(kKeepSessionOpen, true);
-    dialog.SetChecked(kMultiSession, true);
-    if (Query(kGetCurrentProfile, ReplyBuffer, 256, 255) == 0) {
+    if (IsAddressWrite()) {
+      dialog.SetText(kStartSector, "      0");
+    } else {
+      dialog.SetChecked(kTrackAtOnce, true);
+      dialog.SetChecked(kKeepSessionOpen, true);
+      dialog.SetChecked(kMultiSession, true);
+    }
+    if (IsCd() && Query(kGetCurrentProfile, ReplyBuffer, 256, 255) == 0) {
       char name[32];
       ProfileName(ReplyBuffer[7], name);
       dialog.SetText(kCdProfileName, name);
@@ -211,6 +217,10 @@ void WriteDialog::ChooseImage(Dialog& dialog) {
     const bool wave = EndsWithWav(path);
     dialog.SetChecked(kKeepSessionOpen, wave);
     dialog.SetChecked(kCloseSessionOption, !wave);
+  } else if (IsAddressWrite()) {
+    dialog.SetText(kImageSize, Format("%.02f KB\n", static_cast<double>(size / 1024)));
+    dialog.SetText(kSectorCount, FormatText(kConsoleTextLimit, "%i/%i\n", 0,
+                                            static_cast<int>((size + 2047) / 2048)));
   } else {
     dialog.SetText(kImageSize, Format("%.02f MB\n", static_cast<double>(size / 1024 / 1024)));
     image_sectors_ = static_cast<std::uint32_t>((size + 2047) / 2048);
@@ -264,7 +274,7 @@ void WriteDialog::Start(Dialog& dialog) {
   current_ = 0;
   elapsed_ = 0;
   dialog.Enable(kOkButton, false);
-  if (IsCd()) dialog.StartTimer(kProgressTimer, 1000);
+  if (template_id_ != kDvdWriteDialog) dialog.StartTimer(kProgressTimer, 1000);
 
   WriteRequest request;
   request.template_id = template_id_;
@@ -274,9 +284,12 @@ void WriteDialog::Start(Dialog& dialog) {
   request.close_disc = dialog.IsChecked(kCloseDiscOption);
   request.keep_session_open = dialog.IsChecked(kKeepSessionOpen);
   request.multi_session = dialog.IsChecked(kMultiSession);
+  request.start_sector = dialog.Text(kStartSector);
   job_->state.store(WriteState::kWriting);
   std::shared_ptr<WriteJob> job = job_;
-  if (IsCd()) {
+  if (IsAddressWrite()) {
+    std::thread([job, request] { AddressWriteWorker(job, request); }).detach();
+  } else if (IsCd()) {
     std::thread([job, request] { CdWriteWorker(job, request); }).detach();
   } else {
     std::thread([job, request] { DvdWriteWorker(job, request); }).detach();
@@ -320,13 +333,21 @@ void WriteDialog::OnCommand(Dialog& dialog, int id) {
 
 void WriteDialog::Tick(Dialog& dialog) {
   ++elapsed_;
+  if (IsAddressWrite()) {
+    std::uint8_t reply[12] = {};
+    if (ExecuteOnCurrent(kReadBufferCapacity, sizeof reply, reply, kDataIn, 0) == 0) {
+      buffer_length_ = ReadBe32(reply + 4);
+      buffer_free_ = ReadBe32(reply + 8);
+      dialog.SetProgressPosition(kBufferGauge, static_cast<int>(buffer_length_ - buffer_free_));
+    }
+  }
   const std::uint32_t written = job_->sectors_written.load();
   if (written == previous_) return;
   dialog.SetText(kElapsedTime,
                  FormatText(kConsoleTextLimit, "%02i:%02i\n", elapsed_ / 60, elapsed_ % 60));
   current_ = written - previous_;
   auto speed = [this](double sectors_per_second) {
-    if (IsCd()) return Format("%.2f\n", sectors_per_second / 75.0);
+    if (ShowsCdFactor()) return Format("%.2f\n", sectors_per_second / 75.0);
     return FormatText(kConsoleTextLimit, "%.2f(%.2f)\n", sectors_per_second / 692.5,
                       sectors_per_second / 75.0);
   };
@@ -336,7 +357,7 @@ void WriteDialog::Tick(Dialog& dialog) {
   }
   dialog.SetText(kCurrentSpeed, speed(current_));
   dialog.SetText(kAverageSpeed, speed(static_cast<double>(written) / elapsed_));
-  if (!IsCd()) {
+  if (template_id_ == kDvdWriteDialog) {
     dialog.SetText(kSectorCount,
                    FormatText(kConsoleTextLimit, "%i/%i\n", static_cast<int>(written + 1),
                               static_cast<int>(image_sectors_)));

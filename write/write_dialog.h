@@ -1,4 +1,6 @@
-// The write dialogs: the CD write dialog (template 117) and the DVD write dialog (118).
+// The write dialogs: the CD write dialog (template 117), the DVD write dialog (118) and the
+// address-write dialogs for MRW CD-RW (120) and for DVD-RAM, DVD-RW restricted overwrite
+// and DVD+RW (122).
 // Start-up queries, the write-speed list and SET STREAMING, the image chooser and size, the
 // one-second progress timer, and the hand-over to the writer on its own thread.
 #pragma once
@@ -54,6 +56,10 @@ inline constexpr int kUpdatePeriodMs = 50;
 
 const DialogTemplate& CdWriteTemplate();
 const DialogTemplate& DvdWriteTemplate();
+const DialogTemplate& MrwAddressWriteTemplate();
+const DialogTemplate& DvdAddressWriteTemplate();
+// The template of a write dialog by its number.
+const DialogTemplate& WriteTemplate(int template_id);
 
 // Puts a template's captions and its disabled, hidden and checked-at-start states into a
 // dialog whose controls live in memory (the command-line front end's dialogs).
@@ -71,6 +77,7 @@ struct WriteRequest {
   bool close_disc = false;        // 1049 (118)
   bool keep_session_open = true;  // 1054 (117)
   bool multi_session = true;      // 1151 (117)
+  std::string start_sector;       // 1053 (120, 122)
 };
 
 // Chooses an image file for the browse button: filter set (1: ISO, 3: the CD writer's
@@ -105,6 +112,13 @@ class WriteDialog : public DialogHandler {
   void Tick(Dialog& dialog);
   void OptionClicked(Dialog& dialog, int id);
   bool IsCd() const { return template_id_ == kCdWriteDialog; }
+  bool IsAddressWrite() const {
+    return template_id_ == kMrwAddressWriteDialog || template_id_ == kDvdAddressWriteDialog;
+  }
+  // Speeds shown as CD factors alone (117, 120) or as DVD and CD factors (118, 122).
+  bool ShowsCdFactor() const {
+    return template_id_ == kCdWriteDialog || template_id_ == kMrwAddressWriteDialog;
+  }
   int OpenerButton() const;
   void EnableOpener(bool enabled) const;
 

@@ -130,14 +130,18 @@ BufferCapacity ReadBufferCapacity(const DriveAddress& drive, std::uint8_t close_
 
 WriteAttempt SendWrite(const DriveAddress& drive, const std::uint8_t* cdb, std::uint32_t bytes,
                        const void* data, const std::atomic<std::uint8_t>& run,
-                       const std::function<void(const BufferCapacity&)>& on_buffer) {
+                       const std::function<void(const BufferCapacity&)>& on_buffer,
+                       bool poll_buffer) {
   const WritePacing policy = CurrentWritePacing();
   const auto deadline = std::chrono::steady_clock::now() + policy.limit;
-  bool sent_again = false;
+  bool sent_again = !poll_buffer;
   WriteAttempt attempt;
   for (;;) {
-    const BufferCapacity capacity = ReadBufferCapacity(drive, 0);
-    if (on_buffer) on_buffer(capacity);
+    BufferCapacity capacity;
+    if (poll_buffer) {
+      capacity = ReadBufferCapacity(drive, 0);
+      if (on_buffer) on_buffer(capacity);
+    }
     attempt.sense = SendTo(drive, cdb, bytes, const_cast<void*>(data), kDataOut, 0);
     if (attempt.sense == 0) {
       attempt.outcome = WriteOutcome::kWritten;

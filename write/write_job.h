@@ -120,9 +120,13 @@ struct WriteAttempt {
 // busy, or refuses the write with less free buffer than the write needs, the same WRITE is
 // offered again after a short pause until the pacing limit has passed; any other refusal
 // is sent once more. Stops early (kStopped) when `run` is cleared during the waits.
+//
+// With `poll_buffer` clear, no buffer capacity is read and a refusal other than "busy" is
+// final at once (the address writer sends each WRITE once).
 WriteAttempt SendWrite(const DriveAddress& drive, const std::uint8_t* cdb, std::uint32_t bytes,
                        const void* data, const std::atomic<std::uint8_t>& run,
-                       const std::function<void(const BufferCapacity&)>& on_buffer);
+                       const std::function<void(const BufferCapacity&)>& on_buffer,
+                       bool poll_buffer = true);
 
 // Reads up to `bytes` bytes of an image file; the part past the end of the file is filled
 // with zeros. Returns false on a read error (errno in `*error`).

@@ -74,6 +74,37 @@ constexpr ControlTemplate kDvdControls[] = {
     {kCancelButton, K::kButton, "取消(&C)", 204, 176, 50, 15, kStyleNone},
 };
 
+// The address-write dialogs: the start sector instead of the track options.
+constexpr ControlTemplate kAddressControls[] = {
+    {kFileNameLabel, K::kStatic, "檔案名稱", 7, 9, 36, 10, kStyleNone},
+    {kImagePath, K::kEdit, "", 45, 7, 160, 13, kStyleNone},
+    {kBrowseImage, K::kButton, "瀏覽(&B)", 210, 6, 44, 15, kStyleNone},
+    {kImageSize, K::kStatic, "0 KB", 45, 24, 60, 10, kStyleNone},
+    {kDvdProfileName, K::kStatic, "", 110, 24, 144, 10, kStyleNone},
+    {kFileMessage, K::kStatic, "", 7, 36, 247, 10, kStyleNone},
+    {kSpeedLabel, K::kStatic, "寫入速率", 7, 52, 36, 10, kStyleNone},
+    {kSpeedCombo, K::kComboList, "", 45, 50, 110, 90, kStyleVScroll},
+    {kNoId, K::kStatic, "從第", 7, 72, 20, 10, kStyleNone},
+    {kStartSector, K::kEdit, "", 28, 70, 60, 13, kStyleNone},
+    {kNoId, K::kStatic, "個碟區開始寫入", 92, 72, 70, 10, kStyleNone},
+    {kNoId, K::kStatic, "已寫入", 7, 92, 36, 10, kStyleNone},
+    {kSectorCount, K::kStatic, "0", 45, 92, 110, 10, kStyleNone},
+    {kWriteGauge, K::kProgressBar, "", 7, 104, 247, 10, kStyleNone},
+    {kNoId, K::kStatic, "暫存", 7, 119, 20, 10, kStyleNone},
+    {kBufferGauge, K::kProgressBar, "", 30, 119, 224, 8, kStyleNone},
+    {kNoId, K::kStatic, "現寫速為", 7, 134, 34, 10, kStyleNone},
+    {kCurrentSpeed, K::kStatic, "0", 42, 134, 60, 10, kStyleNone},
+    {kNoId, K::kStatic, "倍速，計時", 104, 134, 40, 10, kStyleNone},
+    {kElapsedTime, K::kStatic, "00:00", 146, 134, 30, 10, kStyleNone},
+    {kNoId, K::kStatic, "最高曾為", 7, 148, 34, 10, kStyleNone},
+    {kHighestSpeed, K::kStatic, "0", 42, 148, 60, 10, kStyleNone},
+    {kNoId, K::kStatic, "倍速，平均為", 104, 148, 48, 10, kStyleNone},
+    {kAverageSpeed, K::kStatic, "0", 154, 148, 60, 10, kStyleNone},
+    {kNoId, K::kStatic, "倍速", 216, 148, 20, 10, kStyleNone},
+    {kOkButton, K::kButton, "確定(&O)", 150, 166, 50, 15, kStyleDefault},
+    {kCancelButton, K::kButton, "取消(&C)", 204, 166, 50, 15, kStyleNone},
+};
+
 }  // namespace
 
 const DialogTemplate& CdWriteTemplate() {
@@ -84,6 +115,31 @@ const DialogTemplate& CdWriteTemplate() {
 const DialogTemplate& DvdWriteTemplate() {
   static const DialogTemplate form{kDvdWriteDialog, "寫入", 262, 198, kDialogFont, 9, kDvdControls};
   return form;
+}
+
+const DialogTemplate& MrwAddressWriteTemplate() {
+  static const DialogTemplate form{kMrwAddressWriteDialog, "指定寫入", 262, 188, kDialogFont, 9,
+                                   kAddressControls};
+  return form;
+}
+
+const DialogTemplate& DvdAddressWriteTemplate() {
+  static const DialogTemplate form{kDvdAddressWriteDialog, "指定寫入", 262, 188, kDialogFont, 9,
+                                   kAddressControls};
+  return form;
+}
+
+const DialogTemplate& WriteTemplate(int template_id) {
+  switch (template_id) {
+    case kCdWriteDialog:
+      return CdWriteTemplate();
+    case kMrwAddressWriteDialog:
+      return MrwAddressWriteTemplate();
+    case kDvdAddressWriteDialog:
+      return DvdAddressWriteTemplate();
+    default:
+      return DvdWriteTemplate();
+  }
 }
 
 void LoadTemplate(Dialog& dialog, const DialogTemplate& form) {
