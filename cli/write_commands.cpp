@@ -9,6 +9,8 @@
 #include "app/main_commands.h"
 #include "base/templates.h"
 #include "cli/cli_support.h"
+#include "write/erase_dialog.h"
+#include "write/format.h"
 #include "write/write_dialog.h"
 
 namespace zorvane {
@@ -270,6 +272,92 @@ int RunWriteAt(CommandContext& context) {
   return RunDialogJob(context, *handler, dialog, "write-at");
 }
 
+int RunErase(CommandContext& context) {
+  int option = kMinimalBlank;
+  const std::vector<std::string>& args = context.args;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string type;
+    if (args[i].rfind("--type=", 0) == 0) {
+      type = args[i].substr(7);
+    } else if (args[i] == "--type" && i + 1 < args.size()) {
+      type = args[++i];
+    } else {
+      type = "?";
+    }
+    if (type == "full") {
+      option = kFullBlank;
+    } else if (type == "minimal") {
+      option = kMinimalBlank;
+    } else if (type == "unclose") {
+      option = kUncloseSession;
+    } else if (type == "session") {
+      option = kEraseSession;
+    } else {
+      std::fprintf(context.err,
+                   "zorvane-cli: erase: usage: zorvane-cli erase "
+                   "[--type full|minimal|unclose|session]\n");
+      return kExitUsage;
+    }
+  }
+  DialogPicker picker;
+  PressErase(*context.window, picker);
+  if (picker.opened != kEraseDialog) {
+    std::fprintf(context.err, "zorvane-cli: erase: no drive to erase in\n");
+    return kExitFailed;
+  }
+  EraseDialog handler;
+  MemoryDialog dialog;
+  LoadTemplate(dialog, EraseTemplate());
+  handler.OnInit(dialog);
+  handler.OnCommand(dialog, option);
+  handler.OnCommand(dialog, kOkButton);
+  const std::shared_ptr<WriteJob>& job = handler.Job();
+  for (;;) {
+    const bool running = job->Running();
+    handler.OnTimer(dialog, kUpdateTimer);
+    if (!running) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kUpdatePeriodMs));
+  }
+  const std::string medium = Trimmed(dialog.Text(kEraseMedium));
+  const std::string status = Trimmed(dialog.Text(kEraseStatus));
+  if (job->state.load() != WriteState::kFinished) {
+    std::fprintf(context.err, "zorvane-cli: erase: %s%s%s\n", medium.c_str(),
+                 medium.empty() ? "" : ": ", status.c_str());
+    return kExitFailed;
+  }
+  std::fprintf(context.out, "%s: %s\n", medium.c_str(), status.c_str());
+  std::fflush(context.out);
+  return kExitOk;
+}
+
+int RunFormat(CommandContext& context) {
+  bool wait = false;
+  for (const std::string& arg : context.args) {
+    if (arg != "--wait") {
+      std::fprintf(context.err, "zorvane-cli: format: usage: zorvane-cli format [--wait]\n");
+      return kExitUsage;
+    }
+    wait = true;
+  }
+  if (!FormatMedium(*context.window)) {
+    std::fprintf(context.err, "zorvane-cli: format: the drive did not start a format\n");
+    return kExitFailed;
+  }
+  if (!wait) return kExitOk;
+  CliProgress progress(context.err, "format");
+  const bool ended = WaitForFormat([&progress](int percent) {
+    if (percent >= 0) progress.Update(static_cast<std::uint64_t>(percent), 100);
+  });
+  progress.Finish();
+  if (!ended) {
+    std::fprintf(context.err, "zorvane-cli: format: the drive did not report the end\n");
+    return kExitFailed;
+  }
+  std::fprintf(context.out, "%s", kFormatDoneMessage);
+  std::fflush(context.out);
+  return kExitOk;
+}
+
 }  // namespace
 
 std::vector<Command> WriteCommands() {
@@ -282,6 +370,10 @@ std::vector<Command> WriteCommands() {
        "write an image from sector LBA on MRW CD-RW, DVD-RAM, DVD+RW or DVD-RW restricted\n"
        "                               overwrite",
        RunWriteAt},
+      {"erase", "erase [--type full|minimal|unclose|session]",
+       "blank a CD-RW or DVD-RW (minimal unless told otherwise)", RunErase},
+      {"format", "format [--wait]",
+       "format the loaded rewritable disc in the background (--wait: until it is done)", RunFormat},
   };
 }
 

@@ -5,6 +5,7 @@
 #include "gui/file_dialogs.h"
 #include "gui/job_window.h"
 #include "gui/main_window.h"
+#include "write/erase_dialog.h"
 #include "write/write_dialog.h"
 
 namespace zorvane {
@@ -26,11 +27,22 @@ void OpenWriteDialog(int template_id, const DialogTemplate& form) {
   if (window) window->setWindowTitle(QString::fromStdString(handler->Title()));
 }
 
+void OpenEraseDialog() {
+  auto handler = std::make_shared<EraseDialog>();
+  QPointer<JobWindow> window = JobWindow::Open(EraseTemplate(), handler);
+  if (window) window->setWindowTitle(QString::fromStdString(handler->Title()));
+}
+
 }  // namespace
 
 void RegisterJobDialogs(GuiJobDialogs& jobs) {
   jobs.Register(kCdWriteDialog, [] { OpenWriteDialog(kCdWriteDialog, CdWriteTemplate()); });
   jobs.Register(kDvdWriteDialog, [] { OpenWriteDialog(kDvdWriteDialog, DvdWriteTemplate()); });
+  jobs.Register(kMrwAddressWriteDialog,
+                [] { OpenWriteDialog(kMrwAddressWriteDialog, MrwAddressWriteTemplate()); });
+  jobs.Register(kDvdAddressWriteDialog,
+                [] { OpenWriteDialog(kDvdAddressWriteDialog, DvdAddressWriteTemplate()); });
+  jobs.Register(kEraseDialog, OpenEraseDialog);
 }
 
 }  // namespace zorvane

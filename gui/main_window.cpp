@@ -14,6 +14,7 @@
 #include "gui/template_builder.h"
 #include "info/capacity.h"
 #include "info/toc.h"
+#include "write/format.h"
 
 namespace zorvane {
 
@@ -81,8 +82,7 @@ void MainWindowForm::UpdateJobButtons() {
                    jobs_.CanOpen(kMrwAddressWriteDialog) || jobs_.CanOpen(kDvdAddressWriteDialog));
   controls_.Enable(kEraseButton, jobs_.CanOpen(kEraseDialog));
   controls_.Enable(kIsoImageButton, jobs_.CanOpen(kIsoImageDialog));
-  // Formatting comes with the erase and format jobs.
-  controls_.Enable(kFormatButton, false);
+  controls_.Enable(kFormatButton, true);
 }
 
 void MainWindowForm::showEvent(QShowEvent* event) {
@@ -158,6 +158,9 @@ void MainWindowForm::OnCommand(int id) {
       return;
     case kCloseSessionButton:
       CloseSession(controls_);
+      return;
+    case kFormatButton:
+      if (FormatMedium(controls_)) FollowFormat();
       return;
     case kIsoImageButton:
       jobs_.Open(kIsoImageDialog);

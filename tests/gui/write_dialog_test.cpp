@@ -20,6 +20,8 @@
 #include "transport/discovery.h"
 #include "transport/polling.h"
 #include "transport/virtual_backend.h"
+#include "write/erase_dialog.h"
+#include "write/format.h"
 #include "write/write_dialog.h"
 #include "write/write_job.h"
 
@@ -168,6 +170,68 @@ class WriteDialogWindowTest : public QObject {
     SaveShot(job, "05-write-dvd.png");
     QTest::mouseClick(Control<QPushButton>(job, kCancelButton), Qt::LeftButton);
     QTRY_VERIFY(OpenJobWindow() == nullptr);
+  }
+
+  void addressWriteDialogWritesFromTheStartSector() {
+    Start("virtual:dvd+rw");
+    const QString image = MakeImage(QStringLiteral("at.iso"), 65536);
+    QTest::mouseClick(ControlWidget(window_.get(), kAddressWriteButton), Qt::LeftButton);
+    JobWindow* job = OpenJobWindow();
+    QVERIFY(job != nullptr);
+    QVERIFY(job->windowTitle().startsWith(QString::fromUtf8("指定寫入  ZORVANE")));
+    QVERIFY(!ControlWidget(window_.get(), kAddressWriteButton)->isEnabled());
+    auto* start = Control<QLineEdit>(job, kStartSector);
+    QCOMPARE(start->text(), QStringLiteral("      0"));
+    start->setText(QStringLiteral("32"));
+    SetFileDialogHooks({[image](QFileDialog& dialog) {
+                          dialog.selectFile(image);
+                          return true;
+                        },
+                        {}});
+    QTest::mouseClick(Control<QPushButton>(job, kBrowseImage), Qt::LeftButton);
+    SetFileDialogHooks({});
+    QCOMPARE(Control<QLabel>(job, kImageSize)->text(), QStringLiteral("64.00 KB\n"));
+    QCOMPARE(Control<QLabel>(job, kSectorCount)->text(), QStringLiteral("0/32\n"));
+    QTest::mouseClick(Control<QPushButton>(job, kOkButton), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QPushButton>(job, kCancelButton)->text(),
+                              QString::fromUtf8("結束(&X)"), 10000);
+    QCOMPARE(Control<QLabel>(job, kSectorCount)->text(), QStringLiteral("32/32\n"));
+    QCOMPARE(Control<QProgressBar>(job, kWriteGauge)->value(), 10);
+    QVERIFY(ControlWidget(window_.get(), kAddressWriteButton)->isEnabled());
+    SaveShot(job, "06-address-write.png");
+    QTest::mouseClick(Control<QPushButton>(job, kCancelButton), Qt::LeftButton);
+    QTRY_VERIFY(OpenJobWindow() == nullptr);
+  }
+
+  void eraseDialogBlanksACdRw() {
+    Start("virtual:cdrw-blank");
+    QTest::mouseClick(ControlWidget(window_.get(), kEraseButton), Qt::LeftButton);
+    JobWindow* job = OpenJobWindow();
+    QVERIFY(job != nullptr);
+    QVERIFY(job->windowTitle().startsWith(QString::fromUtf8("抹除  ZORVANE")));
+    QVERIFY(Control<QAbstractButton>(job, kMinimalBlank)->isChecked());
+    QTest::mouseClick(Control<QAbstractButton>(job, kFullBlank), Qt::LeftButton);
+    QVERIFY(Control<QAbstractButton>(job, kFullBlank)->isChecked());
+    QVERIFY(!Control<QAbstractButton>(job, kMinimalBlank)->isChecked());
+    QTest::mouseClick(Control<QPushButton>(job, kOkButton), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(job, kEraseStatus)->text(),
+                              QString::fromUtf8("完成\n"), 10000);
+    QCOMPARE(Control<QLabel>(job, kEraseMedium)->text(), QStringLiteral("CD-RW"));
+    QVERIFY(Control<QPushButton>(job, kOkButton)->isEnabled());
+    QVERIFY(window_->CommandPane()->Text().contains(
+        QStringLiteral("BLANK  A1 00 00 00 00 00 00 00 00 00 00 00")));
+    SaveShot(job, "07-erase.png");
+    QTest::mouseClick(Control<QPushButton>(job, kCancelButton), Qt::LeftButton);
+    QTRY_VERIFY(OpenJobWindow() == nullptr);
+  }
+
+  void formatButtonStartsAndFollowsTheFormat() {
+    Start("virtual:dvd+rw-blank");
+    QVERIFY(ControlWidget(window_.get(), kFormatButton)->isEnabled());
+    QTest::mouseClick(ControlWidget(window_.get(), kFormatButton), Qt::LeftButton);
+    QVERIFY(window_->InfoPane()->Text().contains(QString::fromUtf8("已開始格式化背景作業...\n")));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        window_->InfoPane()->Text().contains(QString::fromUtf8(kFormatDoneMessage)), 10000);
   }
 
   void closingTheWindowWhileWritingLeavesTheWorkerHarmless() {
