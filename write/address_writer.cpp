@@ -54,7 +54,7 @@ std::uint32_t ParseStartSector(const std::string& text) {
   return static_cast<std::uint32_t>(value);
 }
 
-void AddressWriteWorker(std::shared_ptr<WriteJob> job, WriteRequest request) {
+void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& request) {
   PostedDialog dialog(job);
   const DriveAddress drive = CurrentDriveAddress();
   auto end = [&job](WriteState state) {
@@ -75,7 +75,8 @@ void AddressWriteWorker(std::shared_ptr<WriteJob> job, WriteRequest request) {
     return;
   }
   const auto size = static_cast<std::uint64_t>(info.st_size);
-  dialog.SetText(kImageSize, FormatText(64, "%.02f KB\n", static_cast<double>(size / 1024)));
+  dialog.SetText(kImageSize,
+                 FormatText(64, "%.02f KB\n", static_cast<double>(WholeUnits(size, 1024))));
   std::uint32_t chunk = kChunk;
   std::vector<std::uint8_t> buffer(std::size_t{kChunk} * kSector);
   const auto count = static_cast<std::uint32_t>((size + kSector - 1) / kSector);

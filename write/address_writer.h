@@ -11,7 +11,7 @@
 namespace zorvane {
 
 // Runs on its own thread with the dialog's job and what OK took from the dialog.
-void AddressWriteWorker(std::shared_ptr<WriteJob> job, WriteRequest request);
+void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& request);
 
 // The start sector as the edit holds it: an unsigned number after optional blanks; text
 // that is not a number gives 0.

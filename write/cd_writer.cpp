@@ -126,7 +126,7 @@ CdImageType CdImageTypeOf(const std::string& path) {
   return CdImageType::kMode1;
 }
 
-void CdWriteWorker(std::shared_ptr<WriteJob> job, WriteRequest request) {
+void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& request) {
   PostedDialog dialog(job);
   const DriveAddress drive = CurrentDriveAddress();
   auto end = [&job](WriteState state) {

@@ -9,7 +9,7 @@
 namespace zorvane {
 
 // Runs on its own thread with the dialog's job and what OK took from the dialog.
-void CdWriteWorker(std::shared_ptr<WriteJob> job, WriteRequest request);
+void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& request);
 
 // Image type by the last three characters of the path (either case).
 enum class CdImageType { kMode1, kMode2, kAudio };

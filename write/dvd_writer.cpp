@@ -77,7 +77,7 @@ std::uint8_t DvdCloseFunction(const WriteRequest& request, std::uint8_t profile)
   return 0;
 }
 
-void DvdWriteWorker(std::shared_ptr<WriteJob> job, WriteRequest request) {
+void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& request) {
   PostedDialog dialog(job);
   const DriveAddress drive = CurrentDriveAddress();
   auto end = [&job](WriteState state) {
@@ -111,7 +111,8 @@ void DvdWriteWorker(std::shared_ptr<WriteJob> job, WriteRequest request) {
   }
   ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   const auto size = static_cast<std::uint64_t>(info.st_size);
-  dialog.SetText(kImageSize, FormatText(64, "%.02f MB\n", static_cast<double>(size / 1024 / 1024)));
+  dialog.SetText(kImageSize,
+                 FormatText(64, "%.02f MB\n", static_cast<double>(WholeUnits(size, 1024 * 1024))));
 
   std::uint8_t reply[256] = {};
   if (SendTo(drive, kGetCurrentProfile, 255, reply, kDataIn, 1) != 0) {

@@ -11,7 +11,7 @@
 namespace zorvane {
 
 // Runs on its own thread with the dialog's job and what OK took from the dialog.
-void DvdWriteWorker(std::shared_ptr<WriteJob> job, WriteRequest request);
+void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& request);
 
 // Byte 2 of CLOSE TRACK/SESSION for the checked option and the profile; 0 when the
 // combination leaves the shared block as it is.

@@ -141,7 +141,7 @@ void EraseDialog::OnClose(Dialog& /*dialog*/) {
   job_->Detach();
 }
 
-void EraseWorker(std::shared_ptr<WriteJob> job, std::uint8_t type) {
+void EraseWorker(const std::shared_ptr<WriteJob>& job, std::uint8_t type) {
   PostedDialog dialog(job);
   const DriveAddress drive = CurrentDriveAddress();
   dialog.SetText(kEraseStatus, "請稍候...\n");

@@ -46,6 +46,6 @@ class EraseDialog : public DialogHandler {
 };
 
 // Sends BLANK of `type` (Immed clear) and shows the result in the dialog.
-void EraseWorker(std::shared_ptr<WriteJob> job, std::uint8_t type);
+void EraseWorker(const std::shared_ptr<WriteJob>& job, std::uint8_t type);
 
 }  // namespace zorvane

@@ -218,11 +218,12 @@ void WriteDialog::ChooseImage(Dialog& dialog) {
     dialog.SetChecked(kKeepSessionOpen, wave);
     dialog.SetChecked(kCloseSessionOption, !wave);
   } else if (IsAddressWrite()) {
-    dialog.SetText(kImageSize, Format("%.02f KB\n", static_cast<double>(size / 1024)));
+    dialog.SetText(kImageSize, Format("%.02f KB\n", static_cast<double>(WholeUnits(size, 1024))));
     dialog.SetText(kSectorCount, FormatText(kConsoleTextLimit, "%i/%i\n", 0,
                                             static_cast<int>((size + 2047) / 2048)));
   } else {
-    dialog.SetText(kImageSize, Format("%.02f MB\n", static_cast<double>(size / 1024 / 1024)));
+    dialog.SetText(kImageSize,
+                   Format("%.02f MB\n", static_cast<double>(WholeUnits(size, 1024 * 1024))));
     image_sectors_ = static_cast<std::uint32_t>((size + 2047) / 2048);
     dialog.SetText(kSectorCount,
                    FormatText(kConsoleTextLimit, "%i/%i\n", 0, static_cast<int>(image_sectors_)));

@@ -132,6 +132,11 @@ WriteAttempt SendWrite(const DriveAddress& drive, const std::uint8_t* cdb, std::
 // with zeros. Returns false on a read error (errno in `*error`).
 bool ReadImageChunk(int fd, std::uint8_t* buffer, std::size_t bytes, int* error);
 
+// Whole units (kilobytes, megabytes) in a byte count, as the size displays show them.
+inline std::uint64_t WholeUnits(std::uint64_t bytes, std::uint64_t unit) {
+  return bytes / unit;
+}
+
 // The dump of a parameter list (28 or 60 bytes) to the command console: "%2.2X " per byte, a line
 // end after every 16th byte and one at the end.
 void DumpBytes(const std::uint8_t* bytes, std::size_t count);
