@@ -2,6 +2,8 @@
 // state file, then read back by a drive started afresh from that file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/write/write_test_support.h"
 
 namespace zorvane::test {
@@ -199,6 +201,50 @@ TEST_F(RoundTripTest, DvdRClosedDiscTakesNoSecondWrite) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_CONTAINS(run.err, "CLOSE TRACK/SESSION  5B 00 06 ");
   EXPECT_EQ(Write(Spec("dvd+r"), {PathOf("h.iso")}).status, 1);
+}
+
+}  // namespace
+}  // namespace zorvane::test
+
+namespace zorvane::test {
+namespace {
+
+class CdChunkTest : public WriteTest {
+ protected:
+  // The WRITE that covers `lba` when the drive refuses it: the chunk the writer formed.
+  std::string RefusedWrite(std::size_t sectors, std::uint32_t lba) {
+    MakeImage("c.iso", 2048 * sectors, 20);
+    const CliRun run =
+        Write(Spec("cdr-blank", "fault=2A@" + std::to_string(lba) + ":031100"), {PathOf("c.iso")});
+    EXPECT_EQ(run.status, 1);
+    const std::size_t at = run.out.find("WRITE Error: ");
+    std::filesystem::remove(StateOf("cdr-blank"));
+    return at == std::string::npos ? std::string() : run.out.substr(at + 13, 29);
+  }
+};
+
+TEST_F(CdChunkTest, FewerThan150SectorsLeftGoOneByOne) {
+  EXPECT_EQ(RefusedWrite(149, 0), "2A 00 00 00 00 00 00 00 01 00");
+  EXPECT_EQ(RefusedWrite(150, 15), "2A 00 00 00 00 00 00 00 10 00");
+  EXPECT_EQ(RefusedWrite(150, 16), "2A 00 00 00 00 10 00 00 01 00");
+  EXPECT_EQ(RefusedWrite(165, 16), "2A 00 00 00 00 10 00 00 01 00");
+  EXPECT_EQ(RefusedWrite(166, 16), "2A 00 00 00 00 10 00 00 10 00");
+}
+
+TEST_F(CdChunkTest, SingleSessionTrackAtOnceKeepsTheSessionOpen) {
+  MakeImage("d.iso", 2048 * 20, 21);
+  CliRun run = Write(Spec("cdr-blank"), {"--close", "track", "--single-session", PathOf("d.iso")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_CONTAINS(run.err, "05 32 41 04 08 10 ");
+  EXPECT_LACKS(run.err, "CLOSE TRACK/SESSION");
+  const auto wave = MakeImage("e.wav", 44 + 2353, 22);  // two audio sectors
+  std::filesystem::remove(StateOf("cdr-blank"));
+  run = Write(Spec("cdr-blank"), {"--single-session", PathOf("e.wav")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_CONTAINS(run.err, "05 32 41 00 00 10 ");
+  Fresh(Spec("cdr-blank"));
+  EXPECT_EQ(ReadCd(0, 2, 1, 2352),
+            Padded(std::vector<std::uint8_t>(wave.begin() + 44, wave.end()), 2352));
 }
 
 }  // namespace
