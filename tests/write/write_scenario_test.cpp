@@ -249,3 +249,24 @@ TEST_F(CdChunkTest, SingleSessionTrackAtOnceKeepsTheSessionOpen) {
 
 }  // namespace
 }  // namespace zorvane::test
+
+namespace zorvane::test {
+namespace {
+
+class DvdSessionTest : public WriteTest {};
+
+TEST_F(DvdSessionTest, ASecondDvdRSessionFollowsTheBorder) {
+  const auto first = MakeImage("one.iso", 2048 * 300, 30);
+  const auto second = MakeImage("two.iso", 2048 * 200, 31);
+  ASSERT_EQ(Write(Spec("dvd-r"), {PathOf("one.iso")}).status, 0);
+  const CliRun run = Write(Spec("dvd-r"), {PathOf("two.iso")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  Fresh(Spec("dvd-r"));
+  EXPECT_EQ(ReadData(0, 300), first);
+  const std::uint32_t start = TrackStart(2);
+  EXPECT_EQ(start, 304U + 16384);  // the first track padded to 16, then the border
+  EXPECT_EQ(ReadData(start, 200), second);
+}
+
+}  // namespace
+}  // namespace zorvane::test
