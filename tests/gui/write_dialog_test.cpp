@@ -172,6 +172,21 @@ class WriteDialogWindowTest : public QObject {
     QTRY_VERIFY(OpenJobWindow() == nullptr);
   }
 
+  void progressShowsWhileARealTimeWriteRuns() {
+    Start("virtual:dvd+rw,time=real");
+    const QString image = MakeImage(QStringLiteral("slow.iso"), 2048 * 8000);
+    JobWindow* job = WriteThroughTheDialog(image, QString::fromUtf8("寫入"));
+    QVERIFY(job != nullptr);
+    // The one-second timer shows the time and the speeds while sectors move.
+    QTRY_VERIFY_WITH_TIMEOUT(Control<QLabel>(job, kElapsedTime)->text() != QStringLiteral("00:00"),
+                             8000);
+    QVERIFY(Control<QLabel>(job, kCurrentSpeed)->text().contains(QLatin1Char('(')));
+    QVERIFY(Control<QProgressBar>(job, kBufferGauge)->maximum() > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QPushButton>(job, kCancelButton)->text(),
+                              QString::fromUtf8("結束(&X)"), 30000);
+    QCOMPARE(Control<QProgressBar>(job, kWriteGauge)->value(), 8000);
+  }
+
   void addressWriteDialogWritesFromTheStartSector() {
     Start("virtual:dvd+rw");
     const QString image = MakeImage(QStringLiteral("at.iso"), 65536);
