@@ -126,7 +126,14 @@ TEST_P(DvdRoundTripTest, ImageAndItsZeroPadReadBack) {
   const CliRun capacity = Cli(Spec(param.preset), {"capacity"});
   EXPECT_EQ(capacity.status, 0);
   const CliRun toc = Cli(Spec(param.preset), {"toc"});
-  EXPECT_CONTAINS(toc.out, "01 ") << toc.out;
+  EXPECT_CONTAINS(toc.out, "目錄上共存在1條碟軌");
+  // A sequential disc holds the one track of 208 sectors; a formatted one is one track
+  // over the whole disc.
+  if (param.sequential) {
+    EXPECT_CONTAINS(toc.out, "01    14h(資料軌) 000000h    0000D0h");
+  } else {
+    EXPECT_LACKS(toc.out, "0000D0h");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDvdProfile, DvdRoundTripTest,
