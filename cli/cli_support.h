@@ -39,6 +39,8 @@ const std::vector<std::function<std::vector<Command>()>>& JobCommandGroups();
 
 // c2scan and qscan (cli/scan_commands.cpp).
 std::vector<Command> ScanCommands();
+// write, write-at, erase, format (cli/write_commands.cpp).
+std::vector<Command> WriteCommands();
 
 // kExitOk when the command got no arguments; else says so and gives kExitUsage.
 int NoArguments(CommandContext& context, const char* name);

@@ -6,6 +6,7 @@ namespace zorvane {
 const std::vector<std::function<std::vector<Command>()>>& JobCommandGroups() {
   static const std::vector<std::function<std::vector<Command>()>> groups = {
       ScanCommands,
+      WriteCommands,
   };
   return groups;
 }

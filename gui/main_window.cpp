@@ -15,6 +15,7 @@
 #include "gui/template_builder.h"
 #include "info/capacity.h"
 #include "info/toc.h"
+#include "write/format.h"
 
 namespace zorvane {
 
@@ -106,8 +107,7 @@ void MainWindowForm::UpdateJobButtons() {
   controls_.Show(kC2Button, jobs_.CanOpen(kC2ScanDialog));
   controls_.Enable(kC2Button, jobs_.CanOpen(kC2ScanDialog));
   controls_.Enable(kQualityScanCommand, jobs_.CanStartQualityScan());
-  // Formatting comes with the erase and format jobs.
-  controls_.Enable(kFormatButton, false);
+  controls_.Enable(kFormatButton, true);
 }
 
 void MainWindowForm::showEvent(QShowEvent* event) {
@@ -183,6 +183,9 @@ void MainWindowForm::OnCommand(int id) {
       return;
     case kCloseSessionButton:
       CloseSession(controls_);
+      return;
+    case kFormatButton:
+      if (FormatMedium(controls_)) FollowFormat();
       return;
     case kIsoImageButton:
       jobs_.Open(kIsoImageDialog);

@@ -26,7 +26,8 @@ inline SenseCode SenseCodeOf(const std::uint8_t* fixed_sense) {
 // Length of a CDB by the group of its opcode: 6, 10 or 12 bytes.
 std::uint8_t CdbLength(std::uint8_t opcode);
 
-// Time-out of a command in seconds: 120 for SEND OPC INFORMATION, 10 for every other.
+// Time-out of a command in seconds: 120 for SEND OPC INFORMATION, 5,400 for BLANK, 10 for
+// every other.
 std::uint32_t CommandTimeout(std::uint8_t opcode);
 
 // Sends one CDB to the drive in `slot` and returns -1 when it could not be issued (the

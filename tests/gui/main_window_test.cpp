@@ -163,8 +163,8 @@ class MainWindowTest : public QObject {
 
   void writeOnAnMrwCdRwPrintsTheMrwMessage() {
     Load(2, "virtual:cdrw-mrw");
-    // No write dialog exists yet, so the button is disabled; the command it sends runs.
-    QVERIFY(!Control<QPushButton>(kWriteButton)->isEnabled());
+    // The write dialogs exist, so the button is enabled; on MRW no dialog opens.
+    QVERIFY(Control<QPushButton>(kWriteButton)->isEnabled());
     window_->OnCommand(kWriteButton);
     QCOMPARE(InfoText(), QString::fromUtf8("為CD-MRW格式，請改用「指定寫入」，或「抹除」為空白"
                                            "CD-RW後再進行「寫入」!\n"));

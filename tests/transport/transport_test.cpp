@@ -42,14 +42,15 @@ TEST_F(ExecuteCdbTest, CdbLengthFollowsTheOpcodeGroup) {
   }
 }
 
-TEST_F(ExecuteCdbTest, TimeoutIs120SecondsOnlyForSendOpcInformation) {
+TEST_F(ExecuteCdbTest, TimeoutIs120SecondsForSendOpcInformationAndAFullBlankForBlank) {
   auto drive = Attach(0);
   drive->SetDefault({});
-  for (std::uint8_t opcode : {0x54, 0x04, 0xA1, 0x5B, 0x00}) Send({opcode});
+  for (std::uint8_t opcode : {0x54, 0xA1, 0x04, 0x5B, 0x00}) Send({opcode});
   const auto records = drive->Requests();
   ASSERT_EQ(records.size(), 5U);
   EXPECT_EQ(records[0].timeout_seconds, 120U);
-  for (std::size_t i = 1; i < records.size(); ++i) EXPECT_EQ(records[i].timeout_seconds, 10U);
+  EXPECT_EQ(records[1].timeout_seconds, 5400U);
+  for (std::size_t i = 2; i < records.size(); ++i) EXPECT_EQ(records[i].timeout_seconds, 10U);
 }
 
 TEST_F(ExecuteCdbTest, OnlyTheLow16BitsOfTheTransferLengthAreSent) {

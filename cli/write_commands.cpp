@@ -1,0 +1,380 @@
+// Writing an image from the command line: the write dialog's own logic and writer, driven
+// through controls kept in memory.
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/main_commands.h"
+#include "base/templates.h"
+#include "cli/cli_support.h"
+#include "write/erase_dialog.h"
+#include "write/format.h"
+#include "write/write_dialog.h"
+
+namespace zorvane {
+
+namespace {
+
+// Remembers which write dialog the main window's checks would open.
+class DialogPicker : public JobDialogs {
+ public:
+  bool CanOpen(int) const override { return true; }
+  void Open(int template_id) override { opened = template_id; }
+  bool CanStartQualityScan() const override { return false; }
+  void StartQualityScan() override {}
+  int opened = 0;
+};
+
+struct WriteOptions {
+  int speed = 0;
+  std::string close;  // empty: the dialog's presets stand
+  bool single_session = false;
+  std::string image;
+};
+
+int Usage(CommandContext& context, const std::string& message) {
+  std::fprintf(context.err, "zorvane-cli: write: %s\n", message.c_str());
+  std::fprintf(context.err,
+               "usage: zorvane-cli write [--speed N] [--close none|track|session|disc] "
+               "[--single-session] IMAGE\n");
+  return kExitUsage;
+}
+
+bool ParseWriteOptions(CommandContext& context, WriteOptions* options, int* status) {
+  const std::vector<std::string>& args = context.args;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](const char* name, std::string* out) {
+      const std::string prefix = std::string(name) + "=";
+      if (arg.rfind(prefix, 0) == 0) {
+        *out = arg.substr(prefix.size());
+        return true;
+      }
+      if (arg == name && i + 1 < args.size()) {
+        *out = args[++i];
+        return true;
+      }
+      return false;
+    };
+    std::string text;
+    if (arg.rfind("--speed", 0) == 0) {
+      if (!value("--speed", &text) || text.empty() ||
+          text.find_first_not_of("0123456789") != std::string::npos || text.size() > 3) {
+        *status = Usage(context, "--speed needs an item number (0 is the device default)");
+        return false;
+      }
+      options->speed = std::atoi(text.c_str());
+    } else if (arg.rfind("--close", 0) == 0) {
+      if (!value("--close", &text) ||
+          (text != "none" && text != "track" && text != "session" && text != "disc")) {
+        *status = Usage(context, "--close takes none, track, session or disc");
+        return false;
+      }
+      options->close = text;
+    } else if (arg == "--single-session") {
+      options->single_session = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      *status = Usage(context, "unknown option " + arg);
+      return false;
+    } else if (options->image.empty()) {
+      options->image = arg;
+    } else {
+      *status = Usage(context, "one image at a time");
+      return false;
+    }
+  }
+  if (options->image.empty()) {
+    *status = Usage(context, "no image file given");
+    return false;
+  }
+  return true;
+}
+
+// The close options of the CD dialog: the track is always closed; "session" closes the
+// session for a next one, "disc" closes it without.
+int ApplyCdClose(CommandContext& context, WriteDialog& handler, MemoryDialog& dialog,
+                 const WriteOptions& options) {
+  if (options.close == "none") {
+    return Usage(context, "--close none is not offered for a CD; it allows track, session, disc");
+  }
+  if (options.close == "track") handler.OnCommand(dialog, kKeepSessionOpen);
+  if (options.close == "session" || options.close == "disc") {
+    handler.OnCommand(dialog, kCloseSessionOption);
+  }
+  if (options.close == "disc" || options.single_session) {
+    if (!dialog.IsEnabled(kMultiSession)) {
+      return Usage(context, "this write cannot leave the disc open for a next session");
+    }
+    dialog.SetChecked(kMultiSession, false);
+  }
+  return kExitOk;
+}
+
+int ApplyDvdClose(CommandContext& context, WriteDialog& handler, MemoryDialog& dialog,
+                  const WriteOptions& options) {
+  struct Choice {
+    const char* name;
+    int id;
+  };
+  static constexpr Choice kChoices[] = {{"track", kCloseTrackOption},
+                                        {"session", kCloseSessionDvdOption},
+                                        {"disc", kCloseDiscOption}};
+  std::string allowed;
+  bool any = false;
+  for (const Choice& choice : kChoices) {
+    if (!dialog.IsEnabled(choice.id)) continue;
+    allowed += allowed.empty() ? choice.name : std::string(", ") + choice.name;
+    any = true;
+  }
+  if (!any) allowed = "none";
+  if (options.single_session) {
+    return Usage(context,
+                 "--single-session is for CDs; on this medium use --close (" + allowed + ")");
+  }
+  if (options.close.empty()) return kExitOk;
+  if (options.close == "none") {
+    if (any)
+      return Usage(context, "--close none is not offered for this medium; it allows " + allowed);
+    return kExitOk;
+  }
+  for (const Choice& choice : kChoices) {
+    if (options.close != choice.name) continue;
+    if (!dialog.IsEnabled(choice.id)) {
+      return Usage(context, "--close " + options.close +
+                                " is not offered for this medium; it allows " + allowed);
+    }
+    handler.OnCommand(dialog, choice.id);
+  }
+  return kExitOk;
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+// Presses OK and runs the dialog's timers until its worker ends: the worker's updates every
+// few tens of milliseconds, the one-second timer while it runs. kExitOk only for a finished
+// write.
+int RunDialogJob(CommandContext& context, WriteDialog& handler, MemoryDialog& dialog,
+                 const char* name) {
+  const std::shared_ptr<WriteJob>& job = handler.Job();
+  handler.OnCommand(dialog, kOkButton);
+  CliProgress progress(context.err, name);
+  using Clock = std::chrono::steady_clock;
+  auto next_tick = Clock::now() + std::chrono::seconds(1);
+  for (;;) {
+    const bool running = job->Running();
+    handler.OnTimer(dialog, kUpdateTimer);
+    if (!running) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kUpdatePeriodMs));
+    if (Clock::now() >= next_tick) {
+      next_tick += std::chrono::seconds(1);
+      if (dialog.TimerRunning(kProgressTimer)) handler.OnTimer(dialog, kProgressTimer);
+    }
+    progress.Update(job->sectors_written.load(), job->total_sectors.load(),
+                    Trimmed(dialog.Text(kCurrentSpeed)) + "x");
+  }
+  progress.Update(job->sectors_written.load(), job->total_sectors.load());
+  progress.Finish();
+  if (job->state.load() != WriteState::kFinished) {
+    const std::string message = Trimmed(dialog.Text(kFileMessage));
+    if (!message.empty()) std::fprintf(context.err, "zorvane-cli: %s: %s\n", name, message.c_str());
+    std::fprintf(context.err, "zorvane-cli: %s: the image was not written completely\n", name);
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int RunWrite(CommandContext& context) {
+  WriteOptions options;
+  int status = kExitOk;
+  if (!ParseWriteOptions(context, &options, &status)) return status;
+
+  DialogPicker picker;
+  PressWrite(*context.window, picker);
+  if (picker.opened != kCdWriteDialog && picker.opened != kDvdWriteDialog) {
+    std::fprintf(context.err, "zorvane-cli: write: the loaded medium cannot be written here\n");
+    return kExitFailed;
+  }
+  const bool cd = picker.opened == kCdWriteDialog;
+  auto handler = std::make_shared<WriteDialog>(picker.opened);
+  MemoryDialog dialog;
+  LoadTemplate(dialog, cd ? CdWriteTemplate() : DvdWriteTemplate());
+  handler->OnInit(dialog);
+  if (dialog.EndResult() != -1) {
+    std::fprintf(context.err, "zorvane-cli: write: the write dialog could not start\n");
+    return kExitFailed;
+  }
+  if (options.speed != 0) {
+    const int items = dialog.ItemCount(kSpeedCombo);
+    if (options.speed >= items) {
+      return Usage(context, "--speed " + std::to_string(options.speed) +
+                                ": the drive offers items 0 to " + std::to_string(items - 1));
+    }
+    dialog.SelectItem(kSpeedCombo, options.speed);
+    handler->OnCommand(dialog, kSpeedCombo);
+    if (dialog.EndResult() != -1) {
+      std::fprintf(context.err, "zorvane-cli: write: the drive refused the write speed\n");
+      return kExitFailed;
+    }
+  }
+
+  dialog.SetText(kImagePath, options.image);
+  handler->OnCommand(dialog, kBrowseImage);
+  const std::string file_message = Trimmed(dialog.Text(kFileMessage));
+  if (!file_message.empty()) {
+    std::fprintf(context.err, "zorvane-cli: write: %s: %s\n", options.image.c_str(),
+                 file_message.c_str());
+    return kExitFailed;
+  }
+  status = cd ? ApplyCdClose(context, *handler, dialog, options)
+              : ApplyDvdClose(context, *handler, dialog, options);
+  if (status != kExitOk) return status;
+
+  return RunDialogJob(context, *handler, dialog, "write");
+}
+
+int RunWriteAt(CommandContext& context) {
+  const std::vector<std::string>& args = context.args;
+  if (args.size() != 2 || args[0].empty() ||
+      args[0].find_first_not_of("0123456789") != std::string::npos || args[0].size() > 10 ||
+      std::stoull(args[0]) > 0xFFFFFFFFULL) {
+    std::fprintf(context.err, "zorvane-cli: write-at: usage: zorvane-cli write-at LBA IMAGE\n");
+    return kExitUsage;
+  }
+  DialogPicker picker;
+  PressAddressWrite(*context.window, picker);
+  if (picker.opened != kMrwAddressWriteDialog && picker.opened != kDvdAddressWriteDialog) {
+    std::fprintf(context.err,
+                 "zorvane-cli: write-at: the loaded medium is not written at addresses\n");
+    return kExitFailed;
+  }
+  auto handler = std::make_shared<WriteDialog>(picker.opened);
+  MemoryDialog dialog;
+  LoadTemplate(dialog, WriteTemplate(picker.opened));
+  handler->OnInit(dialog);
+  if (dialog.EndResult() != -1) {
+    std::fprintf(context.err, "zorvane-cli: write-at: the write dialog could not start\n");
+    return kExitFailed;
+  }
+  dialog.SetText(kStartSector, args[0]);
+  dialog.SetText(kImagePath, args[1]);
+  handler->OnCommand(dialog, kBrowseImage);
+  const std::string file_message = Trimmed(dialog.Text(kFileMessage));
+  if (!file_message.empty()) {
+    std::fprintf(context.err, "zorvane-cli: write-at: %s: %s\n", args[1].c_str(),
+                 file_message.c_str());
+    return kExitFailed;
+  }
+  return RunDialogJob(context, *handler, dialog, "write-at");
+}
+
+int RunErase(CommandContext& context) {
+  int option = kMinimalBlank;
+  const std::vector<std::string>& args = context.args;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string type;
+    if (args[i].rfind("--type=", 0) == 0) {
+      type = args[i].substr(7);
+    } else if (args[i] == "--type" && i + 1 < args.size()) {
+      type = args[++i];
+    } else {
+      type = "?";
+    }
+    if (type == "full") {
+      option = kFullBlank;
+    } else if (type == "minimal") {
+      option = kMinimalBlank;
+    } else if (type == "unclose") {
+      option = kUncloseSession;
+    } else if (type == "session") {
+      option = kEraseSession;
+    } else {
+      std::fprintf(context.err,
+                   "zorvane-cli: erase: usage: zorvane-cli erase "
+                   "[--type full|minimal|unclose|session]\n");
+      return kExitUsage;
+    }
+  }
+  DialogPicker picker;
+  PressErase(*context.window, picker);
+  if (picker.opened != kEraseDialog) {
+    std::fprintf(context.err, "zorvane-cli: erase: no drive to erase in\n");
+    return kExitFailed;
+  }
+  EraseDialog handler;
+  MemoryDialog dialog;
+  LoadTemplate(dialog, EraseTemplate());
+  handler.OnInit(dialog);
+  handler.OnCommand(dialog, option);
+  handler.OnCommand(dialog, kOkButton);
+  const std::shared_ptr<WriteJob>& job = handler.Job();
+  for (;;) {
+    const bool running = job->Running();
+    handler.OnTimer(dialog, kUpdateTimer);
+    if (!running) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kUpdatePeriodMs));
+  }
+  const std::string medium = Trimmed(dialog.Text(kEraseMedium));
+  const std::string status = Trimmed(dialog.Text(kEraseStatus));
+  if (job->state.load() != WriteState::kFinished) {
+    std::fprintf(context.err, "zorvane-cli: erase: %s%s%s\n", medium.c_str(),
+                 medium.empty() ? "" : ": ", status.c_str());
+    return kExitFailed;
+  }
+  std::fprintf(context.out, "%s: %s\n", medium.c_str(), status.c_str());
+  std::fflush(context.out);
+  return kExitOk;
+}
+
+int RunFormat(CommandContext& context) {
+  bool wait = false;
+  for (const std::string& arg : context.args) {
+    if (arg != "--wait") {
+      std::fprintf(context.err, "zorvane-cli: format: usage: zorvane-cli format [--wait]\n");
+      return kExitUsage;
+    }
+    wait = true;
+  }
+  if (!FormatMedium(*context.window)) {
+    std::fprintf(context.err, "zorvane-cli: format: the drive did not start a format\n");
+    return kExitFailed;
+  }
+  if (!wait) return kExitOk;
+  CliProgress progress(context.err, "format");
+  const bool ended = WaitForFormat([&progress](int percent) {
+    if (percent >= 0) progress.Update(static_cast<std::uint64_t>(percent), 100);
+  });
+  progress.Finish();
+  if (!ended) {
+    std::fprintf(context.err, "zorvane-cli: format: the drive did not report the end\n");
+    return kExitFailed;
+  }
+  std::fprintf(context.out, "%s", kFormatDoneMessage);
+  std::fflush(context.out);
+  return kExitOk;
+}
+
+}  // namespace
+
+std::vector<Command> WriteCommands() {
+  return {
+      {"write", "write [--speed N] [--close none|track|session|disc] [--single-session] IMAGE",
+       "write an image to the loaded CD or DVD (speed item N of the write dialog; close\n"
+       "                               options as the medium allows)",
+       RunWrite},
+      {"write-at", "write-at LBA IMAGE",
+       "write an image from sector LBA on MRW CD-RW, DVD-RAM, DVD+RW or DVD-RW restricted\n"
+       "                               overwrite",
+       RunWriteAt},
+      {"erase", "erase [--type full|minimal|unclose|session]",
+       "blank a CD-RW or DVD-RW (minimal unless told otherwise)", RunErase},
+      {"format", "format [--wait]",
+       "format the loaded rewritable disc in the background (--wait: until it is done)", RunFormat},
+  };
+}
+
+}  // namespace zorvane

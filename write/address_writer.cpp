@@ -1,0 +1,190 @@
+#include "write/address_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "base/utilities.h"
+#include "info/media.h"
+#include "transport/console.h"
+#include "transport/transport.h"
+#include "transport/vocabulary.h"
+
+namespace zorvane {
+
+namespace {
+
+constexpr std::uint8_t kSynchronizeCache[10] = {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kTestUnitReady[6] = {0, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kGetCurrentProfile[10] = {0x46, 0x02, 0, 0, 0, 0, 0, 0, 0xFF, 0};
+constexpr std::uint32_t kChunk = 16;
+constexpr std::uint32_t kSingleSectorTail = 150;
+constexpr std::uint32_t kSector = 2048;
+
+Console* Info() {
+  return InfoConsole.load();
+}
+
+Console* Trace() {
+  return CommandConsole.load();
+}
+
+struct FileGuard {
+  int fd = -1;
+  ~FileGuard() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+std::uint32_t ParseStartSector(const std::string& text) {
+  const char* begin = text.c_str();
+  while (*begin == ' ' || *begin == '\t') ++begin;
+  if (*begin < '0' || *begin > '9') return 0;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::strtoull(begin, &end, 10);
+  if (errno != 0 || value > 0xFFFFFFFFULL) return 0;
+  return static_cast<std::uint32_t>(value);
+}
+
+void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& request) {
+  PostedDialog dialog(job);
+  const DriveAddress drive = CurrentDriveAddress();
+  auto end = [&job](WriteState state) {
+    TraceEnabled.store(1);
+    job->state.store(state);
+  };
+
+  const std::uint32_t start = ParseStartSector(request.start_sector);
+  FileGuard file;
+  file.fd = ::open(request.path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
+    ConsoleLog(Info(), "檔案 %s 無法被開啟, errorcode=%i\n", request.path.c_str(), errno);
+    dialog.Enable(kOkButton, true);
+    dialog.EnableMainButton(kAddressWriteButton, true);
+    dialog.StopTimer(kProgressTimer);
+    end(WriteState::kFailed);
+    return;
+  }
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  dialog.SetText(kImageSize,
+                 FormatText(64, "%.02f KB\n", static_cast<double>(WholeUnits(size, 1024))));
+  std::uint32_t chunk = kChunk;
+  std::vector<std::uint8_t> buffer(std::size_t{kChunk} * kSector);
+  const auto count = static_cast<std::uint32_t>((size + kSector - 1) / kSector);
+  job->total_sectors.store(count);
+  dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", 0, static_cast<int>(count)));
+  dialog.SetProgressPosition(kWriteGauge, 0);
+  dialog.SetProgressRange(kWriteGauge, 0, static_cast<int>(count + 1));
+  dialog.SetProgressStep(kWriteGauge, static_cast<int>(kChunk));
+
+  std::uint8_t reply[256] = {};
+  if (SendTo(drive, kGetCurrentProfile, 255, reply, kDataIn, 1) != 0) {
+    ConsoleLog(Info(), "GetConfiguration Error\n");
+    ConsoleLog(Trace(), "GetLastError was %d\n", 0);
+    dialog.StopTimer(kProgressTimer);
+    end(WriteState::kFailed);
+    return;
+  }
+  const std::uint8_t profile = reply[7];
+  char name[32];
+  ProfileName(profile, name);
+  dialog.SetText(kDvdProfileName, name);
+  bool aligned = false;
+  if (profile == 0x13) {
+    const char* broken = nullptr;
+    if (start % 16 != 0) {
+      broken = "寫入碟區的起始位置必須是16的倍數\n";
+    } else if (size % 32768 != 0) {
+      broken = "檔案大小必須是32KB的倍數\n";
+    }
+    if (broken != nullptr) {
+      dialog.SetText(kFileMessage, broken);
+      dialog.Enable(kOkButton, true);
+      dialog.StopTimer(kProgressTimer);
+      end(WriteState::kFailed);
+      return;
+    }
+    aligned = true;
+  }
+
+  std::uint8_t write[10] = {0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const std::uint64_t last = std::uint64_t{start} + count;
+  std::uint64_t lba = start;
+  int gauge = 0;
+  int read_error = 0;
+  for (; lba < last; lba += chunk) {
+    const auto done = static_cast<std::uint32_t>(lba - start);
+    job->sectors_written.store(done);
+    dialog.SetText(kSectorCount,
+                   FormatText(64, "%i/%i\n", static_cast<int>(done + 1), static_cast<int>(count)));
+    TraceEnabled.store(0);
+    if (job->run.load() == 0) {
+      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
+      end(WriteState::kCancelled);
+      return;
+    }
+    if (last - lba < kSingleSectorTail && !aligned) {
+      chunk = 1;
+      dialog.SetProgressStep(kWriteGauge, 1);
+    }
+    if (!ReadImageChunk(file.fd, buffer.data(), std::size_t{chunk} * kSector, &read_error)) {
+      TraceEnabled.store(1);
+      ConsoleLog(Info(), "檔案 %s 讀取失敗, errorcode=%i\n", request.path.c_str(), read_error);
+      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
+      dialog.StopTimer(kProgressTimer);
+      end(WriteState::kFailed);
+      return;
+    }
+    WriteBe32(static_cast<std::uint32_t>(lba), write + 2);
+    write[7] = static_cast<std::uint8_t>(chunk >> 8);
+    write[8] = static_cast<std::uint8_t>(chunk);
+    const WriteAttempt attempt =
+        SendWrite(drive, write, chunk * kSector, buffer.data(), job->run, nullptr, false);
+    if (attempt.outcome == WriteOutcome::kStopped) {
+      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
+      end(WriteState::kCancelled);
+      return;
+    }
+    if (attempt.outcome == WriteOutcome::kFailed) {
+      TraceEnabled.store(1);
+      ConsoleLog(Info(), "WRITE Error: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
+                 write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
+                 write[8], write[9]);
+      ConsoleLog(Trace(), "sense=%Xh, ", static_cast<unsigned>(attempt.sense));
+      LogSenseText(Trace(), attempt.sense);
+      ConsoleLog(Trace(), "GetLastError was %d\n", attempt.sense == -1 ? EIO : 0);
+      dialog.StopTimer(kProgressTimer);
+      end(WriteState::kFailed);
+      return;
+    }
+    gauge += static_cast<int>(chunk);
+    dialog.SetProgressPosition(kWriteGauge, gauge);
+  }
+  job->sectors_written.store(count);
+
+  // End steps, traced; a drive that does not confirm the data makes the write a failure.
+  TraceEnabled.store(1);
+  const bool confirmed = SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0) == 0;
+  dialog.SetText(kSectorCount,
+                 FormatText(64, "%i/%i\n", static_cast<int>(count), static_cast<int>(count)));
+  dialog.SetProgressRange(kWriteGauge, 0, 10);
+  dialog.SetProgressPosition(kWriteGauge, 10);
+  dialog.SetText(kCancelButton, "結束(&X)");
+  dialog.Enable(kOkButton, true);
+  dialog.EnableMainButton(kAddressWriteButton, true);
+  std::this_thread::sleep_for(CurrentWritePacing().settle);
+  dialog.StopTimer(kProgressTimer);
+  SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1);
+  end(confirmed ? WriteState::kFinished : WriteState::kFailed);
+}
+
+}  // namespace zorvane

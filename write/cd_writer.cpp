@@ -1,0 +1,312 @@
+#include "write/cd_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "base/shared_commands.h"
+#include "base/utilities.h"
+#include "info/media.h"
+#include "transport/console.h"
+#include "transport/transport.h"
+#include "transport/vocabulary.h"
+
+namespace zorvane {
+
+namespace {
+
+constexpr std::uint8_t kSynchronizeCache[10] = {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kTestUnitReady[6] = {0, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kGetCurrentProfile[10] = {0x46, 0x02, 0, 0, 0, 0, 0, 0, 0xFF, 0};
+constexpr std::uint8_t kModeSelect[10] = {0x55, 0x10, 0, 0, 0, 0, 0, 0x00, 0x3C, 0};
+constexpr std::uint8_t kReadTrackInformation[10] = {0x52, 0x01, 0, 0, 0, 0xFF, 0, 0x00, 0xFF, 0};
+constexpr std::size_t kListLength = 60;
+constexpr std::uint32_t kChunk = 16;
+constexpr std::uint32_t kSingleSectorTail = 150;
+constexpr std::uint32_t kWaveHeader = 44;
+
+Console* Info() {
+  return InfoConsole.load();
+}
+
+Console* Trace() {
+  return CommandConsole.load();
+}
+
+// Closes the image file on every way out.
+struct FileGuard {
+  int fd = -1;
+  ~FileGuard() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+bool TailIs(const std::string& path, const char* upper) {
+  if (path.size() < 3) return false;
+  for (int i = 0; i < 3; ++i) {
+    const char c = path[path.size() - 3 + static_cast<std::size_t>(i)];
+    if (c != upper[i] && c != upper[i] + ('a' - 'A')) return false;
+  }
+  return true;
+}
+
+// The write parameters page for a track of `type` with the dialog's options.
+std::array<std::uint8_t, kListLength> BuildParameterList(CdImageType type,
+                                                         const WriteRequest& request,
+                                                         bool* close_session) {
+  std::array<std::uint8_t, kListLength> list{};
+  list[1] = 0x3A;
+  list[2] = 0x21;
+  std::uint8_t* page = list.data() + 8;
+  page[0] = 0x05;
+  page[1] = 0x32;
+  page[2] = 0x41;
+  page[3] = 0xC4;
+  page[4] = 0x08;
+  page[5] = 0x10;
+  page[15] = 0x96;
+  switch (type) {
+    case CdImageType::kAudio:
+      page[3] = 0xC0;
+      page[4] = 0x00;
+      break;
+    case CdImageType::kMode2:
+      // Mode 2 sectors of 2,336 bytes (sub-header and user data), in a CD-ROM XA session.
+      page[4] = 0x09;
+      page[8] = 0x20;
+      break;
+    case CdImageType::kMode1:
+      break;
+  }
+  *close_session = true;
+  if (request.track_at_once) {
+    page[2] = static_cast<std::uint8_t>((page[2] & 0xF0) | 0x01);
+    *close_session = !request.keep_session_open;
+    if (!request.multi_session) page[3] &= 0x3F;
+  } else if (request.session_at_once) {
+    page[2] = static_cast<std::uint8_t>((page[2] & 0xF0) | 0x02);
+  }
+  return list;
+}
+
+std::uint32_t SectorSizeOf(CdImageType type) {
+  switch (type) {
+    case CdImageType::kAudio:
+      return 2352;
+    case CdImageType::kMode2:
+      return 2336;
+    case CdImageType::kMode1:
+      break;
+  }
+  return 2048;
+}
+
+const char* TypeLine(CdImageType type) {
+  switch (type) {
+    case CdImageType::kAudio:
+      return "CD-DA\n";
+    case CdImageType::kMode2:
+      return "CD-ROM Mode 2\n";
+    case CdImageType::kMode1:
+      break;
+  }
+  return "CD-ROM Mode 1\n";
+}
+
+}  // namespace
+
+CdImageType CdImageTypeOf(const std::string& path) {
+  if (TailIs(path, "WAV")) return CdImageType::kAudio;
+  if (TailIs(path, "MD2")) return CdImageType::kMode2;
+  return CdImageType::kMode1;
+}
+
+void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& request) {
+  PostedDialog dialog(job);
+  const DriveAddress drive = CurrentDriveAddress();
+  auto end = [&job](WriteState state) {
+    TraceEnabled.store(1);
+    job->state.store(state);
+  };
+  dialog.SetText(kCancelButton, "取消(&C)");
+
+  std::vector<std::uint8_t> reply(kReplyBufferSize);
+  std::uint8_t code = ProbeMediumType(0, reply.data());
+  if (code == kMediumNoDisc || code == kMediumDoorOpen) {
+    // Some drives put 70h in the header with a disc loaded: only "medium not present"
+    // from the drive itself ends the write here.
+    const std::int32_t ready = SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 0);
+    if ((ready & 0xFFFF00) == 0x023A00) {
+      dialog.EnableMainButton(kWriteButton, true);
+      end(WriteState::kFailed);
+      return;
+    }
+    code = kMediumUnknown;
+  }
+  if (code == kMediumNoDevice) {
+    dialog.EnableMainButton(kWriteButton, true);
+    end(WriteState::kFailed);
+    return;
+  }
+
+  FileGuard file;
+  file.fd = ::open(request.path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
+    ConsoleLog(Info(), "檔案 %s 無法被開啟, errorcode=%i\n", request.path.c_str(), errno);
+    dialog.Enable(kOkButton, true);
+    dialog.EnableMainButton(kWriteButton, true);
+    dialog.StopTimer(kProgressTimer);
+    end(WriteState::kFailed);
+    return;
+  }
+  ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
+  const CdImageType type = CdImageTypeOf(request.path);
+  const std::uint32_t sector = SectorSizeOf(type);
+  std::vector<std::uint8_t> buffer(std::size_t{kChunk} * sector);
+  int read_error = 0;
+  if (type == CdImageType::kAudio) {
+    // The WAVE header is read and dropped.
+    if (!ReadImageChunk(file.fd, buffer.data(), kWaveHeader, &read_error)) read_error = errno;
+    size = size >= kWaveHeader ? size - kWaveHeader : 0;
+  }
+  ConsoleLog(Info(), "%s", TypeLine(type));
+  const auto count = static_cast<std::uint32_t>((size + sector - 1) / sector);
+  job->total_sectors.store(count);
+  dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", 0, static_cast<int>(count)));
+  std::uint32_t chunk = kChunk;
+  dialog.SetProgressPosition(kWriteGauge, 0);
+  dialog.SetProgressRange(kWriteGauge, 0, static_cast<int>(count + 1));
+  dialog.SetProgressStep(kWriteGauge, static_cast<int>(kChunk));
+  int gauge = 0;
+
+  BufferCapacity capacity = ReadBufferCapacity(drive, 1);
+  dialog.SetProgressPosition(kBufferGauge, 0);
+  dialog.SetProgressRange(kBufferGauge, 0, static_cast<int>(capacity.length));
+  dialog.SetProgressStep(kBufferGauge, 1);
+  dialog.SetProgressPosition(kBufferGauge, static_cast<int>(capacity.length - capacity.free));
+
+  // A DVD (or any medium of another family) is not written by this writer.
+  bool other_family = IsDvdMedium(code);
+  std::uint8_t profile_reply[256] = {};
+  if (SendTo(drive, kGetCurrentProfile, 255, profile_reply, kDataIn, 0) == 0) {
+    // Profile 0 (a drive still becoming ready) tells nothing; the CD profiles lie below
+    // 10h.
+    if (ReadBe16(profile_reply + 6) >= 0x10) other_family = true;
+  }
+  if (other_family) {
+    ConsoleLog(Info(), "光碟片不是CD-R/RW, 無法以CD方式寫入.\n");
+    dialog.StopTimer(kProgressTimer);
+    end(WriteState::kFailed);
+    return;
+  }
+
+  std::uint8_t track_reply[256] = {};
+  if (SendTo(drive, kReadTrackInformation, 255, track_reply, kDataIn, 0) != 0) {
+    ConsoleLog(Info(), "ReadTrackInfo Error\n");
+    ConsoleLog(Trace(), "GetLastError was %d\n", 0);
+    dialog.StopTimer(kProgressTimer);
+    end(WriteState::kFailed);
+    return;
+  }
+  const std::uint32_t nwa = ReadBe32(track_reply + 12);
+
+  bool close_session = true;
+  std::array<std::uint8_t, kListLength> list = BuildParameterList(type, request, &close_session);
+  DumpBytes(list.data(), list.size());
+  if (SendTo(drive, kModeSelect, kListLength, list.data(), kDataOut, 0) != 0) {
+    ConsoleLog(Info(), "ModeSelect Error\n");
+    ConsoleLog(Trace(), "GetLastError was %d\n", 0);
+    dialog.StopTimer(kProgressTimer);
+    end(WriteState::kFailed);
+    return;
+  }
+
+  std::uint8_t write[10] = {0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const std::uint32_t last = nwa + count;
+  std::uint32_t lba = nwa;
+  for (; lba < last; lba += chunk) {
+    job->sectors_written.store(lba - nwa);
+    dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", static_cast<int>(lba - nwa + 1),
+                                            static_cast<int>(count)));
+    if (job->run.load() == 0) {
+      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0);
+      end(WriteState::kCancelled);
+      return;
+    }
+    TraceEnabled.store(0);
+    if (last - lba < kSingleSectorTail) chunk = 1;
+    const std::size_t bytes = std::size_t{chunk} * sector;
+    if (!ReadImageChunk(file.fd, buffer.data(), bytes, &read_error)) {
+      TraceEnabled.store(1);
+      ConsoleLog(Info(), "檔案 %s 讀取失敗, errorcode=%i\n", request.path.c_str(), read_error);
+      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0);
+      dialog.StopTimer(kProgressTimer);
+      end(WriteState::kFailed);
+      return;
+    }
+    WriteBe32(lba, write + 2);
+    write[7] = static_cast<std::uint8_t>(chunk >> 8);
+    write[8] = static_cast<std::uint8_t>(chunk);
+    const WriteAttempt attempt = SendWrite(
+        drive, write, static_cast<std::uint32_t>(bytes), buffer.data(), job->run,
+        [&dialog](const BufferCapacity& now) {
+          if (now.known) {
+            dialog.SetProgressPosition(kBufferGauge, static_cast<int>(now.length - now.free));
+          }
+        });
+    if (attempt.outcome == WriteOutcome::kStopped) {
+      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0);
+      end(WriteState::kCancelled);
+      return;
+    }
+    if (attempt.outcome == WriteOutcome::kFailed) {
+      TraceEnabled.store(1);
+      ConsoleLog(Info(), "WRITE Error: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
+                 write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
+                 write[8], write[9]);
+      ConsoleLog(Trace(), "sense=%Xh, ", static_cast<unsigned>(attempt.sense));
+      LogSenseText(Trace(), attempt.sense);
+      ConsoleLog(Trace(), "GetLastError was %d\n", attempt.sense == -1 ? EIO : 0);
+      dialog.StopTimer(kProgressTimer);
+      end(WriteState::kFailed);
+      return;
+    }
+    gauge += static_cast<int>(chunk);
+    dialog.SetProgressPosition(kWriteGauge, gauge);
+  }
+  job->sectors_written.store(lba - nwa);
+
+  // End steps. Their commands are traced, and a drive that does not confirm the track
+  // (or the session) makes the write a failure.
+  TraceEnabled.store(1);
+  bool confirmed = SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0) == 0;
+  capacity = ReadBufferCapacity(drive, 0);
+  if (capacity.known) {
+    dialog.SetProgressPosition(kBufferGauge, static_cast<int>(capacity.length - capacity.free));
+  }
+  if (close_session) {
+    CloseTrackSessionCommand.Set(2, 0x02);
+    CloseTrackSessionCommand.Set(4, 0x00);
+    CloseTrackSessionCommand.Set(5, 0x01);
+    std::uint8_t close[12];
+    CloseTrackSessionCommand.Snapshot(close);
+    if (SendTo(drive, close, 0, nullptr, kDataNone, 0) != 0) confirmed = false;
+  }
+  dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
+  dialog.SetText(kCancelButton, "結束(&X)");
+  dialog.Enable(kOkButton, true);
+  dialog.EnableMainButton(kWriteButton, true);
+  std::this_thread::sleep_for(CurrentWritePacing().settle);
+  dialog.StopTimer(kProgressTimer);
+  SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1);
+  end(confirmed ? WriteState::kFinished : WriteState::kFailed);
+}
+
+}  // namespace zorvane

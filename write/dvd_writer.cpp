@@ -1,0 +1,316 @@
+#include "write/dvd_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "base/shared_commands.h"
+#include "base/utilities.h"
+#include "info/checks.h"
+#include "info/media.h"
+#include "transport/console.h"
+#include "transport/polling.h"
+#include "transport/transport.h"
+#include "transport/vocabulary.h"
+
+namespace zorvane {
+
+namespace {
+
+constexpr std::uint8_t kSynchronizeCache[10] = {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kTestUnitReady[6] = {0, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kEject[6] = {0x1B, 0x01, 0, 0, 0x02, 0};
+constexpr std::uint8_t kLoad[6] = {0x1B, 0x01, 0, 0, 0x03, 0};
+constexpr std::uint8_t kGetCurrentProfile[10] = {0x46, 0x02, 0, 0, 0, 0, 0, 0, 0xFF, 0};
+constexpr std::uint8_t kModeSelect[10] = {0x55, 0x10, 0, 0, 0, 0, 0, 0x00, 0x3C, 0};
+constexpr std::size_t kListLength = 60;
+constexpr std::uint32_t kChunk = 31;
+// DVD-RW restricted overwrite takes whole ECC blocks only: 16 sectors a command.
+constexpr std::uint32_t kEccBlock = 16;
+constexpr std::uint32_t kSingleSectorTail = 150;
+constexpr std::uint32_t kSector = 2048;
+
+Console* Info() {
+  return InfoConsole.load();
+}
+
+Console* Trace() {
+  return CommandConsole.load();
+}
+
+struct FileGuard {
+  int fd = -1;
+  ~FileGuard() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+std::int32_t ReadTrackInformation(const DriveAddress& drive, std::uint8_t track,
+                                  std::uint8_t* reply) {
+  std::uint8_t cdb[10] = {0x52, 0x01, 0, 0, 0, track, 0, 0x00, 0xFF, 0};
+  std::memset(reply, 0, 256);
+  return SendTo(drive, cdb, 255, reply, kDataIn, 1);
+}
+
+bool InList(std::uint8_t profile, std::initializer_list<std::uint8_t> list) {
+  for (std::uint8_t entry : list) {
+    if (entry == profile) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::uint8_t DvdCloseFunction(const WriteRequest& request, std::uint8_t profile) {
+  if (request.track_at_once && InList(profile, {0x11, 0x14, 0x15, 0x1B, 0x2B, 0x42, 0x51})) {
+    return 1;
+  }
+  if (request.session_at_once) return 2;
+  if (request.close_disc) {
+    if (InList(profile, {0x11, 0x14, 0x15})) return 2;
+    if (InList(profile, {0x1B, 0x2B, 0x42, 0x51})) return 6;
+  }
+  return 0;
+}
+
+void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& request) {
+  PostedDialog dialog(job);
+  const DriveAddress drive = CurrentDriveAddress();
+  auto end = [&job](WriteState state) {
+    TraceEnabled.store(1);
+    job->state.store(state);
+  };
+
+  BufferCapacity capacity = ReadBufferCapacity(drive, 1);
+  if (capacity.known && capacity.length != capacity.free) {
+    // The drive still holds data: eject and load the tray, and wait for it.
+    SendTo(drive, kEject, 0, nullptr, kDataNone, 1);
+    SendTo(drive, kLoad, 0, nullptr, kDataNone, 1);
+    RepeatWhile([&drive] { return SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1); },
+                {kBecomingReady});
+    capacity = ReadBufferCapacity(drive, 1);
+  }
+  dialog.SetProgressPosition(kBufferGauge, 0);
+  dialog.SetProgressRange(kBufferGauge, 0, static_cast<int>(capacity.length));
+  dialog.SetProgressStep(kBufferGauge, 1);
+  dialog.SetProgressPosition(kBufferGauge, static_cast<int>(capacity.length - capacity.free));
+
+  FileGuard file;
+  file.fd = ::open(request.path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
+    ConsoleLog(Info(), "檔案 %s 無法被開啟, errorcode=%i\n", request.path.c_str(), errno);
+    dialog.Enable(kOkButton, true);
+    dialog.EnableMainButton(kWriteButton, true);
+    end(WriteState::kFailed);
+    return;
+  }
+  ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  dialog.SetText(kImageSize,
+                 FormatText(64, "%.02f MB\n", static_cast<double>(WholeUnits(size, 1024 * 1024))));
+
+  std::uint8_t reply[256] = {};
+  if (SendTo(drive, kGetCurrentProfile, 255, reply, kDataIn, 1) != 0) {
+    ConsoleLog(Info(), "GetConfiguration Error\n");
+    ConsoleLog(Trace(), "GetLastError was %d\n", 0);
+    end(WriteState::kFailed);
+    return;
+  }
+  std::uint8_t profile = reply[7];
+  if (ReadBe16(reply + 6) == 0) {
+    // A drive that is still becoming ready reports no current profile yet.
+    std::vector<std::uint8_t> mode(kReplyBufferSize);
+    WaitUntilReady(false, mode.data());
+    if (SendTo(drive, kGetCurrentProfile, 255, reply, kDataIn, 1) == 0) profile = reply[7];
+  }
+  if (profile == 0x14) {
+    ConsoleLog(Info(), "不少燒錄機 DVD-RW Sequential Recording 會有問題!\n");
+    ConsoleLog(Info(), "可「格式化」成 DVD-RW dvd-RW Restricted Overwrite 後再行燒錄.\n");
+  }
+
+  std::uint32_t nwa = 0;
+  if (InList(profile, {0x11, 0x14, 0x15})) {
+    // The last track that answers is the one being written next.
+    int track = 2;
+    while (track < 0xFF &&
+           ReadTrackInformation(drive, static_cast<std::uint8_t>(track), reply) == 0) {
+      ++track;
+    }
+    if (ReadTrackInformation(drive, static_cast<std::uint8_t>(track - 1), reply) != 0) {
+      ConsoleLog(Info(), "ReadTrackInfo Error, TNO=%i\n", track - 1);
+      ConsoleLog(Trace(), "GetLastError was %d\n", 0);
+      end(WriteState::kFailed);
+      return;
+    }
+    nwa = ReadBe32(reply + 12);
+  } else if (InList(profile, {0x1B, 0x2B})) {
+    if (ReadTrackInformation(drive, 0xFF, reply) != 0) {
+      ConsoleLog(Info(), "ReadTrackInfo Error\n");
+      ConsoleLog(Trace(), "GetLastError was %d\n", 0);
+      end(WriteState::kFailed);
+      return;
+    }
+    nwa = ReadBe32(reply + 12);
+  }
+
+  const bool restricted_overwrite = profile == 0x13;
+  std::uint32_t chunk = restricted_overwrite ? kEccBlock : kChunk;
+  std::vector<std::uint8_t> buffer(std::size_t{kChunk} * kSector);
+  const auto count = static_cast<std::uint32_t>((size + kSector - 1) / kSector);
+  const std::uint32_t pad = count % 16 == 0 ? 0 : 16 - count % 16;
+  job->total_sectors.store(count);
+  dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", 0, static_cast<int>(count)));
+  ConsoleLog(Info(), "EndSectors=%i\n", static_cast<int>(pad));
+  dialog.SetProgressPosition(kWriteGauge, 0);
+  dialog.SetProgressRange(kWriteGauge, 0, static_cast<int>(count + 1));
+  dialog.SetProgressStep(kWriteGauge, static_cast<int>(chunk));
+  char name[32];
+  ProfileName(profile, name);
+  dialog.SetText(kDvdProfileName, name);
+
+  if (const std::uint8_t function = DvdCloseFunction(request, profile); function != 0) {
+    CloseTrackSessionCommand.Set(2, function);
+  }
+
+  if (InList(profile, {0x11, 0x14, 0x15, 0x16})) {
+    std::uint8_t list[kListLength] = {};
+    list[1] = 0x3A;
+    list[2] = 0x21;
+    std::uint8_t* page = list + 8;
+    page[0] = 0x05;
+    page[1] = 0x32;
+    page[2] = request.close_disc ? 0x62 : 0x60;
+    page[3] = request.close_disc ? 0x25 : 0xE5;
+    page[4] = 0x08;
+    page[5] = 0x10;
+    page[13] = 0x10;
+    page[15] = 0x96;
+    if (SendTo(drive, kModeSelect, kListLength, list, kDataOut, 1) != 0) {
+      ConsoleLog(Info(), "ModeSelect Error: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
+                 kModeSelect[0], kModeSelect[1], kModeSelect[2], kModeSelect[3], kModeSelect[4],
+                 kModeSelect[5], kModeSelect[6], kModeSelect[7], kModeSelect[8], kModeSelect[9]);
+      ConsoleLog(Trace(), "GetLastError was %d\n", 0);
+      end(WriteState::kFailed);
+      return;
+    }
+  }
+
+  if (!IsOverwritableDvd(profile)) {
+    std::uint8_t reserve[10] = {0x53, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    WriteBe32(count + pad, reserve + 5);
+    if (SendTo(drive, reserve, 0, nullptr, kDataNone, 1) != 0) {
+      ConsoleLog(Info(), "ReserveTrack Error: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
+                 reserve[0], reserve[1], reserve[2], reserve[3], reserve[4], reserve[5], reserve[6],
+                 reserve[7], reserve[8], reserve[9]);
+      ConsoleLog(Trace(), "GetLastError was %d\n", 0);
+      end(WriteState::kFailed);
+      return;
+    }
+  }
+
+  ReadBufferCapacity(drive, 0);
+  dialog.StartTimer(kProgressTimer, 1000);
+
+  std::uint8_t write[12] = {0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const std::uint32_t last = nwa + count;
+  std::uint32_t lba = nwa;
+  int gauge = 0;
+  int read_error = 0;
+  auto show_buffer = [&dialog](const BufferCapacity& now) {
+    if (now.known) {
+      dialog.SetProgressPosition(kBufferGauge, static_cast<int>(now.length - now.free));
+    }
+  };
+  while (lba < last) {
+    TraceEnabled.store(0);
+    job->sectors_written.store(lba - nwa);
+    if (job->run.load() == 0) {
+      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
+      end(WriteState::kCancelled);
+      return;
+    }
+    if (last - lba < kSingleSectorTail && !restricted_overwrite) {
+      chunk = 1;
+      dialog.SetProgressStep(kWriteGauge, 1);
+    }
+    // The image's own sectors of this chunk; on restricted overwrite the last block
+    // carries the remaining sectors and then the zero pad.
+    const std::uint32_t image_sectors = std::min(chunk, last - lba);
+    std::uint32_t sectors = chunk;
+    if (!restricted_overwrite) sectors = image_sectors;
+    if (!ReadImageChunk(file.fd, buffer.data(), std::size_t{image_sectors} * kSector,
+                        &read_error)) {
+      TraceEnabled.store(1);
+      ConsoleLog(Info(), "檔案 %s 讀取失敗, errorcode=%i\n", request.path.c_str(), read_error);
+      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
+      dialog.StopTimer(kProgressTimer);
+      end(WriteState::kFailed);
+      return;
+    }
+    if (sectors > image_sectors) {
+      std::memset(buffer.data() + std::size_t{image_sectors} * kSector, 0,
+                  std::size_t{sectors - image_sectors} * kSector);
+    }
+    WriteBe32(lba, write + 2);
+    WriteBe32(sectors, write + 6);
+    const WriteAttempt attempt =
+        SendWrite(drive, write, sectors * kSector, buffer.data(), job->run, show_buffer);
+    if (attempt.outcome == WriteOutcome::kStopped) {
+      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
+      end(WriteState::kCancelled);
+      return;
+    }
+    if (attempt.outcome == WriteOutcome::kFailed) {
+      TraceEnabled.store(1);
+      ConsoleLog(Info(), "Write: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
+                 write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
+                 write[8], write[9], write[10], write[11]);
+      ConsoleLog(Trace(), "sense=%Xh, ", static_cast<unsigned>(attempt.sense));
+      LogSenseText(Trace(), attempt.sense);
+      ConsoleLog(Trace(), "GetLastError was %d\n", attempt.sense == -1 ? EIO : 0);
+      dialog.StopTimer(kProgressTimer);
+      end(WriteState::kFailed);
+      return;
+    }
+    lba += sectors;
+    gauge += static_cast<int>(sectors);
+    dialog.SetProgressPosition(kWriteGauge, gauge);
+  }
+  job->sectors_written.store(count);
+
+  ConsoleLog(Info(), "EndSectors=%i, i=%i\n", static_cast<int>(pad), static_cast<int>(lba));
+  if (pad != 0 && !restricted_overwrite) {
+    std::memset(buffer.data(), 0, std::size_t{pad} * kSector);
+    WriteBe32(lba, write + 2);
+    WriteBe32(pad, write + 6);
+    SendWrite(drive, write, pad * kSector, buffer.data(), job->run, show_buffer);
+  }
+
+  // End steps, traced; a drive that does not confirm them makes the write a failure.
+  TraceEnabled.store(1);
+  bool confirmed = SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0) == 0;
+  capacity = ReadBufferCapacity(drive, 0);
+  show_buffer(capacity);
+  dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
+  if (!IsOverwritableDvd(profile) && profile != 0x14) {
+    std::uint8_t close[12];
+    CloseTrackSessionCommand.Snapshot(close);
+    if (SendTo(drive, close, 0, nullptr, kDataNone, 0) != 0) confirmed = false;
+  }
+  dialog.SetText(kCancelButton, "結束(&X)");
+  dialog.Enable(kOkButton, true);
+  dialog.EnableMainButton(kWriteButton, true);
+  std::vector<std::uint8_t> mode(kReplyBufferSize);
+  WaitUntilReady(false, mode.data());
+  dialog.StopTimer(kProgressTimer);
+  TraceEnabled.store(1);
+  SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1);
+  end(confirmed ? WriteState::kFinished : WriteState::kFailed);
+}
+
+}  // namespace zorvane
