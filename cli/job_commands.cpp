@@ -4,7 +4,9 @@
 namespace zorvane {
 
 const std::vector<std::function<std::vector<Command>()>>& JobCommandGroups() {
-  static const std::vector<std::function<std::vector<Command>()>> groups = {};
+  static const std::vector<std::function<std::vector<Command>()>> groups = {
+      ReadCommands,
+  };
   return groups;
 }
 
