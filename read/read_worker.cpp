@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <thread>
 #include <vector>
 
@@ -111,6 +113,109 @@ class OutputFile {
   std::int64_t written_ = 0;
 };
 
+// Writes the read's sectors on a thread of its own, so that the drive's next command and
+// the file system's write of the last one overlap. A few buffers go round: the reader
+// fills a free one and hands it over; the writer writes it and gives it back. After a
+// failed write the writer takes nothing more and the reader learns it at its next buffer.
+class OutputPipe {
+ public:
+  static constexpr std::size_t kBuffers = 4;
+
+  explicit OutputPipe(OutputFile& file) : file_(file) {
+    for (auto& buffer : storage_) {
+      buffer.resize(kReadBufferSize + 1);
+      free_.push_back(buffer.data());
+    }
+    thread_ = std::thread([this] { Run(); });
+  }
+  OutputPipe(const OutputPipe&) = delete;
+  OutputPipe& operator=(const OutputPipe&) = delete;
+  ~OutputPipe() {
+    int ignored = 0;
+    Finish(&ignored);
+  }
+
+  // A free buffer, or null once a write has failed.
+  std::uint8_t* Acquire() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return failed_ || !free_.empty(); });
+    if (failed_) return nullptr;
+    std::uint8_t* buffer = free_.front();
+    free_.pop_front();
+    return buffer;
+  }
+
+  void Submit(std::uint8_t* buffer, std::size_t size) {
+    {
+      std::lock_guard lock(mutex_);
+      pending_.emplace_back(buffer, size);
+    }
+    changed_.notify_all();
+  }
+
+  // Gives back a buffer that was not filled.
+  void Release(std::uint8_t* buffer) {
+    {
+      std::lock_guard lock(mutex_);
+      free_.push_back(buffer);
+    }
+    changed_.notify_all();
+  }
+
+  // Writes everything handed over and ends the writer. False (with the error) when a write
+  // failed.
+  bool Finish(int* error) {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    if (failed_) *error = error_;
+    return !failed_;
+  }
+
+  int Error() {
+    std::lock_guard lock(mutex_);
+    return error_;
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+      if (pending_.empty()) return;  // stopped, and all written
+      const auto [buffer, size] = pending_.front();
+      pending_.pop_front();
+      bool written = true;
+      int error = 0;
+      if (!failed_) {
+        lock.unlock();
+        written = file_.Write(buffer, size, &error);
+        lock.lock();
+      }
+      if (!written) {
+        failed_ = true;
+        error_ = error;
+      }
+      free_.push_back(buffer);
+      changed_.notify_all();
+    }
+  }
+
+  OutputFile& file_;
+  std::vector<std::uint8_t> storage_[kBuffers];
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::uint8_t*> free_;
+  std::deque<std::pair<std::uint8_t*, std::size_t>> pending_;
+  bool stop_ = false;
+  bool failed_ = false;
+  int error_ = 0;
+  std::thread thread_;
+};
+
 struct Method {
   std::uint8_t opcode;       // A8h READ(12) or BEh READ CD
   std::uint8_t sector_type;  // READ CD byte 1
@@ -152,18 +257,17 @@ class Reader {
         slot_(CurrentDevice.slot.load()),
         target_(CurrentDevice.target.load()),
         lun_(CurrentDevice.lun.load()),
-        buffer_(kReadBufferSize + 1) {}
+        scratch_(kReadBufferSize + 1) {}
 
   void Run();
 
  private:
-  std::int32_t Send(const std::uint8_t* cdb, std::uint8_t close_after) {
-    return ExecuteCdb(cdb, slot_, target_, lun_, 0xFFFF, buffer_.data(), kDataIn, close_after);
+  std::int32_t Send(const std::uint8_t* cdb, std::uint8_t* buffer, std::uint8_t close_after) {
+    return ExecuteCdb(cdb, slot_, target_, lun_, 0xFFFF, buffer, kDataIn, close_after);
   }
   void ReadRange(const Method& method);
-  bool WriteSectors(std::size_t size);
-  // Closes the file; a WAVE file gets the lengths of what it holds. False (and the write
-  // message logged) when the file system refused.
+  // Ends the writer, gives a WAVE file the lengths of what it holds, and closes the file.
+  // False, with the write message logged once, when the file system refused anything.
   bool CloseOutput();
   void LogWriteFailure(int error);
   void End(ReadOutcome outcome) {
@@ -179,8 +283,9 @@ class Reader {
   const std::uint8_t slot_;
   const std::uint8_t target_;
   const std::uint32_t lun_;
-  std::vector<std::uint8_t> buffer_;
+  std::vector<std::uint8_t> scratch_;  // for the commands whose answer is not kept
   OutputFile file_;
+  std::unique_ptr<OutputPipe> pipe_;
   bool wave_ = false;
 };
 
@@ -190,28 +295,31 @@ void Reader::LogWriteFailure(int error) {
                             std::strerror(error)));
 }
 
-bool Reader::WriteSectors(std::size_t size) {
-  int error = 0;
-  const bool written = file_.Write(buffer_.data(), size, &error);
-  job_.bytes_written.store(file_.Written());
-  if (!written) LogWriteFailure(error);
-  return written;
-}
-
 bool Reader::CloseOutput() {
   int error = 0;
-  bool ok = true;
+  bool ok = pipe_ == nullptr || pipe_->Finish(&error);
+  // Even after a failed write the header tells what the file holds: it lies within the
+  // file, so rewriting it takes no more room.
   if (wave_ && file_.Written() >= kWaveHeaderSize) {
     const std::uint64_t data = static_cast<std::uint64_t>(file_.Written()) - kWaveHeaderSize;
     const std::uint32_t length =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(data, 0xFFFFFFFFu - 36));
     std::uint8_t field[4];
+    int patch_error = 0;
     WriteLe32(length + 36, field);
-    ok = file_.WriteAt(4, field, 4, &error);
+    bool patched = file_.WriteAt(4, field, 4, &patch_error);
     WriteLe32(length, field);
-    if (ok) ok = file_.WriteAt(40, field, 4, &error);
+    if (patched) patched = file_.WriteAt(40, field, 4, &patch_error);
+    if (!patched && ok) {
+      ok = false;
+      error = patch_error;
+    }
   }
-  if (!file_.Close(&error)) ok = false;
+  int close_error = 0;
+  if (!file_.Close(&close_error) && ok) {
+    ok = false;
+    error = close_error;
+  }
   if (!ok) LogWriteFailure(error);
   return ok;
 }
@@ -223,7 +331,7 @@ void Reader::Run() {
     Fail(code == kMediumNoDisc ? "no disc in the drive" : "the drive's door is open");
     return;
   }
-  if (const std::int32_t result = Send(cdb::kReadCapacity, 0); result != 0) {
+  if (const std::int32_t result = Send(cdb::kReadCapacity, scratch_.data(), 0); result != 0) {
     Fail(FormatText(kConsoleTextLimit, "READ CAPACITY failed (%06X)",
                     static_cast<unsigned>(result)));
     return;
@@ -265,25 +373,24 @@ void Reader::Run() {
       End(ReadOutcome::kFailed);
       return;
     }
-    Send(cdb::kTestUnitReady, 1);
+    ExecuteCdb(cdb::kTestUnitReady, slot_, target_, lun_, 0, nullptr, kDataNone, 1);
     End(ReadOutcome::kFinished);
     return;
   }
+  pipe_ = std::make_unique<OutputPipe>(file_);
   ReadRange(*method);
 }
 
 void Reader::ReadRange(const Method& method) {
   const ReadRequest& request = job_.request;
+  std::uint8_t* buffer = pipe_->Acquire();
   if (method.audio) {
     wave_ = true;
     const std::uint64_t bytes = static_cast<std::uint64_t>(job_.total.load()) * 2352;
     MakeWaveHeader(static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, 0xFFFFFFFFu - 36)),
-                   buffer_.data());
-    if (!WriteSectors(kWaveHeaderSize)) {
-      CloseOutput();
-      End(ReadOutcome::kFailed);
-      return;
-    }
+                   buffer);
+    pipe_->Submit(buffer, kWaveHeaderSize);
+    buffer = nullptr;
   }
 
   std::int64_t p = request.first;
@@ -294,21 +401,24 @@ void Reader::ReadRange(const Method& method) {
     job_.current.store(p);
     TraceEnabled.store(0);
     if (!job_.run.load()) {
+      if (buffer != nullptr) pipe_->Release(buffer);
       CloseOutput();
       End(ReadOutcome::kCancelled);
       return;
     }
+    if (buffer == nullptr) buffer = pipe_->Acquire();
+    if (buffer == nullptr) {  // the file system took no more
+      CloseOutput();
+      End(ReadOutcome::kFailed);
+      return;
+    }
     if (request.last - p < kSingleSectorTail) count = 1;
     BuildCommand(method, p, count, cdb);
-    std::memset(buffer_.data(), 0,
-                method.audio ? static_cast<std::size_t>(count) * 2352 : kReadBufferSize);
-    const std::int32_t result = Send(cdb, 0);
+    std::memset(buffer, 0, method.audio ? static_cast<std::size_t>(count) * 2352 : kReadBufferSize);
+    const std::int32_t result = Send(cdb, buffer, 0);
     if (result == 0) {
-      if (!WriteSectors(static_cast<std::size_t>(count) * method.sector_size)) {
-        CloseOutput();
-        End(ReadOutcome::kFailed);
-        return;
-      }
+      pipe_->Submit(buffer, static_cast<std::size_t>(count) * method.sector_size);
+      buffer = nullptr;
       p += count;
       job_.done.fetch_add(count);
       continue;
@@ -333,7 +443,8 @@ void Reader::ReadRange(const Method& method) {
       continue;
     }
     TraceEnabled.store(1);
-    Send(cdb, 0);
+    Send(cdb, buffer, 0);
+    pipe_->Release(buffer);
     const bool in_tail = request.last - p < kSingleSectorTail;
     if (!((method.dvd || method.audio) && in_tail)) ConsoleLog(Info(), "%s", method.message);
     CloseOutput();
@@ -341,6 +452,7 @@ void Reader::ReadRange(const Method& method) {
                     static_cast<long long>(p), static_cast<unsigned>(result)));
     return;
   }
+  if (buffer != nullptr) pipe_->Release(buffer);
 
   job_.current.store(p);
   job_.sector_width.store(6);
@@ -348,7 +460,7 @@ void Reader::ReadRange(const Method& method) {
     End(ReadOutcome::kFailed);
     return;
   }
-  Send(cdb::kTestUnitReady, 1);
+  ExecuteCdb(cdb::kTestUnitReady, slot_, target_, lun_, 0, nullptr, kDataNone, 1);
   End(ReadOutcome::kFinished);
 }
 

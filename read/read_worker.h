@@ -70,7 +70,6 @@ struct ReadJob {
   std::atomic<std::int64_t> done{0};      // sectors read and written
   std::atomic<bool> started{false};       // the range and progress are set
   std::atomic<int> sector_width{6};       // field width of the sector reached
-  std::atomic<std::int64_t> bytes_written{0};
 
   // Published last, after the file is closed and the drive left as it ends.
   std::atomic<ReadOutcome> outcome{ReadOutcome::kRunning};
