@@ -63,7 +63,8 @@ int ParseReadArguments(CommandContext& context, ReadArguments* arguments) {
         value = args[++i];
       }
       long long number = 0;
-      if (!ParseNumber(value, &number)) return Usage(context, arg + " takes a number: " + value);
+      if (!ParseNumber(value, &number))
+        return Usage(context, arg + " takes a number, not " += value);
       if (arg == "--track") {
         if (number < 1 || number > 99) return Usage(context, "--track takes 1 to 99");
         arguments->track = number;

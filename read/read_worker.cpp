@@ -287,6 +287,7 @@ class Reader {
   OutputFile file_;
   std::unique_ptr<OutputPipe> pipe_;
   bool wave_ = false;
+  std::uint32_t announced_ = 0;  // the data length the WAVE header gives
 };
 
 void Reader::LogWriteFailure(int error) {
@@ -300,10 +301,13 @@ bool Reader::CloseOutput() {
   bool ok = pipe_ == nullptr || pipe_->Finish(&error);
   // Even after a failed write the header tells what the file holds: it lies within the
   // file, so rewriting it takes no more room.
-  if (wave_ && file_.Written() >= kWaveHeaderSize) {
-    const std::uint64_t data = static_cast<std::uint64_t>(file_.Written()) - kWaveHeaderSize;
-    const std::uint32_t length =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(data, 0xFFFFFFFFu - 36));
+  const std::uint64_t data = wave_ && file_.Written() >= kWaveHeaderSize
+                                 ? static_cast<std::uint64_t>(file_.Written()) - kWaveHeaderSize
+                                 : 0;
+  const std::uint32_t length =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(data, 0xFFFFFFFFu - 36));
+  // (A file that holds what its header announced is left alone, so a pipe works too.)
+  if (wave_ && file_.Written() >= kWaveHeaderSize && length != announced_) {
     std::uint8_t field[4];
     int patch_error = 0;
     WriteLe32(length + 36, field);
@@ -387,8 +391,8 @@ void Reader::ReadRange(const Method& method) {
   if (method.audio) {
     wave_ = true;
     const std::uint64_t bytes = static_cast<std::uint64_t>(job_.total.load()) * 2352;
-    MakeWaveHeader(static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, 0xFFFFFFFFu - 36)),
-                   buffer);
+    announced_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, 0xFFFFFFFFu - 36));
+    MakeWaveHeader(announced_, buffer);
     pipe_->Submit(buffer, kWaveHeaderSize);
     buffer = nullptr;
   }

@@ -1,7 +1,12 @@
 // `zorvane-cli read`: the same read from the command line, its arguments and exit status.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <thread>
 
 #include "tests/read/read_test_support.h"
 
@@ -50,6 +55,25 @@ TEST_F(ReadCliTest, TrackAndSectorOptionsChooseTheRange) {
   EXPECT_TRUE(std::equal(block.begin(), block.end(), wave.end() - 2352));
   // Progress goes to standard error (a line, as it is no terminal).
   EXPECT_NE(run.err.find("read: "), std::string::npos);
+}
+
+// A whole WAVE read needs no going back to its header, so it may go to a pipe.
+TEST_F(ReadCliTest, AWholeWaveReadGoesThroughAPipe) {
+  const std::string fifo = Path("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::uint8_t> received;
+  std::thread reader([&] {
+    std::ifstream in(fifo, std::ios::binary);
+    received.assign(std::istreambuf_iterator<char>(in), {});
+  });
+  const CliRun run = RunCliCaptured(
+      {"--drive", "d=virtual:cdda", "read", "--first", "100", "--last", "299", fifo});
+  reader.join();
+  EXPECT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(received.size(), 44u + 200 * 2352);
+  EXPECT_EQ(Le32(received, 40), 200u * 2352);
+  const std::vector<std::uint8_t> block = AudioBlock(299);
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), received.end() - 2352));
 }
 
 TEST_F(ReadCliTest, FailuresExitOneWithTheReasonAndUsageErrorsTwo) {
