@@ -1,5 +1,6 @@
 // The job dialogs the main window opens: each job registers its opener here, and the
 // window enables a job's button once its opener exists.
+#include <QLabel>
 #include <QPointer>
 #include <memory>
 
@@ -37,6 +38,11 @@ void OpenReadDialog(ReadDialog::Kind kind) {
       kind == ReadDialog::Kind::kDvd ? DvdReadTemplate() : CdReadTemplate(), handler);
   *owner = window;
   window->setWindowTitle(QString::fromStdString(handler->Title()));
+  // Figures end in a line end; held at the top, as statics are, they stay level with
+  // their labels.
+  for (QLabel* label : window->findChildren<QLabel*>()) {
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  }
 }
 
 }  // namespace
