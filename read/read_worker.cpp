@@ -262,8 +262,10 @@ class Reader {
   void Run();
 
  private:
-  std::int32_t Send(const std::uint8_t* cdb, std::uint8_t* buffer, std::uint8_t close_after) {
-    return ExecuteCdb(cdb, slot_, target_, lun_, 0xFFFF, buffer, kDataIn, close_after);
+  // A data-in command with a data phase of `length` bytes.
+  std::int32_t Send(const std::uint8_t* cdb, std::uint8_t* buffer, std::uint32_t length,
+                    std::uint8_t close_after) {
+    return ExecuteCdb(cdb, slot_, target_, lun_, length, buffer, kDataIn, close_after);
   }
   void ReadRange(const Method& method);
   // Ends the writer, gives a WAVE file the lengths of what it holds, and closes the file.
@@ -335,7 +337,8 @@ void Reader::Run() {
     Fail(code == kMediumNoDisc ? "no disc in the drive" : "the drive's door is open");
     return;
   }
-  if (const std::int32_t result = Send(cdb::kReadCapacity, scratch_.data(), 0); result != 0) {
+  if (const std::int32_t result = Send(cdb::kReadCapacity, scratch_.data(), 0xFFFF, 0);
+      result != 0) {
     Fail(FormatText(kConsoleTextLimit, "READ CAPACITY failed (%06X)",
                     static_cast<unsigned>(result)));
     return;
@@ -419,7 +422,11 @@ void Reader::ReadRange(const Method& method) {
     if (request.last - p < kSingleSectorTail) count = 1;
     BuildCommand(method, p, count, cdb);
     std::memset(buffer, 0, method.audio ? static_cast<std::size_t>(count) * 2352 : kReadBufferSize);
-    const std::int32_t result = Send(cdb, buffer, 0);
+    // The data phase is what the command asks for: a host buffer longer than that lets
+    // some targets (QEMU's SCSI CD) read past the command's blocks, and fail at the end of
+    // the disc.
+    const auto length = static_cast<std::uint32_t>(count * method.sector_size);
+    const std::int32_t result = Send(cdb, buffer, length, 0);
     if (result == 0) {
       pipe_->Submit(buffer, static_cast<std::size_t>(count) * method.sector_size);
       buffer = nullptr;
@@ -447,7 +454,7 @@ void Reader::ReadRange(const Method& method) {
       continue;
     }
     TraceEnabled.store(1);
-    Send(cdb, buffer, 0);
+    Send(cdb, buffer, length, 0);
     pipe_->Release(buffer);
     const bool in_tail = request.last - p < kSingleSectorTail;
     if (!((method.dvd || method.audio) && in_tail)) ConsoleLog(Info(), "%s", method.message);

@@ -70,6 +70,11 @@ class ScriptedReadTest : public ReadTest {
       if (c[0] == 0xBE) {
         EXPECT_EQ(c[9], 0x10) << "READ CD asks for user data only";
       }
+      // The data phase is what the command asks for.
+      const unsigned size = c[0] == 0xA8 ? 2048 : c[1] == 0x04 ? 2352 : 2336;
+      const unsigned count_field = c[0] == 0xA8 ? c[9] : c[8];
+      EXPECT_EQ(record.transfer_length, count_field * size);
+      EXPECT_EQ(record.direction, kDataIn);
       calls.push_back({c[0], c[1], lba, count});
     }
     return calls;
