@@ -421,11 +421,11 @@ void Reader::ReadRange(const Method& method) {
     }
     if (request.last - p < kSingleSectorTail) count = 1;
     BuildCommand(method, p, count, cdb);
-    std::memset(buffer, 0, method.audio ? static_cast<std::size_t>(count) * 2352 : kReadBufferSize);
     // The data phase is what the command asks for: a host buffer longer than that lets
     // some targets (QEMU's SCSI CD) read past the command's blocks, and fail at the end of
-    // the disc.
+    // the disc. What it covers is cleared first: a short answer leaves zeros in the file.
     const auto length = static_cast<std::uint32_t>(count * method.sector_size);
+    std::memset(buffer, 0, length);
     const std::int32_t result = Send(cdb, buffer, length, 0);
     if (result == 0) {
       pipe_->Submit(buffer, static_cast<std::size_t>(count) * method.sector_size);

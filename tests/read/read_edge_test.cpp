@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -142,6 +143,19 @@ TEST_F(ScriptedReadTest, TheLastHundredAndFiftySectorsGoOneAtATime) {
   EXPECT_EQ(ReadWith(false, "14h\n", "c.iso", 77, 77), ReadOutcome::kFinished);
   EXPECT_EQ(Reads(), (std::vector<ReadCall>{{0xA8, 0x00, 77, 1}}));
   EXPECT_EQ(dialog_.Text(kSectorReached), "    78\n");
+}
+
+// A drive that sends less than the command asked for leaves zeros in the file, never the
+// bytes of an earlier command (the buffers go round).
+TEST_F(ScriptedReadTest, AShortAnswerLeavesZerosNotAnEarlierCommandsBytes) {
+  Load(0x01);
+  drive_->On({0xA8}, {std::vector<std::uint8_t>(30 * 2048, 0xAA), 0, 0}, 5);
+  EXPECT_EQ(ReadWith(false, "14h\n", "short.iso", 0, 599), ReadOutcome::kFinished);
+  const std::vector<std::uint8_t> data = FileBytes(Path("short.iso"));
+  ASSERT_EQ(data.size(), 600u * 2048);
+  EXPECT_EQ(std::count(data.begin(), data.end(), 0xAA), 5 * 30 * 2048);
+  EXPECT_TRUE(std::all_of(data.begin() + 5 * 30 * 2048, data.end(),
+                          [](std::uint8_t byte) { return byte == 0; }));
 }
 
 TEST_F(ScriptedReadTest, StartAboveEndReadsNothingButAudioKeepsItsHeader) {
