@@ -37,6 +37,8 @@ struct Command {
 // The commands of each job, added to the built-in ones (cli/job_commands.cpp lists them).
 const std::vector<std::function<std::vector<Command>()>>& JobCommandGroups();
 
+// Reading the disc to a file (cli/read_commands.cpp).
+std::vector<Command> ReadCommands();
 // c2scan and qscan (cli/scan_commands.cpp).
 std::vector<Command> ScanCommands();
 // write, write-at, erase, format (cli/write_commands.cpp).

@@ -5,6 +5,7 @@ namespace zorvane {
 
 const std::vector<std::function<std::vector<Command>()>>& JobCommandGroups() {
   static const std::vector<std::function<std::vector<Command>()>> groups = {
+      ReadCommands,
       ScanCommands,
       WriteCommands,
   };

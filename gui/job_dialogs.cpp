@@ -1,12 +1,15 @@
 // The job dialogs the main window opens: each job registers its opener here, and the
 // window enables a job's button once its opener exists.
+#include <QLabel>
 #include <QPointer>
+#include <memory>
 
 #include "gui/file_dialogs.h"
 #include "gui/job_window.h"
 #include "gui/main_window.h"
 #include "gui/quality_scan_control.h"
 #include "gui/scan_chart.h"
+#include "read/read_dialog.h"
 #include "scan/c2_dialog.h"
 #include "write/erase_dialog.h"
 #include "write/write_dialog.h"
@@ -36,6 +39,38 @@ void OpenEraseDialog() {
   if (window) window->setWindowTitle(QString::fromStdString(handler->Title()));
 }
 
+int FilterSetOf(ReadFileFilter filter) {
+  switch (filter) {
+    case ReadFileFilter::kWave:
+      return kWaveFiles;
+    case ReadFileFilter::kIso:
+      return kIsoFiles;
+    case ReadFileFilter::kCdImage:
+      return kCdReadFiles;
+  }
+  return kIsoFiles;
+}
+
+void OpenReadDialog(ReadDialog::Kind kind) {
+  auto handler = std::make_shared<ReadDialog>(kind);
+  // The save dialog belongs to the read window, which exists once it is open.
+  auto owner = std::make_shared<QPointer<QWidget>>();
+  handler->SetFileChooser([owner](ReadFileFilter filter, std::string* path) {
+    PrepareFileDialog(owner->data(), FilterSetOf(filter));
+    std::string title;
+    return ChooseSaveFile(owner->data(), path, &title);
+  });
+  JobWindow* window = JobWindow::Open(
+      kind == ReadDialog::Kind::kDvd ? DvdReadTemplate() : CdReadTemplate(), handler);
+  *owner = window;
+  window->setWindowTitle(QString::fromStdString(handler->Title()));
+  // Figures end in a line end; held at the top, as statics are, they stay level with
+  // their labels.
+  for (QLabel* label : window->findChildren<QLabel*>()) {
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  }
+}
+
 }  // namespace
 
 void RegisterJobDialogs(GuiJobDialogs& jobs) {
@@ -53,6 +88,8 @@ void RegisterJobDialogs(GuiJobDialogs& jobs) {
   jobs.Register(kDvdAddressWriteDialog,
                 [] { OpenWriteDialog(kDvdAddressWriteDialog, DvdAddressWriteTemplate()); });
   jobs.Register(kEraseDialog, OpenEraseDialog);
+  jobs.Register(kCdReadDialog, [] { OpenReadDialog(ReadDialog::Kind::kCd); });
+  jobs.Register(kDvdReadDialog, [] { OpenReadDialog(ReadDialog::Kind::kDvd); });
 }
 
 }  // namespace zorvane

@@ -1,0 +1,401 @@
+// The edges of a read: the method per medium and mode, ranges at and past their ends,
+// failing commands, Cancel, the clock, and a file system that takes no more.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "info/toc.h"
+#include "tests/read/read_test_support.h"
+#include "transport/discovery.h"
+#include "transport/scripted_backend.h"
+
+namespace zorvane::test {
+namespace {
+
+using ReadEdgeTest = ReadTest;
+
+// One read command as the drive saw it.
+struct ReadCall {
+  std::uint8_t opcode;
+  std::uint8_t byte1;
+  std::uint32_t lba;
+  unsigned count;
+  bool operator==(const ReadCall&) const = default;
+};
+
+// The read commands expected from `first` to `last`, `per_command` at a time until fewer
+// than 150 sectors remain.
+std::vector<ReadCall> Expected(std::uint8_t opcode, std::uint8_t byte1, std::uint32_t first,
+                               std::uint32_t last, unsigned per_command) {
+  std::vector<ReadCall> calls;
+  unsigned n = per_command;
+  for (std::uint32_t p = first; p <= last;) {
+    if (last - p < 150) n = 1;
+    calls.push_back({opcode, byte1, p, n});
+    p += n;
+  }
+  return calls;
+}
+
+// A drive that answers every read with zeros and records it, with `medium_type` in its mode
+// header.
+class ScriptedReadTest : public ReadTest {
+ protected:
+  void Load(std::uint8_t medium_type) {
+    CloseAllDevices();
+    drive_ = Attach(0);
+    drive_->SetDefault({{}, 0, 0});
+    drive_->On({0x12}, {InquiryData("ZORVANE", "SCRIPTED", "1.0"), 0, 0});
+    drive_->On({0x5A}, {ModeSenseData(medium_type), 0, 0});
+    drive_->On({0x46}, {ProfileList(medium_type >= 0x41 ? 0x10 : 0x08, {0x08, 0x10}), 0, 0});
+    drive_->On({0x25}, {{0, 0, 0x10, 0, 0, 0, 8, 0}, 0, 0});
+    DiscoverDevices();
+    SelectDevice(DeviceTable[0]);
+  }
+  std::vector<ReadCall> Reads() const {
+    std::vector<ReadCall> calls;
+    for (const auto& record : drive_->Requests()) {
+      const auto& c = record.cdb;
+      if (c[0] != 0xA8 && c[0] != 0xBE) continue;
+      const std::uint32_t lba =
+          static_cast<std::uint32_t>(c[2] << 24 | c[3] << 16 | c[4] << 8 | c[5]);
+      const unsigned count = c[0] == 0xA8 ? (c[6] << 24 | c[7] << 16 | c[8] << 8 | c[9])
+                                          : (c[6] << 16 | c[7] << 8 | c[8]);
+      if (c[0] == 0xBE) {
+        EXPECT_EQ(c[9], 0x10) << "READ CD asks for user data only";
+      }
+      // The data phase is what the command asks for.
+      const unsigned size = c[0] == 0xA8 ? 2048 : c[1] == 0x04 ? 2352 : 2336;
+      const unsigned count_field = c[0] == 0xA8 ? c[9] : c[8];
+      EXPECT_EQ(record.transfer_length, count_field * size);
+      EXPECT_EQ(record.direction, kDataIn);
+      calls.push_back({c[0], c[1], lba, count});
+    }
+    return calls;
+  }
+  // Runs one read of `first`..`last` with the mode display `mode` and file `name`.
+  ReadOutcome ReadWith(bool dvd, const std::string& mode, const std::string& name,
+                       std::uint32_t first, std::uint32_t last) {
+    TrackList.Clear();
+    TrackList.Set(0, TrackEntry{1, 0x14, 0, 400000});
+    OpenDialogOf(dvd ? ReadDialog::Kind::kDvd : ReadDialog::Kind::kCd);
+    dialog_.SetText(kReadMode, mode);
+    Fill(std::to_string(first), std::to_string(last), Path(name));
+    drive_->ClearRecords();
+    return RunToEnd();
+  }
+  std::shared_ptr<ScriptedDrive> drive_;
+};
+
+TEST_F(ScriptedReadTest, EachMediumAndModeHasItsCommandAndSize) {
+  Load(0x41);  // DVD family: READ(12) 31 at a time, whatever the name and mode
+  EXPECT_EQ(ReadWith(true, "10h\n", "dvd.md2", 0, 400), ReadOutcome::kFinished);
+  EXPECT_EQ(Reads(), Expected(0xA8, 0x00, 0, 400, 31));
+  EXPECT_EQ(FileBytes(Path("dvd.md2")).size(), 401u * 2048);
+
+  Load(0x01);  // CD data track
+  EXPECT_EQ(ReadWith(false, "14h\n", "data.iso", 1000, 1400), ReadOutcome::kFinished);
+  EXPECT_EQ(Reads(), Expected(0xA8, 0x00, 1000, 1400, 30));
+  EXPECT_EQ(FileBytes(Path("data.iso")).size(), 401u * 2048);
+
+  // A name ending in md2 wins over any mode on a CD.
+  EXPECT_EQ(ReadWith(false, "10h\n", "any.Md2", 0, 400), ReadOutcome::kFinished);
+  EXPECT_EQ(Reads(), Expected(0xBE, 0x0C, 0, 400, 25));
+  EXPECT_EQ(FileBytes(Path("any.Md2")).size(), 401u * 2336);
+
+  // Bit 2 clear: audio. 16h is taken as sixteen, so it reads audio too.
+  for (const char* mode : {"10h\n", "00h\n", "16h\n"}) {
+    SCOPED_TRACE(mode);
+    EXPECT_EQ(ReadWith(false, mode, "audio.iso", 0, 400), ReadOutcome::kFinished);
+    EXPECT_EQ(Reads(), Expected(0xBE, 0x04, 0, 400, 25));
+    EXPECT_EQ(FileBytes(Path("audio.iso")).size(), 44u + 401 * 2352);
+  }
+
+  // Bit 2 set and not 14: nothing is read, the read finishes at once.
+  for (const char* mode : {"12h\n", "04h\n", "15h\n"}) {
+    SCOPED_TRACE(mode);
+    EXPECT_EQ(ReadWith(false, mode, "none.iso", 0, 400), ReadOutcome::kFinished);
+    EXPECT_TRUE(Reads().empty());
+    EXPECT_TRUE(FileExists(Path("none.iso")));
+    EXPECT_EQ(FileBytes(Path("none.iso")).size(), 0u);
+    EXPECT_EQ(dialog_.Text(kCancelButton), "結束(&X)");
+    EXPECT_EQ(dialog_.Text(kSectorReached), "     0\n");
+  }
+}
+
+TEST_F(ScriptedReadTest, TheLastHundredAndFiftySectorsGoOneAtATime) {
+  Load(0x01);
+  // 149 and 150 sectors between start and end.
+  EXPECT_EQ(ReadWith(false, "14h\n", "a.iso", 500, 649), ReadOutcome::kFinished);
+  EXPECT_EQ(Reads(), Expected(0xA8, 0x00, 500, 649, 1));
+  EXPECT_EQ(Reads().size(), 150u);
+  EXPECT_EQ(ReadWith(false, "14h\n", "b.iso", 500, 650), ReadOutcome::kFinished);
+  EXPECT_EQ(Reads().front(), (ReadCall{0xA8, 0x00, 500, 30}));
+  EXPECT_EQ(Reads().size(), 1u + 121);
+  // Start equal to end: the one sector.
+  EXPECT_EQ(ReadWith(false, "14h\n", "c.iso", 77, 77), ReadOutcome::kFinished);
+  EXPECT_EQ(Reads(), (std::vector<ReadCall>{{0xA8, 0x00, 77, 1}}));
+  EXPECT_EQ(dialog_.Text(kSectorReached), "    78\n");
+}
+
+// A drive that sends less than the command asked for leaves zeros in the file, never the
+// bytes of an earlier command (the buffers go round).
+TEST_F(ScriptedReadTest, AShortAnswerLeavesZerosNotAnEarlierCommandsBytes) {
+  Load(0x01);
+  drive_->On({0xA8}, {std::vector<std::uint8_t>(30 * 2048, 0xAA), 0, 0}, 5);
+  EXPECT_EQ(ReadWith(false, "14h\n", "short.iso", 0, 599), ReadOutcome::kFinished);
+  const std::vector<std::uint8_t> data = FileBytes(Path("short.iso"));
+  ASSERT_EQ(data.size(), 600u * 2048);
+  EXPECT_EQ(std::count(data.begin(), data.end(), 0xAA), 5 * 30 * 2048);
+  EXPECT_TRUE(std::all_of(data.begin() + 5 * 30 * 2048, data.end(),
+                          [](std::uint8_t byte) { return byte == 0; }));
+}
+
+TEST_F(ScriptedReadTest, StartAboveEndReadsNothingButAudioKeepsItsHeader) {
+  Load(0x01);
+  EXPECT_EQ(ReadWith(false, "14h\n", "data.iso", 101, 100), ReadOutcome::kFinished);
+  EXPECT_TRUE(Reads().empty());
+  EXPECT_EQ(FileBytes(Path("data.iso")).size(), 0u);
+  EXPECT_EQ(dialog_.Text(kSectorReached), "   101\n");
+  EXPECT_EQ(dialog_.ProgressRange(kReadProgress), std::make_pair(0, 0));
+  EXPECT_EQ(drive_->Opcodes().back(), 0x00);  // TEST UNIT READY after the end
+
+  EXPECT_EQ(ReadWith(false, "10h\n", "audio.wav", 101, 100), ReadOutcome::kFinished);
+  const std::vector<std::uint8_t> wave = FileBytes(Path("audio.wav"));
+  ASSERT_EQ(wave.size(), 44u);
+  EXPECT_EQ(Le32(wave, 4), 36u);
+  EXPECT_EQ(Le32(wave, 40), 0u);
+
+  Load(0x41);
+  EXPECT_EQ(ReadWith(true, "14h\n", "dvd.iso", 101, 100), ReadOutcome::kFinished);
+  EXPECT_TRUE(Reads().empty());
+}
+
+// The worker's early ends: no disc, READ CAPACITY refused, a file that cannot be created.
+TEST_F(ScriptedReadTest, EarlyEndsLeaveTheDialogAsTheyShould) {
+  Load(0x01);
+  drive_->On({0x5A}, {{}, 0x023A01, 0});  // the disc is gone
+  EXPECT_EQ(ReadWith(false, "14h\n", "gone.iso", 0, 10), ReadOutcome::kFailed);
+  EXPECT_FALSE(FileExists(Path("gone.iso")));
+  EXPECT_FALSE(dialog_.IsEnabled(kOkButton));
+  EXPECT_TRUE(window_.IsEnabled(kReadButton));
+  EXPECT_EQ(handler_->Job()->Reason(), "no disc in the drive");
+
+  Load(0x01);
+  drive_->On({0x25}, {{}, 0x020401, 0});
+  EXPECT_EQ(ReadWith(false, "14h\n", "cap.iso", 0, 10), ReadOutcome::kFailed);
+  EXPECT_FALSE(FileExists(Path("cap.iso")));
+  EXPECT_FALSE(dialog_.IsEnabled(kOkButton));
+  EXPECT_FALSE(dialog_.TimerRunning(kClockTimer));
+
+  Load(0x01);
+  EXPECT_EQ(ReadWith(false, "14h\n", "no/such/dir.iso", 0, 10), ReadOutcome::kNotOpened);
+  EXPECT_NE(InfoText().find("檔案 " + Path("no/such/dir.iso") + " 無法被開啟, errorcode=2\n"),
+            std::string::npos);
+  EXPECT_TRUE(dialog_.IsEnabled(kOkButton));
+  EXPECT_EQ(dialog_.Text(kCancelButton), "取消(&C)");
+  EXPECT_TRUE(Reads().empty());
+}
+
+// The clock: ticks count seconds; speeds are sectors per second over 75 (CD) and over
+// 692.5 with the CD figure in brackets (DVD); nothing moves while the sector stands still.
+TEST_F(ScriptedReadTest, TheClockShowsSpeedsInTheDialogsUnits) {
+  for (bool dvd : {false, true}) {
+    SCOPED_TRACE(dvd ? "DVD" : "CD");
+    Load(dvd ? 0x41 : 0x01);
+    TrackList.Clear();
+    TrackList.Set(0, TrackEntry{1, 0x14, 0, 400000});
+    OpenDialogOf(dvd ? ReadDialog::Kind::kDvd : ReadDialog::Kind::kCd);
+    // 1385 sectors: DVD 2x, CD 18.47x in one second.
+    Fill("1000", "2384", Path("clock.iso"));
+    handler_->OnCommand(dialog_, kOkButton);
+    EXPECT_TRUE(dialog_.TimerRunning(kClockTimer));
+    EXPECT_FALSE(dialog_.IsEnabled(kOkButton));
+    EXPECT_EQ(WaitForWorker(), ReadOutcome::kFinished);
+    handler_->OnTimer(dialog_, kClockTimer);
+    const std::string speed = dvd ? "2.00(18.47)\n" : "18.47\n";
+    EXPECT_EQ(dialog_.Text(kElapsedTime), "00:01\n");
+    EXPECT_EQ(dialog_.Text(kCurrentSpeed), speed);
+    EXPECT_EQ(dialog_.Text(kHighestSpeed), speed);
+    EXPECT_EQ(dialog_.Text(kAverageSpeed), speed);
+    handler_->OnTimer(dialog_, kClockTimer);  // no progress: nothing changes
+    EXPECT_EQ(dialog_.Text(kElapsedTime), "00:01\n");
+    EXPECT_EQ(dialog_.Text(kCurrentSpeed), speed);
+    EXPECT_EQ(WaitForEnd(), ReadOutcome::kFinished);
+  }
+}
+
+// Failing commands on virtual discs.
+TEST_F(ReadEdgeTest, CdDataReadGoesOnOneSectorAtATimeAfterAFirstFailure) {
+  Insert("cdrom,fault=A8@40:031100x1");
+  ASSERT_TRUE(OpenDialog());
+  Fill("0", "999", Path("once.iso"));
+  EXPECT_EQ(RunToEnd(), ReadOutcome::kFinished);
+  std::string why;
+  EXPECT_TRUE(HoldsPatternBlocks(FileBytes(Path("once.iso")), 0, 0, 1000, &why)) << why;
+  EXPECT_EQ(InfoText().find("Error"), std::string::npos);
+}
+
+TEST_F(ReadEdgeTest, ASecondCdFailureEndsTheReadWithTheMethodsMessage) {
+  Insert("cdrom,fault=A8@40:031100");
+  ASSERT_TRUE(OpenDialog());
+  Fill("0", "999", Path("twice.iso"));
+  const std::size_t info_before = InfoText().size();
+  EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
+  EXPECT_EQ(InfoText().substr(info_before), "Read12 Command Error.\n");
+  // The failing command, sent once more with tracing on.
+  EXPECT_NE(CommandText().find("A8 00 00 00 00 28 00 00 00 01 00 00"), std::string::npos);
+  std::string why;
+  const std::vector<std::uint8_t> data = FileBytes(Path("twice.iso"));
+  EXPECT_EQ(data.size(), 40u * 2048);
+  EXPECT_TRUE(HoldsPatternBlocks(data, 0, 0, 40, &why)) << why;
+  EXPECT_FALSE(dialog_.IsEnabled(kOkButton));
+  EXPECT_EQ(dialog_.Text(kCancelButton), "取消(&C)");
+  EXPECT_TRUE(window_.IsEnabled(kReadButton));
+  EXPECT_FALSE(dialog_.TimerRunning(kClockTimer));
+  EXPECT_EQ(TraceEnabled.load(), 1);
+
+  // Mode 2 on a Mode 1 track fails at the first command and again one sector later.
+  Fill("0", "999", Path("mode1.md2"));
+  const std::size_t before = InfoText().size();
+  EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
+  EXPECT_EQ(InfoText().substr(before), "ReadCD Command Error.\n");
+  EXPECT_EQ(FileBytes(Path("mode1.md2")).size(), 0u);
+}
+
+TEST_F(ReadEdgeTest, DvdReadEndsAtItsFirstFailureAndIsQuietInTheTail) {
+  Insert("dvdrom,fault=A8@1000:031100");
+  ASSERT_TRUE(OpenDialog());
+  Fill("0", "5000", Path("dvd.iso"));
+  std::size_t before = InfoText().size();
+  EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
+  EXPECT_EQ(InfoText().substr(before), "Read12 Command Error.\n");
+  EXPECT_EQ(FileBytes(Path("dvd.iso")).size(), 992u * 2048);  // 32 commands of 31
+  EXPECT_EQ(handler_->Job()->Reason(), "read failed at sector 992 (031100)");
+
+  // Failing within the last 150 sectors: the command is traced, no line is logged.
+  Fill("0", "1100", Path("tail.iso"));
+  before = InfoText().size();
+  EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
+  EXPECT_EQ(InfoText().substr(before), "");
+  EXPECT_EQ(FileBytes(Path("tail.iso")).size(), 1000u * 2048);
+  EXPECT_NE(CommandText().find("A8 00 00 00 03 E8 00 00 00 01 00 00"), std::string::npos);
+}
+
+TEST_F(ReadEdgeTest, AudioFailuresAreLoggedWithTheirCommandAndTheWaveStaysValid) {
+  Insert("cdda,fault=BE@500:031100");
+  ASSERT_TRUE(OpenDialog());
+  Fill("0", "1000", Path("cut.wav"));
+  const std::size_t before = InfoText().size();
+  EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
+  EXPECT_EQ(InfoText().substr(before),
+            "ReadCD Error: BE 04 00 00 01 F4 00 00 19 10 00 00 \n"
+            "ReadCD Error: BE 04 00 00 01 F4 00 00 01 10 00 00 \n"
+            "ReadCDDA Command Error.\n");
+  const std::vector<std::uint8_t> wave = FileBytes(Path("cut.wav"));
+  ASSERT_EQ(wave.size(), 44u + 500 * 2352);
+  EXPECT_EQ(Le32(wave, 4), 500u * 2352 + 36);  // the lengths of what the file holds
+  EXPECT_EQ(Le32(wave, 40), 500u * 2352);
+
+  // Within the last 150 sectors the end is not logged.
+  Fill("0", "149", Path("tail.wav"));
+  const std::size_t tail_before = InfoText().size();
+  EXPECT_EQ(RunToEnd(), ReadOutcome::kFinished);  // the fault lies past this range
+  Fill("400", "549", Path("tail.wav"));
+  EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
+  EXPECT_EQ(InfoText().substr(tail_before),
+            "ReadCD Error: BE 04 00 00 01 F4 00 00 01 10 00 00 \n"
+            "ReadCD Error: BE 04 00 00 01 F4 00 00 01 10 00 00 \n");
+}
+
+// Cancel stops the worker before its next command; the partial file stays, and a WAVE file
+// says how much it holds.
+TEST_F(ReadEdgeTest, CancelMidReadKeepsThePartialFile) {
+  for (const char* spec : {"dvdrom,time=real", "cdda,time=real"}) {
+    SCOPED_TRACE(spec);
+    Insert(spec);
+    ASSERT_TRUE(OpenDialog());
+    const bool audio = std::string(spec).rfind("cdda", 0) == 0;
+    const std::string out = Path(audio ? "cancel.wav" : "cancel.iso");
+    Fill("0", "100000", out);
+    handler_->OnCommand(dialog_, kOkButton);
+    const auto job = handler_->Job();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (job->done.load() < 200 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    handler_->OnCommand(dialog_, kCancelButton);
+    EXPECT_EQ(dialog_.EndResult(), kCancelButton);
+    EXPECT_TRUE(window_.IsEnabled(kReadButton));
+    EXPECT_FALSE(dialog_.TimerRunning(kClockTimer));
+    EXPECT_EQ(WaitForWorker(), ReadOutcome::kCancelled);
+    const std::vector<std::uint8_t> data = FileBytes(out);
+    const std::size_t size = audio ? 2352 : 2048;
+    const std::size_t header = audio ? 44 : 0;
+    const std::uint64_t done = static_cast<std::uint64_t>(job->done.load());
+    EXPECT_GE(done, 200u);
+    EXPECT_LT(done, 100001u);
+    ASSERT_EQ(data.size(), header + done * size);
+    if (audio) {
+      EXPECT_EQ(Le32(data, 40), done * 2352);
+      EXPECT_EQ(Le32(data, 4), done * 2352 + 36);
+    } else {
+      std::string why;
+      EXPECT_TRUE(HoldsPatternBlocks(data, 0, 0, done, &why)) << why;
+    }
+    EXPECT_EQ(TraceEnabled.load(), 1);
+  }
+}
+
+// A file size limit (as a full disk): the read ends with the write message, keeps what was
+// written, and the command line exits 1 saying why. Run in a child, whose limit is its own.
+TEST_F(ReadEdgeTest, AFullFileSystemEndsTheReadWithAMessage) {
+  struct Case {
+    const char* spec;
+    const char* name;
+  };
+  constexpr rlim_t kLimit = 100 * 2048 + 1000;
+  for (const Case& c : {Case{"dvdrom", "full.iso"}, Case{"cdda", "full.wav"}}) {
+    SCOPED_TRACE(c.name);
+    const std::string out = Path(c.name);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      rlimit limit{kLimit, kLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      const CliRun run = RunCliCaptured({"--drive", std::string("d=virtual:") + c.spec, "read",
+                                         "--first", "0", "--last", "999", out});
+      int code = 0;
+      if (run.status != 1) code |= 1;
+      if (run.err.find("zorvane-cli: read: cannot write " + out + ": File too large\n") ==
+          std::string::npos) {
+        code |= 2;
+      }
+      if (run.out.find("檔案 " + out + " 無法寫入, errorcode=27\n") == std::string::npos) code |= 4;
+      ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child ended on signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: exit status, 2: stderr, 4: information console";
+    const std::vector<std::uint8_t> data = FileBytes(out);
+    EXPECT_EQ(data.size(), kLimit);  // everything up to the limit was written and kept
+    if (std::string(c.name).ends_with(".wav")) {
+      EXPECT_EQ(Le32(data, 40), kLimit - 44);
+      EXPECT_EQ(Le32(data, 4), kLimit - 44 + 36);
+    } else {
+      std::string why;
+      EXPECT_TRUE(HoldsPatternBlocks(data, 0, 0, kLimit / 2048, &why)) << why;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zorvane::test
