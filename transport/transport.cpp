@@ -157,6 +157,10 @@ std::uint32_t CommandTimeout(std::uint8_t opcode) {
   // BLANK is sent without Immed and holds the command until the disc is blank: a full blank
   // of an 80-minute CD-RW at 1x takes 4,800 s, of a DVD-RW at 1x about 3,300 s.
   if (opcode == 0xA1) return 5400;
+  // SYNCHRONIZE CACHE drains the whole buffer at the recording speed, and CLOSE TRACK/SESSION
+  // without Immed writes a lead-out or a border (minutes on a DVD-R at 1x): both are waited
+  // out, since the writers count a failed flush or close as a failed write.
+  if (opcode == 0x35 || opcode == 0x5B) return 600;
   return opcode == 0x54 ? 120 : 10;
 }
 

@@ -269,7 +269,7 @@ TEST_F(MainCommandsTest, CloseSessionSendsTheSharedBlockAndReenablesItsButton) {
   CloseTrackSessionCommand.Set(5, 0x00);
   EXPECT_EQ(info_console_.Text(), "請稍候...\n已完成\n");
   EXPECT_EQ(drive_->Requests().back().cdb, (Bytes{0x5B, 0, 0x02, 0, 0, 0x01, 0, 0, 0, 0}));
-  EXPECT_EQ(drive_->Requests().back().timeout_seconds, 10U);
+  EXPECT_EQ(drive_->Requests().back().timeout_seconds, 600U);
   EXPECT_TRUE(window_.IsEnabled(kCloseSessionButton));
 }
 

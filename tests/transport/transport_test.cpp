@@ -42,15 +42,17 @@ TEST_F(ExecuteCdbTest, CdbLengthFollowsTheOpcodeGroup) {
   }
 }
 
-TEST_F(ExecuteCdbTest, TimeoutIs120SecondsForSendOpcInformationAndAFullBlankForBlank) {
+TEST_F(ExecuteCdbTest, TimeoutCoversTheLongCommandsAndIsTenSecondsOtherwise) {
   auto drive = Attach(0);
   drive->SetDefault({});
-  for (std::uint8_t opcode : {0x54, 0xA1, 0x04, 0x5B, 0x00}) Send({opcode});
+  for (std::uint8_t opcode : {0x54, 0xA1, 0x35, 0x5B, 0x04, 0x2A, 0x00}) Send({opcode});
   const auto records = drive->Requests();
-  ASSERT_EQ(records.size(), 5U);
+  ASSERT_EQ(records.size(), 7U);
   EXPECT_EQ(records[0].timeout_seconds, 120U);
-  EXPECT_EQ(records[1].timeout_seconds, 5400U);
-  for (std::size_t i = 2; i < records.size(); ++i) EXPECT_EQ(records[i].timeout_seconds, 10U);
+  EXPECT_EQ(records[1].timeout_seconds, 5400U);  // a full blank at 1x
+  EXPECT_EQ(records[2].timeout_seconds, 600U);   // the buffer drained at 1x
+  EXPECT_EQ(records[3].timeout_seconds, 600U);   // a lead-out or border
+  for (std::size_t i = 4; i < records.size(); ++i) EXPECT_EQ(records[i].timeout_seconds, 10U);
 }
 
 TEST_F(ExecuteCdbTest, OnlyTheLow16BitsOfTheTransferLengthAreSent) {
