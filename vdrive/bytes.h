@@ -104,4 +104,9 @@ inline constexpr Sense kCannotFormatIncompatible = 0x053006;
 inline constexpr Sense kEmptyReservedTrack = 0x057204;
 inline constexpr Sense kNoMoreReservations = 0x057205;
 
+// Not a sense: the data phase does not fit the host's buffer (the drive would send more
+// than the buffer holds, or needs more than the host sends). The host adapter fails such a
+// request, so it ends as a failure of the transport, without status or sense.
+inline constexpr Sense kHostOverrun = 0x1000000;
+
 }  // namespace zorvane::vdrive

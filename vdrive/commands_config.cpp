@@ -174,7 +174,9 @@ Sense Drive::SetCdSpeed(Command& c) {
 
 Sense Drive::SetStreaming(Command& c) {
   if (c.cdb[8] != 0x00) return kInvalidField;  // only the performance descriptor
-  const std::size_t length = std::min<std::size_t>(Get16(c.cdb + 9), c.data_out_length);
+  const std::size_t length = Get16(c.cdb + 9);
+  if (length > c.data_out_length) return kHostOverrun;
+  c.data_out_taken = length;
   if (length == 0) return kGood;
   if (length < 28) return kParameterLengthError;
   const std::uint8_t* d = c.data_out;

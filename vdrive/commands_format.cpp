@@ -127,7 +127,12 @@ Sense Drive::FormatUnit(Command& c) {
   Medium& m = medium_;
   if (!m.erasable) return kCannotFormatIncompatible;
   const std::uint8_t* list = c.data_out;
-  if (c.data_out_length < 12 || Get16(list + 2) != 8) return kInvalidFieldInParameters;
+  // The drive takes the list header, then as many bytes as it announces.
+  if (c.data_out_length < 4 || c.data_out_length < 4 + std::size_t{Get16(list + 2)}) {
+    return kHostOverrun;
+  }
+  c.data_out_taken = 4 + std::size_t{Get16(list + 2)};
+  if (Get16(list + 2) != 8) return kInvalidFieldInParameters;
   const bool immed = (list[1] & 0x02) != 0;
   const std::uint32_t blocks = Get32(list + 4);
   const std::uint8_t type = list[8] >> 2;

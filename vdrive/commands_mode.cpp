@@ -174,7 +174,9 @@ Sense Drive::ModeSense10(Command& c) {
 Sense Drive::ModeSelect10(Command& c) {
   if ((c.cdb[1] & 0x10) == 0) return kInvalidField;  // page format is required
   if (c.cdb[1] & 0x01) return kInvalidField;         // parameters cannot be saved
-  const std::size_t length = std::min<std::size_t>(Get16(c.cdb + 7), c.data_out_length);
+  const std::size_t length = Get16(c.cdb + 7);
+  if (length > c.data_out_length) return kHostOverrun;
+  c.data_out_taken = length;
   if (length == 0) return kGood;
   const std::uint8_t* list = c.data_out;
   if (length < 8) return kParameterLengthError;

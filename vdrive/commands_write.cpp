@@ -102,8 +102,9 @@ Sense Drive::WriteRandom(Command& c, std::uint32_t lba, std::uint32_t count) {
   }
   if (count == 0) return kGood;
   const std::uint64_t bytes = static_cast<std::uint64_t>(count) * kBlockSize;
-  if (c.data_out_length < bytes) return kInvalidField;
+  if (c.data_out_length < bytes) return kHostOverrun;
   if (const Sense sense = FillBuffer(bytes); sense != kGood) return sense;
+  c.data_out_taken = bytes;
   StoreSectors(c, static_cast<std::int32_t>(lba), count, WriteMode{});
   return kGood;
 }
@@ -152,8 +153,9 @@ Sense Drive::WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count)
   }
   if (count == 0) return kGood;
   const std::uint64_t bytes = static_cast<std::uint64_t>(count) * mode.block_size;
-  if (c.data_out_length < bytes) return kInvalidField;
+  if (c.data_out_length < bytes) return kHostOverrun;
   if (const Sense sense = FillBuffer(bytes); sense != kGood) return sense;
+  c.data_out_taken = bytes;
   if (test_write) {
     simulated_blocks_ += count;
     return kGood;

@@ -385,17 +385,27 @@ Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Dire
       }
     }
   }
+  if (sense == kHostOverrun ||
+      (sense == kGood && std::min(command.answer.size(), command.allocation) >
+                             (direction == Direction::kIn ? length : 0))) {
+    // The drive had more to send than the host's buffer holds (or needed more than the
+    // host sent): the host adapter fails the request, as SG_IO reports a host error.
+    reply.status = Status::kTransportFailure;
+    reply.system_error = EIO;
+    return reply;
+  }
   if (sense != kGood) {
     reply.status = Status::kCheckCondition;
     FillSense(sense, command.information, command.information_valid, command.progress, reply.sense);
     return reply;
   }
+  // What the drive really moved: a reply shorter than the buffer leaves a residual.
   if (direction == Direction::kIn) {
-    const std::size_t n = std::min({command.answer.size(), command.allocation, length});
+    const std::size_t n = std::min(command.answer.size(), command.allocation);
     if (n > 0) std::memcpy(data, command.answer.data(), n);
     reply.transferred = n;
   } else if (direction == Direction::kOut) {
-    reply.transferred = std::min(length, command.data_out_length);
+    reply.transferred = command.data_out_taken;
   }
   if (spec_.real_time && command.transfer_bytes > 0) {
     const std::uint64_t speed = std::max<std::uint32_t>(CurrentReadSpeed(), 1);

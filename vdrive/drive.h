@@ -75,6 +75,7 @@ class Drive {
     const std::uint8_t* cdb = nullptr;
     const std::uint8_t* data_out = nullptr;
     std::size_t data_out_length = 0;
+    std::size_t data_out_taken = 0;    // bytes of the data-out phase the drive took
     std::vector<std::uint8_t> answer;  // data-in bytes in full
     std::size_t in_length = 0;         // room in the host's buffer for data in
     std::size_t allocation = 0;        // what the CDB allows of them
