@@ -173,8 +173,11 @@ std::int32_t ReadableBlocks(const Medium& medium) {
   if (!medium.present) return 0;
   if (medium.random_writable) return medium.capacity;
   std::int32_t end = TocLeadout(medium).value_or(0);
-  // Recorded blocks of tracks still open read back as well.
-  for (const Track& track : medium.tracks) end = std::max(end, track.start + track.recorded);
+  // Recorded blocks of tracks still open read back as well; an empty track (a reservation
+  // not written yet) records nothing, wherever it starts.
+  for (const Track& track : medium.tracks) {
+    if (track.recorded > 0) end = std::max(end, track.start + track.recorded);
+  }
   return end;
 }
 
