@@ -36,11 +36,14 @@ Sense Drive::GetConfiguration(Command& c) {
   const std::uint16_t first = static_cast<std::uint16_t>(Get16(c.cdb + 2));
   c.allocation = Get16(c.cdb + 7);
 
-  const std::uint16_t p = Loaded() ? medium_.profile : 0;
+  // Until the disc is identified (while TEST UNIT READY answers 02/04/01) no profile is
+  // current and nothing of the medium is.
+  const bool identified = Loaded() && becoming_ready_ == 0;
+  const std::uint16_t p = identified ? medium_.profile : 0;
   const bool cd = In(p, {0x08, 0x09, 0x0A});
   const bool dvd = p >= 0x10 && p <= 0x2B;
-  const bool mrw = Loaded() && medium_.mrw;
-  const bool readable = Loaded() && ReadableBlocks(medium_) > 0;
+  const bool mrw = identified && medium_.mrw;
+  const bool readable = identified && ReadableBlocks(medium_) > 0;
   const std::uint8_t blocking = cd ? 1 : dvd ? 16 : p != 0 ? 32 : 16;
 
   std::vector<Feature> features;

@@ -253,6 +253,25 @@ TEST(ConfigurationTest, FeaturesListAndCurrency) {
   EXPECT_EQ(Be16(from.data, 8), 0x0100U);
 }
 
+TEST(ConfigurationTest, NoProfileIsCurrentUntilTheDiscIsIdentified) {
+  auto drive = test::Start("dvd+r,ready=2");
+  // While TEST UNIT READY answers 02/04/01 the drive does not know the disc yet.
+  EXPECT_EQ(test::CurrentProfile(*drive), 0x0000);
+  auto features = FeatureMap(*drive);
+  EXPECT_FALSE(features[0x001F].current);  // DVD Read
+  EXPECT_FALSE(features[0x002B].current);  // DVD+R
+  for (std::size_t at = 0; at + 4 <= features[0x0000].data.size(); at += 4) {
+    EXPECT_EQ(features[0x0000].data[at + 2] & 0x01, 0) << "profile at " << at;
+  }
+  EXPECT_EQ(Send(*drive, {0x00}, 0).sense, kBecomingReady);
+  EXPECT_EQ(test::CurrentProfile(*drive), 0x0000);
+  EXPECT_EQ(Send(*drive, {0x00}, 0).sense, kBecomingReady);
+  // Identified: the disc's profile and features are current.
+  EXPECT_EQ(test::CurrentProfile(*drive), 0x001B);
+  EXPECT_TRUE(FeatureMap(*drive)[0x002B].current);
+  EXPECT_EQ(Send(*drive, {0x00}, 0).sense, kGood);
+}
+
 TEST(ConfigurationTest, MrwIsCurrentOnlyOnTheMrwDisc) {
   auto mrw = Ready("cdrw-mrw");
   auto features = FeatureMap(*mrw);
