@@ -124,10 +124,18 @@ Sense Drive::ModePages(std::uint8_t control, std::uint8_t page, std::uint8_t sub
 
 namespace {
 
-std::uint8_t MediumTypeByte(bool tray_open, const Medium& medium) {
-  if (tray_open) return 0x71;
-  if (!medium.present) return 0x70;
-  return medium.type_code;
+// The medium-type byte: the code table of ATAPI drives, or what the drives answer that
+// do not keep it.
+std::uint8_t MediumTypeByte(MediumTypeMode mode, bool tray_open, const Medium& medium) {
+  switch (mode) {
+    case MediumTypeMode::kZero:
+      return 0x00;
+    case MediumTypeMode::kQemuAtapi:
+      return 0x70;
+    case MediumTypeMode::kLegacy:
+      break;
+  }
+  return LegacyMediumType(medium, tray_open);
 }
 
 }  // namespace
@@ -138,7 +146,7 @@ Sense Drive::ModeSense6(Command& c) {
   if (sense != kGood) return sense;
   const bool descriptor = spec_.quirks.block_descriptor && (c.cdb[1] & 0x08) == 0;
   c.answer.assign(4, 0);
-  c.answer[1] = MediumTypeByte(tray_open_, medium_);
+  c.answer[1] = MediumTypeByte(spec_.medium_type, tray_open_, medium_);
   if (descriptor) {
     c.answer[3] = 8;
     c.answer.resize(12, 0);
@@ -158,7 +166,7 @@ Sense Drive::ModeSense10(Command& c) {
   if (sense != kGood) return sense;
   const bool descriptor = spec_.quirks.block_descriptor && (c.cdb[1] & 0x08) == 0;
   c.answer.assign(8, 0);
-  c.answer[2] = MediumTypeByte(tray_open_, medium_);
+  c.answer[2] = MediumTypeByte(spec_.medium_type, tray_open_, medium_);
   if (descriptor) {
     c.answer[7] = 8;
     c.answer.resize(16, 0);

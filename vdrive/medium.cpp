@@ -181,6 +181,25 @@ std::int32_t ReadableBlocks(const Medium& medium) {
   return end;
 }
 
+std::uint8_t LegacyMediumType(const Medium& medium, bool tray_open) {
+  if (tray_open) return 0x71;
+  if (!medium.present) return 0x70;
+  if (medium.IsDvd()) return 0x41;
+  if (!medium.IsCd()) return 0x00;
+  const std::uint8_t base = !medium.recordable ? 0x00 : medium.erasable ? 0x20 : 0x10;
+  if (medium.mrw) return base | 0x01;  // formatted for data
+  bool data = false;
+  bool audio = false;
+  for (const Track& track : medium.tracks) {
+    if (track.recorded == 0) continue;
+    ((track.control & 0x04) != 0 ? data : audio) = true;
+  }
+  if (data && audio) return base | 0x03;
+  if (data) return base | 0x01;
+  if (audio) return base | 0x02;
+  return base;  // nothing recorded: the type is not known yet
+}
+
 std::int32_t RecordedEnd(const Medium& medium) {
   return ReadableBlocks(medium);
 }

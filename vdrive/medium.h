@@ -124,11 +124,10 @@ struct Medium {
   std::string preset;  // the preset it was built from
   bool present = false;
   Family family = Family::kNone;
-  std::uint8_t type_code = 0x70;  // medium-type byte of the mode parameter header
-  std::uint16_t profile = 0;      // MMC profile
-  bool recordable = false;        // write-once or rewritable
-  bool erasable = false;          // rewritable: CD-RW, DVD±RW, DVD-RAM
-  bool random_writable = false;   // a formatted area written anywhere (DVD+RW, DVD-RAM, MRW...)
+  std::uint16_t profile = 0;     // MMC profile
+  bool recordable = false;       // write-once or rewritable
+  bool erasable = false;         // rewritable: CD-RW, DVD±RW, DVD-RAM
+  bool random_writable = false;  // a formatted area written anywhere (DVD+RW, DVD-RAM, MRW...)
   bool formatted = false;
   bool mrw = false;
   std::uint8_t layers = 1;
@@ -202,6 +201,12 @@ void EraseRecording(Medium& medium);
 // Makes the medium one formatted area of `blocks` that is written anywhere, read as zeros
 // where nothing was written.
 void SetFormattedArea(Medium& medium, std::int32_t blocks);
+
+// The medium-type byte of the mode parameter header by the code table of ATAPI drives:
+// 70h no disc, 71h tray open; CD 0xh pressed, 1xh CD-R, 2xh CD-RW, with x = 0 nothing
+// recorded (type unknown), 1 data only, 2 audio only, 3 data and audio; 41h a 120 mm DVD;
+// 00h any other disc (BD, HD DVD: the table has no code for them).
+std::uint8_t LegacyMediumType(const Medium& medium, bool tray_open);
 
 // The blocks READ CAPACITY reports: the last block of the recorded area plus one (0 when
 // nothing readable is recorded).

@@ -188,6 +188,16 @@ std::string ApplyKey(std::string_view key, std::optional<std::string_view> value
     FailRule rule;
     if (!ParseOpcodeCount(v, &rule.opcode, &rule.count)) return bad("OPCODE[xCOUNT], e.g. 28x1");
     spec->fails.push_back(rule);
+  } else if (key == "mediumtype") {
+    if (v == "legacy") {
+      spec->medium_type = MediumTypeMode::kLegacy;
+    } else if (v == "zero") {
+      spec->medium_type = MediumTypeMode::kZero;
+    } else if (v == "qemu-atapi") {
+      spec->medium_type = MediumTypeMode::kQemuAtapi;
+    } else {
+      return bad("legacy, zero or qemu-atapi");
+    }
   } else if (key == "time") {
     if (v == "instant") {
       spec->real_time = false;

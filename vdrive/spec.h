@@ -41,6 +41,13 @@ struct Quirks {
   bool no_performance = false;    // GET PERFORMANCE rejected
 };
 
+// What the medium-type byte of the mode parameter header holds.
+enum class MediumTypeMode : std::uint8_t {
+  kLegacy,     // the code table of ATAPI drives, following the disc
+  kZero,       // always 00h, as many current drives answer
+  kQemuAtapi,  // always 70h, as QEMU's ATAPI drive answers even with a disc loaded
+};
+
 struct DriveSpec {
   std::string preset;
   std::optional<std::string> image;
@@ -61,6 +68,7 @@ struct DriveSpec {
   std::vector<FaultRule> faults;
   std::vector<FailRule> fails;
   bool real_time = false;
+  MediumTypeMode medium_type = MediumTypeMode::kLegacy;
 };
 
 // Parses a spec. On a malformed one returns false and says what is wrong: an unknown

@@ -99,9 +99,9 @@ std::string MsfText(const Msf& msf) {
 bool Serialize(const Medium& m, Sink& sink) {
   std::ostringstream s;
   s << kMagic << "\n";
-  s << "medium " << Hex(m.preset) << ' ' << int(m.present) << ' ' << int(m.family) << ' '
-    << int(m.type_code) << ' ' << m.profile << ' ' << int(m.recordable) << ' ' << int(m.erasable)
-    << ' ' << int(m.random_writable) << ' ' << int(m.formatted) << ' ' << int(m.mrw) << ' '
+  s << "medium " << Hex(m.preset) << ' ' << int(m.present) << ' ' << int(m.family) << ' ' << 0
+    << ' ' << m.profile << ' ' << int(m.recordable) << ' ' << int(m.erasable) << ' '
+    << int(m.random_writable) << ' ' << int(m.formatted) << ' ' << int(m.mrw) << ' '
     << int(m.layers) << ' ' << m.capacity << ' ' << int(m.background_format) << "\n";
   const Atip& a = m.atip;
   s << "atip " << MsfText(a.leadin) << ' ' << MsfText(a.leadout) << ' ' << int(a.writing_power)
@@ -209,8 +209,9 @@ bool ParseRecord(const std::vector<std::string>& f, Parser& parser, Medium* m) {
   if (kind == "medium" && f.size() == 14) {
     int family = 0;
     int background = 0;
+    std::uint8_t unused = 0;  // once the medium-type byte, now derived from the disc
     return Unhex(f[1], &m->preset) && Flag(f[2], &m->present) && Number(f[3], 0, 4, &family) &&
-           (m->family = static_cast<Family>(family), true) && Byte(f[4], &m->type_code) &&
+           (m->family = static_cast<Family>(family), true) && Byte(f[4], &unused) &&
            Number<std::uint16_t>(f[5], 0, 0xFFFF, &m->profile) && Flag(f[6], &m->recordable) &&
            Flag(f[7], &m->erasable) && Flag(f[8], &m->random_writable) &&
            Flag(f[9], &m->formatted) && Flag(f[10], &m->mrw) &&

@@ -26,7 +26,7 @@ constexpr PresetMedium kPresetMedia[] = {
     {"nodisc", 0x70, 0x00},     {"open", 0x71, 0x00},       {"cdrom", 0x01, 0x08},
     {"cdda", 0x02, 0x08},       {"cdmixed", 0x03, 0x08},    {"cdr-blank", 0x10, 0x09},
     {"cdr-open", 0x11, 0x09},   {"cdr-closed", 0x11, 0x09}, {"cdr-multi", 0x11, 0x09},
-    {"cdrw-blank", 0x21, 0x0A}, {"cdrw-mrw", 0x21, 0x0A},   {"dvdrom", 0x41, 0x10},
+    {"cdrw-blank", 0x20, 0x0A}, {"cdrw-mrw", 0x21, 0x0A},   {"dvdrom", 0x41, 0x10},
     {"dvd-r", 0x41, 0x11},      {"dvd-r-dl", 0x41, 0x15},   {"dvd-rw-seq", 0x41, 0x14},
     {"dvd-rw-ro", 0x41, 0x13},  {"dvd-ram", 0x41, 0x12},    {"dvd+r", 0x41, 0x1B},
     {"dvd+r-dl", 0x41, 0x2B},   {"dvd+rw", 0x41, 0x1A},     {"bdrom", 0x00, 0x40},
@@ -56,6 +56,43 @@ TEST(ModeSenseTest, EveryPresetReportsItsMediumTypeAndProfile) {
     }
     EXPECT_EQ(flagged, p.profile == 0 ? 0 : 1) << p.preset;
   }
+}
+
+TEST(ModeSenseTest, MediumTypeFollowsWhatIsRecorded) {
+  auto cdr = Ready("cdr-blank");
+  EXPECT_EQ(test::MediumType(*cdr), 0x10);  // nothing recorded: type unknown
+  ASSERT_EQ(test::SelectWrite(*cdr, test::WriteSetup{}).sense, kGood);
+  ASSERT_EQ(test::WriteAll(*cdr, 0, test::Pattern(20, 2048, 1), 2048), kGood);
+  EXPECT_EQ(test::MediumType(*cdr), 0x11);  // data only
+  ASSERT_EQ(Send(*cdr, {0x35}, 0).sense, kGood);
+  ASSERT_EQ(test::SelectWrite(*cdr, test::WriteSetup{1, 0, 0x00}).sense, kGood);
+  ASSERT_EQ(test::WriteAll(*cdr, test::Invisible(*cdr).next, test::Pattern(4, 2352, 2), 2352),
+            kGood);
+  EXPECT_EQ(test::MediumType(*cdr), 0x13);  // data and audio
+
+  auto rw = Ready("cdrw-blank");
+  EXPECT_EQ(test::MediumType(*rw), 0x20);
+  ASSERT_EQ(test::SelectWrite(*rw, test::WriteSetup{1, 0, 0x00}).sense, kGood);
+  ASSERT_EQ(test::WriteAll(*rw, 0, test::Pattern(4, 2352, 3), 2352), kGood);
+  EXPECT_EQ(test::MediumType(*rw), 0x22);  // audio only
+  ASSERT_EQ(Send(*rw, test::Blank(1), 0).sense, kGood);
+  EXPECT_EQ(test::MediumType(*rw), 0x20);
+
+  // Tray open, then closed on the disc.
+  Send(*rw, {0x1B, 0, 0, 0, 0x02, 0}, 0);
+  EXPECT_EQ(test::MediumType(*rw), 0x71);
+}
+
+TEST(ModeSenseTest, MediumTypeVariantsOfDrivesThatDoNotKeepTheTable) {
+  for (const char* preset : {"cdrom", "dvd+r", "nodisc", "open", "bdrom"}) {
+    EXPECT_EQ(test::MediumType(*Ready(std::string(preset) + ",mediumtype=zero")), 0x00) << preset;
+    EXPECT_EQ(test::MediumType(*Ready(std::string(preset) + ",mediumtype=qemu-atapi")), 0x70)
+        << preset;
+  }
+  EXPECT_EQ(test::MediumType(*Ready("cdrom,mediumtype=legacy")), 0x01);
+  std::string error;
+  EXPECT_EQ(Drive::Create("cdrom,mediumtype=ide", &error), nullptr);
+  EXPECT_NE(error.find("mediumtype="), std::string::npos) << error;
 }
 
 TEST(ModeSenseTest, BlockDescriptorOnlyWithTheQuirkAndWithoutDbd) {
