@@ -64,7 +64,11 @@ Sense Drive::FinishLongCommand(bool immed, Sense sense, std::chrono::microsecond
     Begin(operation_, sense, duration);  // the disc is saved when the operation ends
     return kGood;
   }
-  Spend(duration);
+  if (const std::chrono::microseconds rest = Spend(duration); rest.count() > 0) {
+    // The host timed out: the drive goes on with the operation, not ready meanwhile.
+    Begin(operation_, sense, rest);
+    return kGood;
+  }
   return Confirm();
 }
 

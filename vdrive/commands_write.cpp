@@ -288,8 +288,11 @@ Sense Drive::CloseSession(bool finalize) {
 Sense Drive::SynchronizeCache(Command& c) {
   const bool immed = (c.cdb[1] & 0x02) != 0;
   DrainBuffer();
-  if (!immed) Spend(WriteDuration(buffer_fill_));
+  const std::chrono::microseconds rest =
+      immed ? std::chrono::microseconds::zero() : Spend(WriteDuration(buffer_fill_));
   buffer_fill_ = 0;
+  // Past the host's time-out the drive goes on recording what its buffer held.
+  if (rest.count() > 0) Begin(operation_, kOperationInProgress, rest);
   simulated_blocks_ = 0;
   Medium& m = medium_;
   if (m.Sequential()) {

@@ -137,8 +137,19 @@ Drive::Clock::time_point Drive::Now() const {
   return clock_();
 }
 
-void Drive::Spend(std::chrono::microseconds duration) {
-  if (spec_.real_time && duration.count() > 0) sleeper_(duration);
+std::chrono::microseconds Drive::Spend(std::chrono::microseconds duration) {
+  if (!spec_.real_time || duration.count() <= 0) return std::chrono::microseconds::zero();
+  if (duration > time_left_) {
+    // The host gives up at its time-out: the caller is held that long, no longer.
+    if (time_left_.count() > 0) sleeper_(time_left_);
+    const std::chrono::microseconds rest = duration - time_left_;
+    time_left_ = std::chrono::microseconds::zero();
+    timed_out_ = true;
+    return rest;
+  }
+  sleeper_(duration);
+  time_left_ -= duration;
+  return std::chrono::microseconds::zero();
 }
 
 std::chrono::microseconds Drive::WriteDuration(std::uint64_t bytes) const {
@@ -256,6 +267,13 @@ Sense Drive::Confirm() {
   return SaveMedium(medium_, *spec_.state, &error) ? kGood : kWriteError;
 }
 
+Reply Drive::TimedOut() {
+  Reply reply;
+  reply.status = Status::kTransportFailure;
+  reply.system_error = ETIMEDOUT;
+  return reply;
+}
+
 const std::vector<Drive::Entry>& Drive::Table() {
   static const std::vector<Entry> table = {
       {0x00, 6, &Drive::TestUnitReady, true, false},
@@ -345,9 +363,12 @@ Sense Drive::InjectedFault(const Command& command) {
 }
 
 Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Direction direction,
-                     std::uint8_t* data, std::size_t length) {
+                     std::uint8_t* data, std::size_t length, std::chrono::milliseconds timeout) {
   std::lock_guard lock(mutex_);
   Reply reply;
+  time_left_ =
+      timeout.count() > 0 ? std::chrono::microseconds(timeout) : std::chrono::microseconds::max();
+  timed_out_ = false;
   if (cdb_bytes == nullptr || cdb_length < 6 || cdb_length > 16 ||
       (data == nullptr && length > 0)) {
     reply.status = Status::kTransportFailure;
@@ -385,6 +406,7 @@ Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Dire
       }
     }
   }
+  if (timed_out_) return TimedOut();
   if (sense == kHostOverrun ||
       (sense == kGood && std::min(command.answer.size(), command.allocation) >
                              (direction == Direction::kIn ? length : 0))) {
@@ -407,10 +429,11 @@ Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Dire
   } else if (direction == Direction::kOut) {
     reply.transferred = command.data_out_taken;
   }
-  if (spec_.real_time && command.transfer_bytes > 0) {
+  if (command.transfer_bytes > 0) {
     const std::uint64_t speed = std::max<std::uint32_t>(CurrentReadSpeed(), 1);
-    sleeper_(std::chrono::microseconds(command.transfer_bytes * 1000 / speed));
+    Spend(std::chrono::microseconds(command.transfer_bytes * 1000 / speed));
   }
+  if (timed_out_) return TimedOut();
   return reply;
 }
 

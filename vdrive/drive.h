@@ -54,9 +54,13 @@ class Drive {
   static std::unique_ptr<Drive> Create(std::string_view spec, std::string* error);
 
   // Carries out one CDB (6, 10 or 12 bytes). `data` holds `length` bytes: what the drive
-  // fills on a data-in command, what the host sends on a data-out command.
+  // fills on a data-in command, what the host sends on a data-out command. A command that
+  // takes longer than `timeout` (zero: no limit) in time=real holds the caller for the
+  // time-out only and fails as a transport time-out (ETIMEDOUT); the drive carries on with
+  // it and answers "not ready, operation in progress" until it is done.
   Reply Execute(const std::uint8_t* cdb, std::size_t cdb_length, Direction direction,
-                std::uint8_t* data, std::size_t length);
+                std::uint8_t* data, std::size_t length,
+                std::chrono::milliseconds timeout = std::chrono::milliseconds::zero());
 
   // How the drive waits in time=real (the default sleeps); tests observe the durations.
   void SetSleeper(std::function<void(std::chrono::microseconds)> sleeper);
@@ -119,6 +123,7 @@ class Drive {
   const Entry* Find(std::uint8_t opcode) const;
   Sense Gate(const Entry& entry, Command& command);
   Sense InjectedFault(const Command& command);
+  static Reply TimedOut();
   void Load();
   bool Loaded() const { return !tray_open_ && medium_.present; }
   Sense NotReadySense() const;
@@ -129,7 +134,9 @@ class Drive {
 
   // Time: the clock, waiting in time=real, and the long operations.
   Clock::time_point Now() const;
-  void Spend(std::chrono::microseconds duration);
+  // Waits `duration` in time=real, within what is left of the command's time-out; returns
+  // the part it could not wait (the command has then timed out).
+  std::chrono::microseconds Spend(std::chrono::microseconds duration);
   std::chrono::microseconds WriteDuration(std::uint64_t bytes) const;
   void Begin(Operation& operation, Sense sense, std::chrono::microseconds duration);
   bool Advance(Operation& operation);  // true once the operation has ended
@@ -223,11 +230,13 @@ class Drive {
 
   std::vector<std::uint8_t> write_parameters_;  // mode page 05h, page code byte on
   std::function<Clock::time_point()> clock_;
-  Operation operation_;                // not ready until it ends
-  Operation background_;               // background format, the drive stays ready
-  std::uint64_t buffer_fill_ = 0;      // bytes waiting in the write buffer
-  Clock::time_point buffer_time_;      // when the buffer was last drained
-  std::int64_t simulated_blocks_ = 0;  // blocks a test write has pretended to record
+  Operation operation_;                     // not ready until it ends
+  Operation background_;                    // background format, the drive stays ready
+  std::uint64_t buffer_fill_ = 0;           // bytes waiting in the write buffer
+  Clock::time_point buffer_time_;           // when the buffer was last drained
+  std::int64_t simulated_blocks_ = 0;       // blocks a test write has pretended to record
+  std::chrono::microseconds time_left_{0};  // of the current command's time-out
+  bool timed_out_ = false;                  // the current command ran past its time-out
   std::uint32_t requested_read_speed_ = 0xFFFF;
   std::uint32_t requested_write_speed_ = 0xFFFF;
 

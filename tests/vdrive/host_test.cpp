@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "tests/support/test_support.h"
 #include "tests/vdrive/vdrive_test_support.h"
+#include "transport/backend.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
+#include "transport/virtual_backend.h"
 
 namespace zorvane::vdrive {
 namespace {
@@ -88,6 +91,27 @@ TEST_F(HostTransportTest, ExecuteCdbReturnsMinusOneForAnOverrun) {
             0);
   EXPECT_EQ(large[3], 0x10);  // LBA 16: bytes 0..3 hold the address
   EXPECT_EQ(large[2048 + 3], 0x11);
+}
+
+TEST_F(HostTransportTest, TheRequestsTimeOutReachesTheDrive) {
+  zorvane::RegisterVirtualBackend();
+  int error = 0;
+  std::unique_ptr<zorvane::DeviceHandle> handle =
+      zorvane::OpenDevice("virtual:cdrw-blank,time=real", 5, &error);
+  ASSERT_NE(handle, nullptr) << error;
+  zorvane::PassThroughRequest request;
+  request.cdb[0] = 0x00;
+  request.cdb_length = 6;
+  while (handle->Execute(request) == 0 && request.sense[2] != 0) {
+  }  // past the unit attention
+  // A minimal blank takes some seconds at the CD-RW's speed: a one-second time-out ends it.
+  request.cdb[0] = 0xA1;
+  request.cdb[1] = 0x01;
+  request.cdb_length = 12;
+  request.timeout_seconds = 1;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(handle->Execute(request), ETIMEDOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace
