@@ -68,7 +68,8 @@ bool LoadSpecMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, bool
                     std::string* error) {
   if (!BuildMedium(spec, medium, tray_open, error)) return false;
   *from_state = false;
-  if (spec.state && StateFileExists(*spec.state)) {
+  if (spec.state && !StateFileExists(*spec.state)) return CheckStateFolder(*spec.state, error);
+  if (spec.state) {
     Medium stored;
     if (!LoadMedium(*spec.state, &stored, error)) return false;
     if (stored.content.image_path == medium->content.image_path) {

@@ -98,7 +98,9 @@ void SetPressedData(Medium& m, std::int32_t blocks) {
 }  // namespace
 
 bool OpenImage(const std::string& path, Content* content, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: opening a FIFO (or a device) would wait for ever; only a regular file
+  // is taken, and O_NONBLOCK means nothing to one.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     *error = "image " + path + ": " + std::strerror(errno);
     return false;

@@ -297,6 +297,27 @@ bool StateFileExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
+bool CheckStateFolder(const std::string& path, std::string* error) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    *error = "state file " + path + ": folder " + folder + " does not exist";
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    *error = "state file " + path + ": " + folder + " is not a folder";
+    return false;
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    *error = "state file " + path + ": folder " + folder + " is not writable";
+    return false;
+  }
+  return true;
+}
+
 bool SaveMedium(const Medium& medium, const std::string& path, std::string* error) {
   std::string temporary = path + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
@@ -328,11 +349,17 @@ bool SaveMedium(const Medium& medium, const std::string& path, std::string* erro
 }
 
 bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a FIFO or a device at the path must not hold the program in open().
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info {};
-  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    *error = "state file " + path + ": cannot open: " + std::strerror(fd < 0 ? errno : EINVAL);
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    *error = "state file " + path + ": cannot open: " + std::strerror(errno);
     if (fd >= 0) ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = "state file " + path + ": not a regular file";
+    ::close(fd);
     return false;
   }
   std::string text(static_cast<std::size_t>(info.st_size), '\0');

@@ -10,6 +10,10 @@ namespace zorvane::vdrive {
 
 bool StateFileExists(const std::string& path);
 
+// A state file that does not exist yet is created in its folder: false and the reason
+// (naming the folder) when the folder is missing, is not a folder or cannot be written.
+bool CheckStateFolder(const std::string& path, std::string* error);
+
 // Writes the medium to `path` through a temporary file that replaces it by rename, so the
 // file on disk is always a whole disc. False and the reason when anything fails.
 bool SaveMedium(const Medium& medium, const std::string& path, std::string* error);

@@ -138,6 +138,12 @@ TEST_F(VirtualCliTest, BadVirtualSpecIsAUsageError) {
   const Run run = Cli({"--drive", "d=virtual:bogus", "probe"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("unknown preset \"bogus\""), std::string::npos) << run.err;
+  // A state file in a folder that is not there names the folder (not "no drive found").
+  const Run state =
+      Cli({"--drive", "d=virtual:dvd+r,state=/nonexistent-zorvane/disc.state", "probe"});
+  EXPECT_EQ(state.status, 2);
+  EXPECT_NE(state.err.find("folder /nonexistent-zorvane does not exist"), std::string::npos)
+      << state.err;
   EXPECT_EQ(Cli({"--drive", "d=virtual:cdrom,ready=x", "devices"}).status, 2);
 }
 

@@ -181,6 +181,45 @@ TEST_F(StateFileTest, EveryConfirmationReachesTheFile) {
   EXPECT_EQ(Send(*lost, {0x35}, 0).sense, kWriteError);
 }
 
+// Only regular files hold a disc: a FIFO or a device at image= or state= would block the
+// program in open() for good; a state file in a folder that is not there is named.
+TEST_F(StateFileTest, OnlyRegularFilesAndAnExistingFolder) {
+  const std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::pair<std::string, std::string> refused[] = {
+      {"cdrom,image=" + fifo, "not a regular file"},
+      {"cdrom,image=/dev/null", "not a regular file"},
+      {"cdrom,state=" + fifo, "not a regular file"},
+      {"dvd+r,state=/dev/null", "not a regular file"},
+      {"dvd+r,state=" + dir_, "not a regular file"},
+      {"dvd+r,state=" + dir_ + "/missing/disc.state", "folder " + dir_ + "/missing does not exist"},
+      {"dvd+r,state=" + path_ + "/disc.state", path_ + " does not exist"},
+  };
+  for (const auto& [spec, reason] : refused) {
+    // In a child that an alarm ends, so that an open() that blocks fails the test.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::alarm(5);
+      std::string error;
+      const bool valid = ValidateSpec(spec, &error);
+      const bool created = Drive::Create(spec, &error) != nullptr;
+      ::_exit(!valid && !created && error.find(reason) != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << spec << (WIFSIGNALED(status) ? ": blocked" : ": not refused with the reason");
+  }
+  // A file at the folder's place.
+  ASSERT_TRUE(Ready("dvd+r,state=" + path_) != nullptr);
+  std::string error;
+  EXPECT_FALSE(ValidateSpec("dvd+r,state=" + path_ + "/disc.state", &error));
+  EXPECT_NE(error.find("is not a folder"), std::string::npos) << error;
+  // A state file in the working folder is fine.
+  EXPECT_TRUE(CheckStateFolder("disc.state", &error)) << error;
+}
+
 // A writer killed at any instant leaves the disc it had confirmed last, or the one it was
 // confirming, never a mixture.
 TEST_F(StateFileTest, AWriterKilledMidStreamLeavesTheOldOrTheNewDisc) {
