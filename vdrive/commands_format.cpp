@@ -48,8 +48,7 @@ void EraseLastSession(Medium& m, std::int32_t* first, std::int32_t* end) {
                 m.pma.end());
   }
   m.tracks = std::move(kept);
-  auto& written = m.content.written;
-  written.erase(written.lower_bound(*first), written.lower_bound(*end));
+  if (m.content.store) m.content.store->Erase(*first, *end);
   m.sessions.pop_back();
 }
 

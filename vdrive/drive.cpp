@@ -262,6 +262,11 @@ void Drive::Persist() {
   Confirm();  // no command waits for this save: the disc in memory stays authoritative
 }
 
+std::shared_ptr<SectorStore> Drive::NewSectorStore(std::string* error) const {
+  if (!spec_.state) return SectorStore::CreateTemporary(error);
+  return SectorStore::Create(NewSectorFileName(*spec_.state), error);
+}
+
 Sense Drive::Confirm() {
   if (!spec_.state) return kGood;
   std::string error;

@@ -170,7 +170,10 @@ class Drive {
   Sense WriteRandom(Command& c, std::uint32_t lba, std::uint32_t count);
   Sense WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count);
   bool CurrentWriteMode(WriteMode* mode) const;
-  void StoreSectors(const Command& c, std::int32_t lba, std::uint32_t count, const WriteMode& mode);
+  Sense StoreSectors(const Command& c, std::int32_t lba, std::uint32_t count,
+                     const WriteMode& mode);
+  // Where written sectors go: a data file beside the state file, or a temporary one.
+  std::shared_ptr<SectorStore> NewSectorStore(std::string* error) const;
   Track& OpenTrack(const WritableTrack& where, const WriteMode& mode);
   Session& OpenSession(int number);
   void CloseTrack(Track& track);

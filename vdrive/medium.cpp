@@ -105,7 +105,7 @@ void EraseRecording(Medium& medium) {
   medium.sessions.clear();
   medium.tracks.clear();
   medium.pma.clear();
-  medium.content.written.clear();
+  if (medium.content.store) medium.content.store->Clear();
 }
 
 void SetFormattedArea(Medium& medium, std::int32_t blocks) {
@@ -253,12 +253,8 @@ Sense ReadUserData(const Medium& medium, std::int32_t lba, std::uint8_t* out, Se
   if (medium.random_writable) {
     if (lba >= medium.capacity) return kLbaOutOfRange;
     *type = SectorType::kMode1;
-    const auto it = medium.content.written.find(lba);
-    if (it != medium.content.written.end()) {
-      std::memcpy(out, it->second.data(), std::min<std::size_t>(it->second.size(), 2048));
-    } else {
-      std::memset(out, 0, 2048);  // formatted and never written
-    }
+    const std::size_t kept = medium.content.store ? medium.content.store->Read(lba, out, 2048) : 0;
+    if (kept < 2048) std::memset(out + kept, 0, 2048 - kept);  // formatted, never written
     return kGood;
   }
   const Track* track = TrackAt(medium, lba);
@@ -269,10 +265,9 @@ Sense ReadUserData(const Medium& medium, std::int32_t lba, std::uint8_t* out, Se
   if (offset >= track->readable) return kIllegalModeForTrack;
   *type = track->sector_type;
   const std::size_t size = UserDataSize(track->sector_type);
-  const auto it = medium.content.written.find(lba);
-  if (it != medium.content.written.end()) {
-    std::memset(out, 0, size);
-    std::memcpy(out, it->second.data(), std::min(it->second.size(), size));
+  const std::size_t kept = medium.content.store ? medium.content.store->Read(lba, out, size) : 0;
+  if (kept > 0) {
+    std::memset(out + kept, 0, size - kept);
   } else if (!track->generated) {
     std::memset(out, 0, size);  // padding the drive recorded, or a block never written
   } else if (!medium.content.image_path.empty()) {

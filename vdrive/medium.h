@@ -17,6 +17,7 @@
 
 #include "vdrive/bytes.h"
 #include "vdrive/cd_sector.h"
+#include "vdrive/sector_store.h"
 
 namespace zorvane::vdrive {
 
@@ -112,9 +113,10 @@ struct Content {
   std::string image_path;  // a pressed medium read from this file (2048 bytes a block)
   std::uint64_t image_size = 0;
   std::shared_ptr<int> image_fd;  // open descriptor of the image, closed with the last copy
-  // Sectors written by the host, by LBA: the user data as written. Sparse: a sector not
-  // listed reads as the generated pattern of pressed media, or as unwritten.
-  std::map<std::int32_t, std::vector<std::uint8_t>> written;
+  // Sectors written by the host: the user data as written, on disk (null until the first
+  // write). Sparse: a sector not there reads as the generated pattern of pressed media, or
+  // as unwritten.
+  std::shared_ptr<SectorStore> store;
 };
 
 enum class DiscStatus : std::uint8_t { kEmpty = 0, kIncomplete = 1, kComplete = 2, kOther = 3 };
