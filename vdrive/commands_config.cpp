@@ -33,7 +33,9 @@ bool In(std::uint16_t profile, std::initializer_list<std::uint16_t> set) {
 Sense Drive::GetConfiguration(Command& c) {
   const std::uint8_t request = c.cdb[1] & 0x03;
   if (request == 3) return kInvalidField;
-  const std::uint16_t first = static_cast<std::uint16_t>(Get16(c.cdb + 2));
+  // QEMU's drive takes no starting feature: its answer always begins with the profile list.
+  const std::uint16_t first =
+      spec_.quirks.ignore_start ? 0 : static_cast<std::uint16_t>(Get16(c.cdb + 2));
   c.allocation = Get16(c.cdb + 7);
 
   // Until the disc is identified (while TEST UNIT READY answers 02/04/01) no profile is
@@ -125,6 +127,7 @@ Sense Drive::GetPerformance(Command& c) {
   const std::uint8_t type = c.cdb[10];
   std::vector<std::vector<std::uint8_t>> descriptors;
   bool write = false;
+  bool exceptions = false;
   if (type == 0x00) {
     const std::uint8_t tolerance = (data_type >> 3) & 0x03;
     const std::uint8_t except = data_type & 0x03;
@@ -134,9 +137,12 @@ Sense Drive::GetPerformance(Command& c) {
     if (tolerance == 0x01 || tolerance == 0x03 || except == 0x03) return kInvalidField;
     const std::uint32_t speed = write ? CurrentWriteSpeed() : CurrentReadSpeed();
     const std::int32_t blocks = write ? medium_.capacity : ReadableBlocks(medium_);
-    // Nominal performance only: there are no exception areas on these discs. Reading is
-    // CAV, from 40 % of the speed at the inner radius to the full speed at the outer.
-    if (except == 0 && speed > 0 && blocks > 0) {
+    // Except 00b asks for the nominal performance, 01b for the whole list (the nominal
+    // descriptor and the exceptions), 10b for the exceptions alone: there are no exception
+    // areas on these discs. Reading is CAV, from 40 % of the speed at the inner radius to
+    // the full speed at the outer.
+    exceptions = except == 2;
+    if (except != 2 && speed > 0 && blocks > 0) {
       std::vector<std::uint8_t> d(16, 0);
       Put32(&d[0], 0);
       Put32(&d[4], write ? speed : speed * 2 / 5);
@@ -161,7 +167,7 @@ Sense Drive::GetPerformance(Command& c) {
   }
   if (descriptors.size() > maximum) descriptors.resize(maximum);
   c.answer.assign(8, 0);
-  c.answer[4] = write ? 0x02 : 0x00;
+  c.answer[4] = static_cast<std::uint8_t>((write ? 0x02 : 0x00) | (exceptions ? 0x01 : 0x00));
   for (const auto& d : descriptors) c.answer.insert(c.answer.end(), d.begin(), d.end());
   Put32(&c.answer[0], static_cast<std::uint32_t>(c.answer.size() - 4));
   c.allocation = 8 + 16 * static_cast<std::size_t>(maximum);

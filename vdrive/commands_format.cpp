@@ -78,9 +78,9 @@ Sense Drive::Blank(Command& c) {
   const bool cd_rw = m.profile == 0x0A;
   const bool dvd_rw = m.profile == 0x13 || m.profile == 0x14;
   if (!cd_rw && !dvd_rw) {
-    // DVD+RW and DVD-RAM are formatted, never blanked: the command is not theirs. Nothing
-    // on a write-once or pressed disc can be erased.
-    return m.erasable ? kInvalidOpcode : kCannotFormatIncompatible;
+    // DVD+RW and DVD-RAM are formatted, never blanked: the drive knows the command but not
+    // for this medium. Nothing on a write-once or pressed disc can be erased.
+    return m.erasable ? kIncompatibleMedium : kCannotFormatIncompatible;
   }
   const std::uint64_t sector = m.IsCd() ? kRawSectorSize : kBlockSize;
   const std::int32_t whole = m.IsCd() ? MsfToLba(m.atip.leadout) : m.capacity;

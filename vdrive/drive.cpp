@@ -401,7 +401,9 @@ Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Dire
   Sense sense = kInvalidOpcode;
   const Entry* entry = Find(cdb[0]);
   if (entry != nullptr) {
-    sense = cdb_length < entry->length ? kInvalidField : Gate(*entry, command);
+    // A CDB shorter than its group, or NACA set in its control byte (no ACA here).
+    const bool naca = cdb_length >= entry->length && (cdb[entry->length - 1] & 0x04) != 0;
+    sense = cdb_length < entry->length || naca ? kInvalidField : Gate(*entry, command);
     if (sense == kGood) sense = InjectedFault(command);
     if (sense == kGood) {
       sense = (this->*(entry->handler))(command);

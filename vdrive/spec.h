@@ -39,6 +39,8 @@ struct Quirks {
   bool no_c2 = false;             // READ CD C2 fields rejected
   bool no_vendor = false;         // vendor scan opcodes rejected
   bool no_performance = false;    // GET PERFORMANCE rejected
+  bool raw_toc_msf = false;       // raw TOC and PMA addresses follow the MSF bit (QEMU)
+  bool ignore_start = false;      // GET CONFIGURATION ignores the starting feature (QEMU)
 };
 
 // What the medium-type byte of the mode parameter header holds.

@@ -124,8 +124,9 @@ TEST(BlankTest, OtherMediaAreRefused) {
   EXPECT_EQ(Send(*Ready("cdr-blank"), test::Blank(1), 0).sense, kCannotFormatIncompatible);
   EXPECT_EQ(Send(*Ready("dvd-r"), test::Blank(0), 0).sense, kCannotFormatIncompatible);
   EXPECT_EQ(Send(*Ready("cdrom"), test::Blank(1), 0).sense, kCannotFormatIncompatible);
-  EXPECT_EQ(Send(*Ready("dvd+rw"), test::Blank(1), 0).sense, kInvalidOpcode);
-  EXPECT_EQ(Send(*Ready("dvd-ram"), test::Blank(0), 0).sense, kInvalidOpcode);
+  // Formatted, never blanked: an incompatible medium, not an unknown command.
+  EXPECT_EQ(Send(*Ready("dvd+rw"), test::Blank(1), 0).sense, kIncompatibleMedium);
+  EXPECT_EQ(Send(*Ready("dvd-ram"), test::Blank(0), 0).sense, kIncompatibleMedium);
   EXPECT_EQ(Send(*test::Start("nodisc"), test::Blank(0), 0).sense, kNoMediumTrayClosed);
 }
 

@@ -309,6 +309,21 @@ TEST(ConfigurationTest, NoProfileIsCurrentUntilTheDiscIsIdentified) {
   EXPECT_EQ(Send(*drive, {0x00}, 0).sense, kGood);
 }
 
+TEST(ConfigurationTest, IgnorestartQuirkAlwaysAnswersFromTheProfileList) {
+  auto drive = Ready("cdrw-mrw,quirk=ignorestart");
+  // Asked for the MRW feature alone, the drive answers its profile list.
+  const auto one = test::Features(*drive, 2);
+  ASSERT_EQ(one.size(), 1U);
+  EXPECT_EQ(one[0].first, 0x0000);
+  const Answer mrw = Send(*drive, test::Configuration(2, 0x0028));
+  ASSERT_EQ(mrw.sense, kGood);
+  EXPECT_EQ(Be16(mrw.data, 8), 0x0000U);
+  EXPECT_EQ(Be16(Send(*drive, test::Configuration(0, 0x0100)).data, 8), 0x0000U);
+  EXPECT_EQ(Be16(mrw.data, 6), 0x000AU);  // the current profile is still in the header
+  // Without the quirk the starting feature is honoured.
+  EXPECT_EQ(Be16(Send(*Ready("cdrw-mrw"), test::Configuration(2, 0x0028)).data, 8), 0x0028U);
+}
+
 TEST(ConfigurationTest, MrwIsCurrentOnlyOnTheMrwDisc) {
   auto mrw = Ready("cdrw-mrw");
   auto features = FeatureMap(*mrw);
@@ -356,6 +371,17 @@ TEST(PerformanceTest, WriteSpeedsAndNominalPerformance) {
   EXPECT_EQ(Send(*rom, {0xAC, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0x01, 0}).sense, kInvalidField);
   answer = Send(*rom, {0xAC, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0x03, 0});
   EXPECT_EQ(answer.data.size(), 8U);  // a pressed disc has no write speeds
+  // Except 01b: the whole list, here the nominal descriptor alone; 10b: the exceptions
+  // alone (none), flagged in the header.
+  const Answer nominal = Send(*rom, {0xAC, 0x10, 0, 0, 0, 0, 0, 0, 0, 10, 0x00, 0});
+  answer = Send(*rom, {0xAC, 0x11, 0, 0, 0, 0, 0, 0, 0, 10, 0x00, 0});
+  ASSERT_EQ(answer.sense, kGood);
+  EXPECT_EQ(answer.data, nominal.data);
+  answer = Send(*rom, {0xAC, 0x12, 0, 0, 0, 0, 0, 0, 0, 10, 0x00, 0});
+  ASSERT_EQ(answer.sense, kGood);
+  EXPECT_EQ(answer.data.size(), 8U);
+  EXPECT_EQ(answer.data[4] & 0x01, 0x01);
+  EXPECT_EQ(nominal.data[4] & 0x01, 0x00);
 
   auto quirky = Ready("dvd+r,quirk=noperf");
   EXPECT_EQ(Send(*quirky, speeds).sense, kInvalidOpcode);
