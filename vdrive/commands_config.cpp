@@ -78,8 +78,8 @@ Sense Drive::GetConfiguration(Command& c) {
   std::vector<std::uint8_t> incremental = {
       0, 0, 0x01, 0x01, dvd ? std::uint8_t{16} : std::uint8_t{7}, 0, 0, 0};
   Put16(&incremental[0], kDataTypeMask);
-  features.push_back(
-      {0x0021, 1, false, In(p, {0x09, 0x11, 0x14, 0x15}) || (p == 0x0A && !mrw), incremental});
+  // Packet writing is DVD-R/-RW only here: on CD the drive takes no packets.
+  features.push_back({0x0021, 1, false, In(p, {0x11, 0x14, 0x15}), incremental});
   features.push_back({0x0023, 1, false, In(p, {0x0A, 0x12, 0x13, 0x14, 0x1A}), {0, 0, 0, 0}});
   features.push_back({0x0026, 0, false, p == 0x13, {}});
   features.push_back({0x0028, 1, false, mrw, {0x07, 0x00, 0x00, 0x00}});
@@ -89,7 +89,8 @@ Sense Drive::GetConfiguration(Command& c) {
   Put16(&track_at_once[2], kDataTypeMask);
   const bool cd_write = In(p, {0x09, 0x0A}) && !mrw;
   features.push_back({0x002D, 2, false, cd_write, track_at_once});
-  features.push_back({0x002E, 1, false, cd_write, {0x6E, 0x00, 0x0F, 0x00}});
+  // No CD Mastering (002Eh): the drive takes no cue sheet, so neither session at once nor
+  // raw recording of CD.
   features.push_back({0x002F, 1, false, In(p, {0x11, 0x13, 0x14, 0x15}), {0x4E, 0, 0, 0}});
   features.push_back({0x003B, 0, false, p == 0x2B, {0x01, 0x00, 0x00, 0x00}});
   std::vector<std::uint8_t> bd_read(28, 0);

@@ -115,6 +115,19 @@ Sense Drive::ModePages(std::uint8_t control, std::uint8_t page, std::uint8_t sub
     out->insert(out->end(), p.begin(), p.end());
     found = true;
   }
+  if (all || page == 0x1A) {
+    // Power conditions: the standby timer runs (5 minutes), idle is not used; nothing in
+    // the page can be changed.
+    std::vector<std::uint8_t> power(12, 0);
+    power[0] = 0x1A;
+    power[1] = 0x0A;
+    if (control != kControlChangeable) {
+      power[3] = 0x01;         // standby
+      Put32(&power[8], 3000);  // in 100 ms units
+    }
+    out->insert(out->end(), power.begin(), power.end());
+    found = true;
+  }
   if (all || page == 0x2A) {
     CapabilitiesPage(control, out);
     found = true;

@@ -158,7 +158,15 @@ TEST(ModeSenseTest, PagesControlsAndRefusals) {
   for (std::size_t at = 8; at + 2 <= all.data.size(); at += 2 + all.data[at + 1]) {
     codes.push_back(all.data[at] & 0x3F);
   }
-  EXPECT_EQ(codes, (std::vector<std::uint8_t>{0x01, 0x05, 0x2A}));
+  EXPECT_EQ(codes, (std::vector<std::uint8_t>{0x01, 0x05, 0x1A, 0x2A}));
+  // Power conditions, behind the Power Management feature: the standby timer.
+  const Answer power = Send(*drive, test::ModeSense10(0x1A));
+  ASSERT_EQ(power.sense, kGood);
+  ASSERT_EQ(power.data.size(), 8U + 12U);
+  EXPECT_EQ(power.data[8 + 1], 0x0A);
+  EXPECT_EQ(power.data[8 + 3], 0x01);
+  EXPECT_EQ(Be32(power.data, 8 + 8), 3000U);
+  EXPECT_EQ(Send(*drive, test::ModeSense10(0x1A, 1)).data[8 + 3], 0x00);  // nothing changeable
   EXPECT_EQ(Send(*drive, test::ModeSense10(0x05, 3)).sense, kSavingNotSupported);
   EXPECT_EQ(Send(*drive, test::ModeSense10(0x0E)).sense, kInvalidField);
   const Answer changeable = Send(*drive, test::ModeSense10(0x05, 1));
@@ -255,8 +263,9 @@ TEST(ConfigurationTest, FeaturesListAndCurrency) {
   }
   EXPECT_TRUE(features[0x001E].current);
   EXPECT_FALSE(features[0x001F].current);
-  EXPECT_TRUE(features[0x0021].current);
+  EXPECT_FALSE(features[0x0021].current);  // no packets on CD
   EXPECT_TRUE(features[0x002D].current);
+  EXPECT_EQ(features.count(0x002E), 0U);   // no cue sheets: no CD Mastering
   EXPECT_FALSE(features[0x0010].current);  // a blank disc has nothing to read
   EXPECT_FALSE(features[0x0028].current);
   EXPECT_EQ(features[0x001E].data[0] & 0x02, 0x02);  // C2 flags
