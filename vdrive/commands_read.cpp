@@ -101,9 +101,25 @@ Sense Drive::ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
 }
 
 Sense Drive::ReadCd(Command& c) {
+  return ReadCdBlocks(c, Get32(c.cdb + 2), Get24(c.cdb + 6));
+}
+
+Sense Drive::ReadCdMsf(Command& c) {
+  const Msf start{c.cdb[3], c.cdb[4], c.cdb[5]};
+  const Msf end{c.cdb[6], c.cdb[7], c.cdb[8]};
+  for (const Msf& time : {start, end}) {
+    if (time.second >= 60 || time.frame >= kFramesPerSecond) return kInvalidField;
+  }
+  const std::int32_t first = MsfToLba(start);
+  const std::int32_t stop = MsfToLba(end);
+  if (stop < first) return kInvalidField;  // the end time is before the start
+  // The blocks from the start time up to (not including) the end time.
+  return ReadCdBlocks(c, static_cast<std::uint32_t>(first),
+                      static_cast<std::uint32_t>(stop - first));
+}
+
+Sense Drive::ReadCdBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
   const std::uint8_t expected = (c.cdb[1] >> 2) & 0x07;
-  const std::uint32_t lba = Get32(c.cdb + 2);
-  const std::uint32_t count = Get24(c.cdb + 6);
   const std::uint8_t flags = c.cdb[9];
   const std::uint8_t c2 = (flags >> 1) & 0x03;
   if (expected > 5 || c2 == 3 || (c.cdb[10] & 0x07) != 0) return kInvalidField;

@@ -32,6 +32,10 @@ bool AddressedRange(const std::uint8_t* cdb, std::int64_t* first, std::int64_t* 
       *first = Get32(cdb + 2);
       *count = Get24(cdb + 6);
       return true;
+    case 0xB9:  // READ CD MSF: from the start time up to the end time
+      *first = MsfToLba(Msf{cdb[3], cdb[4], cdb[5]});
+      *count = MsfToLba(Msf{cdb[6], cdb[7], cdb[8]}) - *first;
+      return true;
     case 0x2B:  // SEEK(10)
       *first = Get32(cdb + 2);
       *count = 1;
@@ -313,6 +317,7 @@ const std::vector<Drive::Entry>& Drive::Table() {
       {0xB6, 12, &Drive::SetStreaming, true, false},
       {0xBB, 12, &Drive::SetCdSpeed, false, false},
       {0xBD, 12, &Drive::MechanismStatus, false, true},
+      {0xB9, 12, &Drive::ReadCdMsf, true, false},
       {0xBE, 12, &Drive::ReadCd, true, false},
       {0xDF, 12, &Drive::VendorCdScan, true, false},
       {0xF3, 10, &Drive::VendorDvdScan, true, false},

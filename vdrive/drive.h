@@ -209,6 +209,8 @@ class Drive {
   Sense Read12(Command& c);
   Sense ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count);
   Sense ReadCd(Command& c);
+  Sense ReadCdMsf(Command& c);
+  Sense ReadCdBlocks(Command& c, std::uint32_t lba, std::uint32_t count);
   Sense Seek10(Command& c);
   // commands_dvd.cpp
   Sense ReadDiscStructure(Command& c);
