@@ -248,6 +248,7 @@ void Drive::Load() {
   dvd_scan_started_ = false;
   cd_scan_started_ = false;
   head_ = 0;
+  play_ = AudioPlay{};
   if (!Loaded()) return;
   becoming_ready_ = spec_.ready;
   unit_attention_ = spec_.attention;
@@ -299,7 +300,12 @@ const std::vector<Drive::Entry>& Drive::Table() {
       {0x2A, 10, &Drive::Write10, true, false},
       {0x2B, 10, &Drive::Seek10, true, false},
       {0x35, 10, &Drive::SynchronizeCache, true, false},
+      {0x42, 10, &Drive::ReadSubChannel, true, false},
       {0x43, 10, &Drive::ReadToc, true, false},
+      {0x45, 10, &Drive::PlayAudio10, true, false},
+      {0x47, 10, &Drive::PlayAudioMsf, true, false},
+      {0x4B, 10, &Drive::PauseResume, true, false},
+      {0x4E, 10, &Drive::StopPlay, true, false},
       {0x46, 10, &Drive::GetConfiguration, false, true},
       {0x4A, 10, &Drive::EventStatus, false, true},
       {0x51, 10, &Drive::ReadDiscInformation, true, false},
@@ -310,6 +316,7 @@ const std::vector<Drive::Entry>& Drive::Table() {
       {0x5B, 10, &Drive::CloseTrackSession, true, false},
       {0x5C, 10, &Drive::ReadBufferCapacity, false, false},
       {0xA1, 12, &Drive::Blank, true, false},
+      {0xA5, 12, &Drive::PlayAudio12, true, false},
       {0xA8, 12, &Drive::Read12, true, false},
       {0xAA, 12, &Drive::Write12, true, false},
       {0xAC, 12, &Drive::GetPerformance, true, false},

@@ -212,6 +212,15 @@ class Drive {
   Sense ReadCdMsf(Command& c);
   Sense ReadCdBlocks(Command& c, std::uint32_t lba, std::uint32_t count);
   Sense Seek10(Command& c);
+  // commands_audio.cpp
+  Sense PlayAudio10(Command& c);
+  Sense PlayAudio12(Command& c);
+  Sense PlayAudioMsf(Command& c);
+  Sense PauseResume(Command& c);
+  Sense StopPlay(Command& c);
+  Sense ReadSubChannel(Command& c);
+  Sense StartPlay(std::int64_t first, std::int64_t end);
+  std::int32_t PlayPosition();  // the block being played (ends the play when it is over)
   // commands_dvd.cpp
   Sense ReadDiscStructure(Command& c);
   // commands_vendor.cpp
@@ -244,6 +253,15 @@ class Drive {
   bool timed_out_ = false;                  // the current command ran past its time-out
   std::uint32_t requested_read_speed_ = 0xFFFF;
   std::uint32_t requested_write_speed_ = 0xFFFF;
+
+  // Audio play: status (sub-channel audio status code), where it is, where it ends.
+  struct AudioPlay {
+    std::uint8_t status = 0x15;  // no current audio status
+    std::int32_t position = 0;   // the block reached (when paused or stopped)
+    std::int32_t end = 0;        // the block after the last to play
+    Clock::time_point since;     // when play went on from `position`
+  };
+  AudioPlay play_;
 
   // Quality scans.
   bool dvd_scan_started_ = false;
