@@ -92,6 +92,49 @@ std::uint8_t CodeFromRefusal(std::int32_t sense) {
   return kMediumUnknown;
 }
 
+bool InList(std::uint16_t value, std::initializer_list<std::uint16_t> list) {
+  for (const std::uint16_t item : list) {
+    if (item == value) return true;
+  }
+  return false;
+}
+
+// Many drives leave the medium-type byte at 00h, and some answer 70h or 71h whatever the
+// tray holds (QEMU's ATAPI drive answers 70h with a disc loaded). With such a byte the
+// class is taken from what the drive says otherwise: a disc that TEST UNIT READY finds
+// ready gets its class from the current profile (and a CD-R or CD-RW from its disc
+// status); no disc gets 70h or 71h from the tray. Commands go to a buffer of their own,
+// so the mode data stays in the caller's reply buffer.
+std::uint8_t ClassWithoutMediumType(std::uint8_t code, std::int32_t ready) {
+  std::uint8_t data[256] = {};
+  if (ready == 0) {
+    if (ExecuteOnCurrent(cdb::kGetCurrentProfile, sizeof data, data, kDataIn, 0) != 0) return code;
+    const std::uint16_t profile = static_cast<std::uint16_t>(data[6] << 8 | data[7]);
+    if (InList(profile, {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x1A, 0x1B, 0x2A, 0x2B})) {
+      return 0x41;  // a 120 mm DVD
+    }
+    if (profile == 0x08) return 0x01;  // a pressed CD
+    if (profile != 0x09 && profile != 0x0A) return code;
+    // A recordable CD: blank (type not known yet) or holding data.
+    std::memset(data, 0, sizeof data);
+    if (ExecuteOnCurrent(cdb::kReadDiscInformation, sizeof data, data, kDataIn, 0) != 0) {
+      return code;
+    }
+    const bool blank = (data[2] & 0x03) == 0;
+    const std::uint8_t base = profile == 0x09 ? 0x10 : 0x20;
+    return blank ? base : static_cast<std::uint8_t>(base | 0x01);
+  }
+  const int key = (ready >> 16) & 0x0F;
+  const int asc = (ready >> 8) & 0xFF;
+  if (key != 0x02 || asc != 0x3A) return code;
+  if ((ready & 0xFF) == 0x01) return kMediumNoDisc;
+  if ((ready & 0xFF) == 0x02) return kMediumDoorOpen;
+  // "Medium not present" without the tray state: the media event status tells it.
+  if (ExecuteOnCurrent(cdb::kMediaEventStatus, 8, data, kDataIn, 0) != 0) return code;
+  if ((data[2] & 0x07) != 0x04) return code;  // not the media class
+  return (data[5] & 0x01) != 0 ? kMediumDoorOpen : kMediumNoDisc;
+}
+
 }  // namespace
 
 const char* MediumTypeText(std::uint8_t code) {
@@ -116,9 +159,12 @@ std::uint8_t ProbeMediumType(int report, std::uint8_t* reply) {
     TraceEnabled.store(1);
     return kMediumNoDevice;
   }
-  SendTestUnitReady(0);
+  const std::int32_t ready = SendTestUnitReady(0);
+  std::uint8_t code = sense == 0 ? reply[2] : CodeFromRefusal(sense);
+  if (ready != -1 && (code == kMediumUnknown || code == kMediumNoDisc || code == kMediumDoorOpen)) {
+    code = ClassWithoutMediumType(code, ready);
+  }
   TraceEnabled.store(1);
-  const std::uint8_t code = sense == 0 ? reply[2] : CodeFromRefusal(sense);
   if (report == 1) {
     Console* console = InfoConsole.load();
     ConsoleLog(console, "Media Code=%02X, ", code);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -44,8 +45,10 @@ class VirtualHandle : public DeviceHandle {
     const std::size_t length = direction == vdrive::Direction::kNone || request.buffer == nullptr
                                    ? 0
                                    : request.transfer_length;
-    const vdrive::Reply reply = drive_->Execute(request.cdb, request.cdb_length, direction,
-                                                static_cast<std::uint8_t*>(request.buffer), length);
+    // The drive holds the caller no longer than the request's time-out, as SG_IO does.
+    const vdrive::Reply reply = drive_->Execute(
+        request.cdb, request.cdb_length, direction, static_cast<std::uint8_t*>(request.buffer),
+        length, std::chrono::milliseconds(std::uint64_t{request.timeout_seconds} * 1000));
     if (reply.status == vdrive::Status::kTransportFailure) {
       return reply.system_error != 0 ? reply.system_error : EIO;
     }

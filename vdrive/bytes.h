@@ -65,6 +65,14 @@ inline Msf LbaToMsf(std::int32_t lba) {
              frames % kFramesPerSecond};
 }
 
+// The addresses a CD time can stand for: 00:00:00 to 89:59:74 (LBA -150 to 404,849) and the
+// lead-in times 90:00:00 to 99:59:74 (LBA -45,150 to -151). Others have no MSF form.
+inline constexpr std::int32_t kFirstMsfLba = -45150;
+inline constexpr std::int32_t kLastMsfLba = 404849;
+inline bool MsfExpresses(std::int64_t lba) {
+  return lba >= kFirstMsfLba && lba <= kLastMsfLba;
+}
+
 inline std::int32_t MsfToLba(const Msf& msf) {
   const std::int32_t frames = (msf.minute * 60 + msf.second) * kFramesPerSecond + msf.frame;
   // Lead-in times (90 minutes and more) are negative addresses.
@@ -93,6 +101,7 @@ inline constexpr Sense kSavingNotSupported = 0x053900;
 inline constexpr Sense kRemovalPrevented = 0x055302;
 inline constexpr Sense kCommandSequenceError = 0x052C00;
 inline constexpr Sense kIncompatibleFormat = 0x053002;
+inline constexpr Sense kIncompatibleMedium = 0x053000;
 inline constexpr Sense kFormatInProgress = 0x020404;
 inline constexpr Sense kOperationInProgress = 0x020407;
 inline constexpr Sense kLongWriteInProgress = 0x020408;
@@ -103,5 +112,10 @@ inline constexpr Sense kCannotWriteIncompatible = 0x053005;
 inline constexpr Sense kCannotFormatIncompatible = 0x053006;
 inline constexpr Sense kEmptyReservedTrack = 0x057204;
 inline constexpr Sense kNoMoreReservations = 0x057205;
+
+// Not a sense: the data phase does not fit the host's buffer (the drive would send more
+// than the buffer holds, or needs more than the host sends). The host adapter fails such a
+// request, so it ends as a failure of the transport, without status or sense.
+inline constexpr Sense kHostOverrun = 0x1000000;
 
 }  // namespace zorvane::vdrive

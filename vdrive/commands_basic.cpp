@@ -35,15 +35,17 @@ Sense Drive::RequestSense(Command& c) {
       progress = Progress(operation_);
     }
   }
+  // In the order TEST UNIT READY reports them, counting readiness down as it does.
   if (current != kGood) {
     // a long operation runs: reported below with its progress
+  } else if (becoming_ready_ > 0 && Loaded()) {
+    current = kBecomingReady;
+    --becoming_ready_;
   } else if (unit_attention_) {
     current = kMediumChanged;
     unit_attention_ = false;
   } else if (!Loaded()) {
     current = NotReadySense();
-  } else if (becoming_ready_ > 0) {
-    current = kBecomingReady;
   }
   c.answer.assign(18, 0);
   c.answer[0] = 0x70;

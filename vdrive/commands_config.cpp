@@ -33,14 +33,19 @@ bool In(std::uint16_t profile, std::initializer_list<std::uint16_t> set) {
 Sense Drive::GetConfiguration(Command& c) {
   const std::uint8_t request = c.cdb[1] & 0x03;
   if (request == 3) return kInvalidField;
-  const std::uint16_t first = static_cast<std::uint16_t>(Get16(c.cdb + 2));
+  // QEMU's drive takes no starting feature: its answer always begins with the profile list.
+  const std::uint16_t first =
+      spec_.quirks.ignore_start ? 0 : static_cast<std::uint16_t>(Get16(c.cdb + 2));
   c.allocation = Get16(c.cdb + 7);
 
-  const std::uint16_t p = Loaded() ? medium_.profile : 0;
+  // Until the disc is identified (while TEST UNIT READY answers 02/04/01) no profile is
+  // current and nothing of the medium is.
+  const bool identified = Loaded() && becoming_ready_ == 0;
+  const std::uint16_t p = identified ? medium_.profile : 0;
   const bool cd = In(p, {0x08, 0x09, 0x0A});
   const bool dvd = p >= 0x10 && p <= 0x2B;
-  const bool mrw = Loaded() && medium_.mrw;
-  const bool readable = Loaded() && ReadableBlocks(medium_) > 0;
+  const bool mrw = identified && medium_.mrw;
+  const bool readable = identified && ReadableBlocks(medium_) > 0;
   const std::uint8_t blocking = cd ? 1 : dvd ? 16 : p != 0 ? 32 : 16;
 
   std::vector<Feature> features;
@@ -73,8 +78,8 @@ Sense Drive::GetConfiguration(Command& c) {
   std::vector<std::uint8_t> incremental = {
       0, 0, 0x01, 0x01, dvd ? std::uint8_t{16} : std::uint8_t{7}, 0, 0, 0};
   Put16(&incremental[0], kDataTypeMask);
-  features.push_back(
-      {0x0021, 1, false, In(p, {0x09, 0x11, 0x14, 0x15}) || (p == 0x0A && !mrw), incremental});
+  // Packet writing is DVD-R/-RW only here: on CD the drive takes no packets.
+  features.push_back({0x0021, 1, false, In(p, {0x11, 0x14, 0x15}), incremental});
   features.push_back({0x0023, 1, false, In(p, {0x0A, 0x12, 0x13, 0x14, 0x1A}), {0, 0, 0, 0}});
   features.push_back({0x0026, 0, false, p == 0x13, {}});
   features.push_back({0x0028, 1, false, mrw, {0x07, 0x00, 0x00, 0x00}});
@@ -84,7 +89,8 @@ Sense Drive::GetConfiguration(Command& c) {
   Put16(&track_at_once[2], kDataTypeMask);
   const bool cd_write = In(p, {0x09, 0x0A}) && !mrw;
   features.push_back({0x002D, 2, false, cd_write, track_at_once});
-  features.push_back({0x002E, 1, false, cd_write, {0x6E, 0x00, 0x0F, 0x00}});
+  // No CD Mastering (002Eh): the drive takes no cue sheet, so neither session at once nor
+  // raw recording of CD.
   features.push_back({0x002F, 1, false, In(p, {0x11, 0x13, 0x14, 0x15}), {0x4E, 0, 0, 0}});
   features.push_back({0x003B, 0, false, p == 0x2B, {0x01, 0x00, 0x00, 0x00}});
   std::vector<std::uint8_t> bd_read(28, 0);
@@ -122,6 +128,7 @@ Sense Drive::GetPerformance(Command& c) {
   const std::uint8_t type = c.cdb[10];
   std::vector<std::vector<std::uint8_t>> descriptors;
   bool write = false;
+  bool exceptions = false;
   if (type == 0x00) {
     const std::uint8_t tolerance = (data_type >> 3) & 0x03;
     const std::uint8_t except = data_type & 0x03;
@@ -131,9 +138,12 @@ Sense Drive::GetPerformance(Command& c) {
     if (tolerance == 0x01 || tolerance == 0x03 || except == 0x03) return kInvalidField;
     const std::uint32_t speed = write ? CurrentWriteSpeed() : CurrentReadSpeed();
     const std::int32_t blocks = write ? medium_.capacity : ReadableBlocks(medium_);
-    // Nominal performance only: there are no exception areas on these discs. Reading is
-    // CAV, from 40 % of the speed at the inner radius to the full speed at the outer.
-    if (except == 0 && speed > 0 && blocks > 0) {
+    // Except 00b asks for the nominal performance, 01b for the whole list (the nominal
+    // descriptor and the exceptions), 10b for the exceptions alone: there are no exception
+    // areas on these discs. Reading is CAV, from 40 % of the speed at the inner radius to
+    // the full speed at the outer.
+    exceptions = except == 2;
+    if (except != 2 && speed > 0 && blocks > 0) {
       std::vector<std::uint8_t> d(16, 0);
       Put32(&d[0], 0);
       Put32(&d[4], write ? speed : speed * 2 / 5);
@@ -158,7 +168,7 @@ Sense Drive::GetPerformance(Command& c) {
   }
   if (descriptors.size() > maximum) descriptors.resize(maximum);
   c.answer.assign(8, 0);
-  c.answer[4] = write ? 0x02 : 0x00;
+  c.answer[4] = static_cast<std::uint8_t>((write ? 0x02 : 0x00) | (exceptions ? 0x01 : 0x00));
   for (const auto& d : descriptors) c.answer.insert(c.answer.end(), d.begin(), d.end());
   Put32(&c.answer[0], static_cast<std::uint32_t>(c.answer.size() - 4));
   c.allocation = 8 + 16 * static_cast<std::size_t>(maximum);
@@ -174,7 +184,9 @@ Sense Drive::SetCdSpeed(Command& c) {
 
 Sense Drive::SetStreaming(Command& c) {
   if (c.cdb[8] != 0x00) return kInvalidField;  // only the performance descriptor
-  const std::size_t length = std::min<std::size_t>(Get16(c.cdb + 9), c.data_out_length);
+  const std::size_t length = Get16(c.cdb + 9);
+  if (length > c.data_out_length) return kHostOverrun;
+  c.data_out_taken = length;
   if (length == 0) return kGood;
   if (length < 28) return kParameterLengthError;
   const std::uint8_t* d = c.data_out;

@@ -27,7 +27,9 @@ std::vector<std::uint8_t> PhysicalFormat(const Medium& m) {
   d[1] = m.dvd.max_rate;
   d[2] = static_cast<std::uint8_t>((m.layers - 1) << 5 | (m.dvd.opposite_track_path ? 0x10 : 0) |
                                    (m.dvd.layer_type & 0x0F));
-  d[3] = 0x10;  // 0.267 um a bit, 0.74 um track pitch
+  // Linear density 0.267 um a bit (0000b) on one layer, 0.293 um (0001b) on two; track
+  // pitch 0.74 um (0000b).
+  d[3] = m.layers == 2 ? 0x10 : 0x00;
   Put32(&d[4], kDataZoneStart);
   const auto blocks = static_cast<std::uint32_t>(m.capacity);
   if (m.layers == 2 && m.dvd.opposite_track_path) {

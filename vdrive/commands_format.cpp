@@ -48,8 +48,7 @@ void EraseLastSession(Medium& m, std::int32_t* first, std::int32_t* end) {
                 m.pma.end());
   }
   m.tracks = std::move(kept);
-  auto& written = m.content.written;
-  written.erase(written.lower_bound(*first), written.lower_bound(*end));
+  if (m.content.store) m.content.store->Erase(*first, *end);
   m.sessions.pop_back();
 }
 
@@ -64,7 +63,11 @@ Sense Drive::FinishLongCommand(bool immed, Sense sense, std::chrono::microsecond
     Begin(operation_, sense, duration);  // the disc is saved when the operation ends
     return kGood;
   }
-  Spend(duration);
+  if (const std::chrono::microseconds rest = Spend(duration); rest.count() > 0) {
+    // The host timed out: the drive goes on with the operation, not ready meanwhile.
+    Begin(operation_, sense, rest);
+    return kGood;
+  }
   return Confirm();
 }
 
@@ -75,9 +78,9 @@ Sense Drive::Blank(Command& c) {
   const bool cd_rw = m.profile == 0x0A;
   const bool dvd_rw = m.profile == 0x13 || m.profile == 0x14;
   if (!cd_rw && !dvd_rw) {
-    // DVD+RW and DVD-RAM are formatted, never blanked: the command is not theirs. Nothing
-    // on a write-once or pressed disc can be erased.
-    return m.erasable ? kInvalidOpcode : kCannotFormatIncompatible;
+    // DVD+RW and DVD-RAM are formatted, never blanked: the drive knows the command but not
+    // for this medium. Nothing on a write-once or pressed disc can be erased.
+    return m.erasable ? kIncompatibleMedium : kCannotFormatIncompatible;
   }
   const std::uint64_t sector = m.IsCd() ? kRawSectorSize : kBlockSize;
   const std::int32_t whole = m.IsCd() ? MsfToLba(m.atip.leadout) : m.capacity;
@@ -127,7 +130,12 @@ Sense Drive::FormatUnit(Command& c) {
   Medium& m = medium_;
   if (!m.erasable) return kCannotFormatIncompatible;
   const std::uint8_t* list = c.data_out;
-  if (c.data_out_length < 12 || Get16(list + 2) != 8) return kInvalidFieldInParameters;
+  // The drive takes the list header, then as many bytes as it announces.
+  if (c.data_out_length < 4 || c.data_out_length < 4 + std::size_t{Get16(list + 2)}) {
+    return kHostOverrun;
+  }
+  c.data_out_taken = 4 + std::size_t{Get16(list + 2)};
+  if (Get16(list + 2) != 8) return kInvalidFieldInParameters;
   const bool immed = (list[1] & 0x02) != 0;
   const std::uint32_t blocks = Get32(list + 4);
   const std::uint8_t type = list[8] >> 2;

@@ -115,6 +115,19 @@ Sense Drive::ModePages(std::uint8_t control, std::uint8_t page, std::uint8_t sub
     out->insert(out->end(), p.begin(), p.end());
     found = true;
   }
+  if (all || page == 0x1A) {
+    // Power conditions: the standby timer runs (5 minutes), idle is not used; nothing in
+    // the page can be changed.
+    std::vector<std::uint8_t> power(12, 0);
+    power[0] = 0x1A;
+    power[1] = 0x0A;
+    if (control != kControlChangeable) {
+      power[3] = 0x01;         // standby
+      Put32(&power[8], 3000);  // in 100 ms units
+    }
+    out->insert(out->end(), power.begin(), power.end());
+    found = true;
+  }
   if (all || page == 0x2A) {
     CapabilitiesPage(control, out);
     found = true;
@@ -124,10 +137,18 @@ Sense Drive::ModePages(std::uint8_t control, std::uint8_t page, std::uint8_t sub
 
 namespace {
 
-std::uint8_t MediumTypeByte(bool tray_open, const Medium& medium) {
-  if (tray_open) return 0x71;
-  if (!medium.present) return 0x70;
-  return medium.type_code;
+// The medium-type byte: the code table of ATAPI drives, or what the drives answer that
+// do not keep it.
+std::uint8_t MediumTypeByte(MediumTypeMode mode, bool tray_open, const Medium& medium) {
+  switch (mode) {
+    case MediumTypeMode::kZero:
+      return 0x00;
+    case MediumTypeMode::kQemuAtapi:
+      return 0x70;
+    case MediumTypeMode::kLegacy:
+      break;
+  }
+  return LegacyMediumType(medium, tray_open);
 }
 
 }  // namespace
@@ -138,7 +159,7 @@ Sense Drive::ModeSense6(Command& c) {
   if (sense != kGood) return sense;
   const bool descriptor = spec_.quirks.block_descriptor && (c.cdb[1] & 0x08) == 0;
   c.answer.assign(4, 0);
-  c.answer[1] = MediumTypeByte(tray_open_, medium_);
+  c.answer[1] = MediumTypeByte(spec_.medium_type, tray_open_, medium_);
   if (descriptor) {
     c.answer[3] = 8;
     c.answer.resize(12, 0);
@@ -158,7 +179,7 @@ Sense Drive::ModeSense10(Command& c) {
   if (sense != kGood) return sense;
   const bool descriptor = spec_.quirks.block_descriptor && (c.cdb[1] & 0x08) == 0;
   c.answer.assign(8, 0);
-  c.answer[2] = MediumTypeByte(tray_open_, medium_);
+  c.answer[2] = MediumTypeByte(spec_.medium_type, tray_open_, medium_);
   if (descriptor) {
     c.answer[7] = 8;
     c.answer.resize(16, 0);
@@ -174,7 +195,9 @@ Sense Drive::ModeSense10(Command& c) {
 Sense Drive::ModeSelect10(Command& c) {
   if ((c.cdb[1] & 0x10) == 0) return kInvalidField;  // page format is required
   if (c.cdb[1] & 0x01) return kInvalidField;         // parameters cannot be saved
-  const std::size_t length = std::min<std::size_t>(Get16(c.cdb + 7), c.data_out_length);
+  const std::size_t length = Get16(c.cdb + 7);
+  if (length > c.data_out_length) return kHostOverrun;
+  c.data_out_taken = length;
   if (length == 0) return kGood;
   const std::uint8_t* list = c.data_out;
   if (length < 8) return kParameterLengthError;

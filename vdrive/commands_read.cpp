@@ -74,11 +74,11 @@ Sense Drive::ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
     c.information_valid = true;
     return kLbaOutOfRange;
   }
-  // Only what the host's buffer holds is produced; the rest of a long request is checked
-  // block by block all the same, as the drive would read it.
-  const std::size_t room = c.in_length / kBlockSize;
+  // The data phase carries every block: a host buffer that cannot take them fails the
+  // request at the host adapter.
+  if (static_cast<std::uint64_t>(count) * kBlockSize > c.in_length) return kHostOverrun;
   std::vector<std::uint8_t> sector(kRawSectorSize);
-  c.answer.reserve(std::min<std::size_t>(room, count) * kBlockSize);
+  c.answer.reserve(std::size_t{count} * kBlockSize);
   for (std::uint32_t i = 0; i < count; ++i) {
     const auto block = static_cast<std::int32_t>(lba + i);
     SectorType type = SectorType::kMode1;
@@ -93,7 +93,7 @@ Sense Drive::ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
       c.information_valid = true;
       return sense;
     }
-    if (i < room) c.answer.insert(c.answer.end(), sector.begin(), sector.begin() + kBlockSize);
+    c.answer.insert(c.answer.end(), sector.begin(), sector.begin() + kBlockSize);
   }
   c.allocation = c.answer.size();
   c.transfer_bytes = static_cast<std::uint64_t>(count) * kBlockSize;
@@ -101,9 +101,25 @@ Sense Drive::ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
 }
 
 Sense Drive::ReadCd(Command& c) {
+  return ReadCdBlocks(c, Get32(c.cdb + 2), Get24(c.cdb + 6));
+}
+
+Sense Drive::ReadCdMsf(Command& c) {
+  const Msf start{c.cdb[3], c.cdb[4], c.cdb[5]};
+  const Msf end{c.cdb[6], c.cdb[7], c.cdb[8]};
+  for (const Msf& time : {start, end}) {
+    if (time.second >= 60 || time.frame >= kFramesPerSecond) return kInvalidField;
+  }
+  const std::int32_t first = MsfToLba(start);
+  const std::int32_t stop = MsfToLba(end);
+  if (stop < first) return kInvalidField;  // the end time is before the start
+  // The blocks from the start time up to (not including) the end time.
+  return ReadCdBlocks(c, static_cast<std::uint32_t>(first),
+                      static_cast<std::uint32_t>(stop - first));
+}
+
+Sense Drive::ReadCdBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
   const std::uint8_t expected = (c.cdb[1] >> 2) & 0x07;
-  const std::uint32_t lba = Get32(c.cdb + 2);
-  const std::uint32_t count = Get24(c.cdb + 6);
   const std::uint8_t flags = c.cdb[9];
   const std::uint8_t c2 = (flags >> 1) & 0x03;
   if (expected > 5 || c2 == 3 || (c.cdb[10] & 0x07) != 0) return kInvalidField;
@@ -114,7 +130,6 @@ Sense Drive::ReadCd(Command& c) {
   std::uint8_t raw[kRawSectorSize];
   std::uint8_t subheader[4];
   std::uint8_t pointers[kC2Size];
-  std::size_t produced = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     const auto block = static_cast<std::int32_t>(lba + i);
     SectorType type = SectorType::kMode1;
@@ -128,10 +143,8 @@ Sense Drive::ReadCd(Command& c) {
       c.information_valid = true;
       return sense;
     }
-    if (produced > c.in_length) continue;  // checked, but beyond what the host takes
     SubheaderOf(type, subheader);
     BuildRawSector(type, block, user.data(), subheader, raw);
-    const std::size_t before = c.answer.size();
     if (!SelectFields(type, flags, raw, &c.answer)) return kInvalidField;
     if (c2 != 0) {
       quality_.C2Pointers(block, pointers);
@@ -143,7 +156,8 @@ Sense Drive::ReadCd(Command& c) {
         c.answer.push_back(0);    // pad
       }
     }
-    produced += c.answer.size() - before;
+    // A data phase longer than the host's buffer fails at the host adapter.
+    if (c.answer.size() > c.in_length) return kHostOverrun;
   }
   c.allocation = c.answer.size();
   c.transfer_bytes = static_cast<std::uint64_t>(count) * kRawSectorSize;

@@ -9,16 +9,19 @@ namespace zorvane::vdrive {
 
 namespace {
 
-void AppendAddress(std::vector<std::uint8_t>& out, std::int32_t lba, bool msf) {
+// An address as an LBA or as a CD time (MSF); false when the time cannot express it.
+bool AppendAddress(std::vector<std::uint8_t>& out, std::int32_t lba, bool msf) {
   if (!msf) {
     Append32(out, static_cast<std::uint32_t>(lba));
-    return;
+    return true;
   }
+  if (!MsfExpresses(lba)) return false;
   const Msf time = LbaToMsf(lba);
   out.push_back(0);
   out.push_back(static_cast<std::uint8_t>(time.minute));
   out.push_back(static_cast<std::uint8_t>(time.second));
   out.push_back(static_cast<std::uint8_t>(time.frame));
+  return true;
 }
 
 void AppendMsf(std::vector<std::uint8_t>& out, const Msf& time) {
@@ -37,6 +40,15 @@ void AppendRaw(std::vector<std::uint8_t>& out, int session, std::uint8_t adr, st
   AppendMsf(out, time);
   out.push_back(zero);
   AppendMsf(out, p_time);
+}
+
+// A descriptor whose P fields hold an address: as the time it is, or, on a drive that makes
+// the raw TOC follow the MSF bit, as a 32-bit LBA over the zero byte and the P time.
+void AppendRawAddress(std::vector<std::uint8_t>& out, int session, std::uint8_t adr,
+                      std::uint8_t control, std::uint8_t point, const Msf& time, std::uint8_t zero,
+                      std::int32_t p_lba, bool as_lba) {
+  AppendRaw(out, session, adr, control, point, time, zero, LbaToMsf(p_lba));
+  if (as_lba) Put32(&out[out.size() - 4], static_cast<std::uint32_t>(p_lba));
 }
 
 Msf Raw(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
@@ -86,8 +98,10 @@ Sense Drive::ReadToc(Command& c) {
   if (format == 3 || format == 4) {
     if (!IsRecordableCd(m)) return kInvalidField;
     if (format == 3) {
+      const bool as_lba = spec_.quirks.raw_toc_msf && !msf;
       for (const PmaEntry& entry : m.pma) {
-        AppendRaw(c.answer, 0, entry.adr, entry.control, entry.point, entry.stop, 0, entry.start);
+        AppendRawAddress(c.answer, 0, entry.adr, entry.control, entry.point, entry.stop, 0,
+                         MsfToLba(entry.start), as_lba);
         c.answer[c.answer.size() - 11] = 0;  // reserved in the PMA
       }
     } else {
@@ -130,12 +144,12 @@ Sense Drive::ReadToc(Command& c) {
         if (number == 0xAA || track->number < from) continue;
         c.answer.insert(c.answer.end(), {0, static_cast<std::uint8_t>(0x10 | track->control),
                                          static_cast<std::uint8_t>(track->number), 0});
-        AppendAddress(c.answer, track->start, msf);
+        if (!AppendAddress(c.answer, track->start, msf)) return kInvalidField;
       }
     }
     c.answer.insert(c.answer.end(),
                     {0, static_cast<std::uint8_t>(0x10 | last_track->control), 0xAA, 0});
-    AppendAddress(c.answer, sessions.back().leadout, msf);
+    if (!AppendAddress(c.answer, sessions.back().leadout, msf)) return kInvalidField;
   } else if (format == 1) {
     const TocSession& last = sessions.back();
     c.answer[2] = 1;
@@ -143,13 +157,14 @@ Sense Drive::ReadToc(Command& c) {
     const Track* track = last.tracks.front();
     c.answer.insert(c.answer.end(), {0, static_cast<std::uint8_t>(0x10 | track->control),
                                      static_cast<std::uint8_t>(track->number), 0});
-    AppendAddress(c.answer, track->start, msf);
+    if (!AppendAddress(c.answer, track->start, msf)) return kInvalidField;
   } else if (format == 2) {
     if (!m.IsCd()) return kInvalidField;
     if (number > sessions.back().number) return kInvalidField;
     c.answer[2] = static_cast<std::uint8_t>(sessions.front().number);
     c.answer[3] = static_cast<std::uint8_t>(sessions.back().number);
     const Msf zero;
+    const bool as_lba = spec_.quirks.raw_toc_msf && !msf;
     for (const TocSession& s : sessions) {
       if (s.number < number) continue;
       const Track* first = s.tracks.front();
@@ -159,10 +174,10 @@ Sense Drive::ReadToc(Command& c) {
                 Raw(static_cast<std::uint8_t>(first->number), disc_type, 0));
       AppendRaw(c.answer, s.number, 1, last->control, 0xA1, zero, 0,
                 Raw(static_cast<std::uint8_t>(last->number), 0, 0));
-      AppendRaw(c.answer, s.number, 1, last->control, 0xA2, zero, 0, LbaToMsf(s.leadout));
+      AppendRawAddress(c.answer, s.number, 1, last->control, 0xA2, zero, 0, s.leadout, as_lba);
       for (const Track* track : s.tracks) {
-        AppendRaw(c.answer, s.number, 1, track->control, static_cast<std::uint8_t>(track->number),
-                  zero, 0, LbaToMsf(track->start));
+        AppendRawAddress(c.answer, s.number, 1, track->control,
+                         static_cast<std::uint8_t>(track->number), zero, 0, track->start, as_lba);
       }
       const bool recordable = IsRecordableCd(m) && s.session != nullptr;
       const bool first_session = s.number == 1;
@@ -172,14 +187,15 @@ Sense Drive::ReadToc(Command& c) {
         const std::int32_t leadout_blocks =
             first_session ? kFirstLeadoutBlocks : kLaterLeadoutBlocks;
         const std::int32_t next_area = s.leadout + leadout_blocks + kLeadinBlocks;
-        AppendRaw(c.answer, s.number, 5, first->control, 0xB0, LbaToMsf(next_area),
-                  first_session ? 2 : 1, m.atip.leadout);
+        AppendRawAddress(c.answer, s.number, 5, first->control, 0xB0, LbaToMsf(next_area),
+                         first_session ? 2 : 1, MsfToLba(m.atip.leadout), as_lba);
       }
       if (recordable && first_session) {
         // C0: the recording power and the start of the first lead-in, from the ATIP.
         const std::uint8_t power = static_cast<std::uint8_t>(
             0x80 | (m.atip.writing_power & 7) << 4 | (m.atip.reference_speed & 7));
-        AppendRaw(c.answer, s.number, 5, first->control, 0xC0, Raw(power, 0, 0), 0, m.atip.leadin);
+        AppendRawAddress(c.answer, s.number, 5, first->control, 0xC0, Raw(power, 0, 0), 0,
+                         MsfToLba(m.atip.leadin), as_lba);
       }
     }
   } else {

@@ -102,10 +102,10 @@ Sense Drive::WriteRandom(Command& c, std::uint32_t lba, std::uint32_t count) {
   }
   if (count == 0) return kGood;
   const std::uint64_t bytes = static_cast<std::uint64_t>(count) * kBlockSize;
-  if (c.data_out_length < bytes) return kInvalidField;
+  if (c.data_out_length < bytes) return kHostOverrun;
   if (const Sense sense = FillBuffer(bytes); sense != kGood) return sense;
-  StoreSectors(c, static_cast<std::int32_t>(lba), count, WriteMode{});
-  return kGood;
+  c.data_out_taken = bytes;
+  return StoreSectors(c, static_cast<std::int32_t>(lba), count, WriteMode{});
 }
 
 Sense Drive::WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count) {
@@ -152,11 +152,16 @@ Sense Drive::WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count)
   }
   if (count == 0) return kGood;
   const std::uint64_t bytes = static_cast<std::uint64_t>(count) * mode.block_size;
-  if (c.data_out_length < bytes) return kInvalidField;
+  if (c.data_out_length < bytes) return kHostOverrun;
   if (const Sense sense = FillBuffer(bytes); sense != kGood) return sense;
+  c.data_out_taken = bytes;
   if (test_write) {
     simulated_blocks_ += count;
     return kGood;
+  }
+  if (const Sense sense = StoreSectors(c, static_cast<std::int32_t>(address), count, mode);
+      sense != kGood) {
+    return sense;
   }
   if (target == nullptr) {
     target = &OpenTrack(*invisible, mode);
@@ -164,7 +169,6 @@ Sense Drive::WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count)
     target->sector_type = mode.type;  // a reserved track takes the mode of its first write
     target->control = mode.control;
   }
-  StoreSectors(c, static_cast<std::int32_t>(address), count, mode);
   target->recorded += static_cast<std::int32_t>(count);
   target->readable = target->recorded;
   if (target->reserved && target->recorded == target->size) {
@@ -175,22 +179,36 @@ Sense Drive::WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count)
   return kGood;
 }
 
-void Drive::StoreSectors(const Command& c, std::int32_t lba, std::uint32_t count,
-                         const WriteMode& mode) {
+Sense Drive::StoreSectors(const Command& c, std::int32_t lba, std::uint32_t count,
+                          const WriteMode& mode) {
+  if (!medium_.content.store) {
+    std::string error;
+    medium_.content.store = NewSectorStore(&error);
+    if (!medium_.content.store) return kWriteError;
+  }
   const std::size_t keep = UserDataSize(mode.type);
-  const std::size_t payload = mode.block_size - mode.header;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint8_t* block = c.data_out + static_cast<std::size_t>(i) * mode.block_size;
-    std::vector<std::uint8_t>& sector = medium_.content.written[lba + static_cast<std::int32_t>(i)];
-    sector.assign(keep, 0);
-    std::memcpy(sector.data(), block + mode.header, std::min(keep, payload));
-    if (mode.append_edc) {
-      const std::uint32_t edc = ComputeEdc(block, mode.block_size);
-      for (std::size_t k = 0; k < 4; ++k) {
-        sector[mode.block_size + k] = static_cast<std::uint8_t>(edc >> (8 * k));
+  const std::uint8_t* blocks = c.data_out;
+  std::vector<std::uint8_t> kept;
+  if (mode.header != 0 || mode.append_edc || keep != mode.block_size) {
+    // The drive keeps the user data: the sub-header goes, the EDC it adds comes in.
+    const std::size_t payload = mode.block_size - mode.header;
+    kept.assign(std::size_t{count} * keep, 0);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint8_t* block = c.data_out + static_cast<std::size_t>(i) * mode.block_size;
+      std::uint8_t* sector = kept.data() + std::size_t{i} * keep;
+      std::memcpy(sector, block + mode.header, std::min(keep, payload));
+      if (mode.append_edc) {
+        const std::uint32_t edc = ComputeEdc(block, mode.block_size);
+        for (std::size_t k = 0; k < 4; ++k) {
+          sector[mode.block_size + k] = static_cast<std::uint8_t>(edc >> (8 * k));
+        }
       }
     }
+    blocks = kept.data();
   }
+  return medium_.content.store->Write(lba, count, static_cast<std::uint32_t>(keep), blocks)
+             ? kGood
+             : kWriteError;
 }
 
 Session& Drive::OpenSession(int number) {
@@ -286,8 +304,11 @@ Sense Drive::CloseSession(bool finalize) {
 Sense Drive::SynchronizeCache(Command& c) {
   const bool immed = (c.cdb[1] & 0x02) != 0;
   DrainBuffer();
-  if (!immed) Spend(WriteDuration(buffer_fill_));
+  const std::chrono::microseconds rest =
+      immed ? std::chrono::microseconds::zero() : Spend(WriteDuration(buffer_fill_));
   buffer_fill_ = 0;
+  // Past the host's time-out the drive goes on recording what its buffer held.
+  if (rest.count() > 0) Begin(operation_, kOperationInProgress, rest);
   simulated_blocks_ = 0;
   Medium& m = medium_;
   if (m.Sequential()) {

@@ -32,6 +32,10 @@ bool AddressedRange(const std::uint8_t* cdb, std::int64_t* first, std::int64_t* 
       *first = Get32(cdb + 2);
       *count = Get24(cdb + 6);
       return true;
+    case 0xB9:  // READ CD MSF: from the start time up to the end time
+      *first = MsfToLba(Msf{cdb[3], cdb[4], cdb[5]});
+      *count = MsfToLba(Msf{cdb[6], cdb[7], cdb[8]}) - *first;
+      return true;
     case 0x2B:  // SEEK(10)
       *first = Get32(cdb + 2);
       *count = 1;
@@ -68,7 +72,8 @@ bool LoadSpecMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, bool
                     std::string* error) {
   if (!BuildMedium(spec, medium, tray_open, error)) return false;
   *from_state = false;
-  if (spec.state && StateFileExists(*spec.state)) {
+  if (spec.state && !StateFileExists(*spec.state)) return CheckStateFolder(*spec.state, error);
+  if (spec.state) {
     Medium stored;
     if (!LoadMedium(*spec.state, &stored, error)) return false;
     if (stored.content.image_path == medium->content.image_path) {
@@ -137,8 +142,19 @@ Drive::Clock::time_point Drive::Now() const {
   return clock_();
 }
 
-void Drive::Spend(std::chrono::microseconds duration) {
-  if (spec_.real_time && duration.count() > 0) sleeper_(duration);
+std::chrono::microseconds Drive::Spend(std::chrono::microseconds duration) {
+  if (!spec_.real_time || duration.count() <= 0) return std::chrono::microseconds::zero();
+  if (duration > time_left_) {
+    // The host gives up at its time-out: the caller is held that long, no longer.
+    if (time_left_.count() > 0) sleeper_(time_left_);
+    const std::chrono::microseconds rest = duration - time_left_;
+    time_left_ = std::chrono::microseconds::zero();
+    timed_out_ = true;
+    return rest;
+  }
+  sleeper_(duration);
+  time_left_ -= duration;
+  return std::chrono::microseconds::zero();
 }
 
 std::chrono::microseconds Drive::WriteDuration(std::uint64_t bytes) const {
@@ -232,6 +248,7 @@ void Drive::Load() {
   dvd_scan_started_ = false;
   cd_scan_started_ = false;
   head_ = 0;
+  play_ = AudioPlay{};
   if (!Loaded()) return;
   becoming_ready_ = spec_.ready;
   unit_attention_ = spec_.attention;
@@ -250,10 +267,22 @@ void Drive::Persist() {
   Confirm();  // no command waits for this save: the disc in memory stays authoritative
 }
 
+std::shared_ptr<SectorStore> Drive::NewSectorStore(std::string* error) const {
+  if (!spec_.state) return SectorStore::CreateTemporary(error);
+  return SectorStore::Create(NewSectorFileName(*spec_.state), error);
+}
+
 Sense Drive::Confirm() {
   if (!spec_.state) return kGood;
   std::string error;
   return SaveMedium(medium_, *spec_.state, &error) ? kGood : kWriteError;
+}
+
+Reply Drive::TimedOut() {
+  Reply reply;
+  reply.status = Status::kTransportFailure;
+  reply.system_error = ETIMEDOUT;
+  return reply;
 }
 
 const std::vector<Drive::Entry>& Drive::Table() {
@@ -271,7 +300,12 @@ const std::vector<Drive::Entry>& Drive::Table() {
       {0x2A, 10, &Drive::Write10, true, false},
       {0x2B, 10, &Drive::Seek10, true, false},
       {0x35, 10, &Drive::SynchronizeCache, true, false},
+      {0x42, 10, &Drive::ReadSubChannel, true, false},
       {0x43, 10, &Drive::ReadToc, true, false},
+      {0x45, 10, &Drive::PlayAudio10, true, false},
+      {0x47, 10, &Drive::PlayAudioMsf, true, false},
+      {0x4B, 10, &Drive::PauseResume, true, false},
+      {0x4E, 10, &Drive::StopPlay, true, false},
       {0x46, 10, &Drive::GetConfiguration, false, true},
       {0x4A, 10, &Drive::EventStatus, false, true},
       {0x51, 10, &Drive::ReadDiscInformation, true, false},
@@ -282,6 +316,7 @@ const std::vector<Drive::Entry>& Drive::Table() {
       {0x5B, 10, &Drive::CloseTrackSession, true, false},
       {0x5C, 10, &Drive::ReadBufferCapacity, false, false},
       {0xA1, 12, &Drive::Blank, true, false},
+      {0xA5, 12, &Drive::PlayAudio12, true, false},
       {0xA8, 12, &Drive::Read12, true, false},
       {0xAA, 12, &Drive::Write12, true, false},
       {0xAC, 12, &Drive::GetPerformance, true, false},
@@ -289,6 +324,7 @@ const std::vector<Drive::Entry>& Drive::Table() {
       {0xB6, 12, &Drive::SetStreaming, true, false},
       {0xBB, 12, &Drive::SetCdSpeed, false, false},
       {0xBD, 12, &Drive::MechanismStatus, false, true},
+      {0xB9, 12, &Drive::ReadCdMsf, true, false},
       {0xBE, 12, &Drive::ReadCd, true, false},
       {0xDF, 12, &Drive::VendorCdScan, true, false},
       {0xF3, 10, &Drive::VendorDvdScan, true, false},
@@ -345,9 +381,12 @@ Sense Drive::InjectedFault(const Command& command) {
 }
 
 Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Direction direction,
-                     std::uint8_t* data, std::size_t length) {
+                     std::uint8_t* data, std::size_t length, std::chrono::milliseconds timeout) {
   std::lock_guard lock(mutex_);
   Reply reply;
+  time_left_ =
+      timeout.count() > 0 ? std::chrono::microseconds(timeout) : std::chrono::microseconds::max();
+  timed_out_ = false;
   if (cdb_bytes == nullptr || cdb_length < 6 || cdb_length > 16 ||
       (data == nullptr && length > 0)) {
     reply.status = Status::kTransportFailure;
@@ -374,7 +413,9 @@ Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Dire
   Sense sense = kInvalidOpcode;
   const Entry* entry = Find(cdb[0]);
   if (entry != nullptr) {
-    sense = cdb_length < entry->length ? kInvalidField : Gate(*entry, command);
+    // A CDB shorter than its group, or NACA set in its control byte (no ACA here).
+    const bool naca = cdb_length >= entry->length && (cdb[entry->length - 1] & 0x04) != 0;
+    sense = cdb_length < entry->length || naca ? kInvalidField : Gate(*entry, command);
     if (sense == kGood) sense = InjectedFault(command);
     if (sense == kGood) {
       sense = (this->*(entry->handler))(command);
@@ -385,22 +426,34 @@ Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Dire
       }
     }
   }
+  if (timed_out_) return TimedOut();
+  if (sense == kHostOverrun ||
+      (sense == kGood && std::min(command.answer.size(), command.allocation) >
+                             (direction == Direction::kIn ? length : 0))) {
+    // The drive had more to send than the host's buffer holds (or needed more than the
+    // host sent): the host adapter fails the request, as SG_IO reports a host error.
+    reply.status = Status::kTransportFailure;
+    reply.system_error = EIO;
+    return reply;
+  }
   if (sense != kGood) {
     reply.status = Status::kCheckCondition;
     FillSense(sense, command.information, command.information_valid, command.progress, reply.sense);
     return reply;
   }
+  // What the drive really moved: a reply shorter than the buffer leaves a residual.
   if (direction == Direction::kIn) {
-    const std::size_t n = std::min({command.answer.size(), command.allocation, length});
+    const std::size_t n = std::min(command.answer.size(), command.allocation);
     if (n > 0) std::memcpy(data, command.answer.data(), n);
     reply.transferred = n;
   } else if (direction == Direction::kOut) {
-    reply.transferred = std::min(length, command.data_out_length);
+    reply.transferred = command.data_out_taken;
   }
-  if (spec_.real_time && command.transfer_bytes > 0) {
+  if (command.transfer_bytes > 0) {
     const std::uint64_t speed = std::max<std::uint32_t>(CurrentReadSpeed(), 1);
-    sleeper_(std::chrono::microseconds(command.transfer_bytes * 1000 / speed));
+    Spend(std::chrono::microseconds(command.transfer_bytes * 1000 / speed));
   }
+  if (timed_out_) return TimedOut();
   return reply;
 }
 

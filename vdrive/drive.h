@@ -54,9 +54,13 @@ class Drive {
   static std::unique_ptr<Drive> Create(std::string_view spec, std::string* error);
 
   // Carries out one CDB (6, 10 or 12 bytes). `data` holds `length` bytes: what the drive
-  // fills on a data-in command, what the host sends on a data-out command.
+  // fills on a data-in command, what the host sends on a data-out command. A command that
+  // takes longer than `timeout` (zero: no limit) in time=real holds the caller for the
+  // time-out only and fails as a transport time-out (ETIMEDOUT); the drive carries on with
+  // it and answers "not ready, operation in progress" until it is done.
   Reply Execute(const std::uint8_t* cdb, std::size_t cdb_length, Direction direction,
-                std::uint8_t* data, std::size_t length);
+                std::uint8_t* data, std::size_t length,
+                std::chrono::milliseconds timeout = std::chrono::milliseconds::zero());
 
   // How the drive waits in time=real (the default sleeps); tests observe the durations.
   void SetSleeper(std::function<void(std::chrono::microseconds)> sleeper);
@@ -75,6 +79,7 @@ class Drive {
     const std::uint8_t* cdb = nullptr;
     const std::uint8_t* data_out = nullptr;
     std::size_t data_out_length = 0;
+    std::size_t data_out_taken = 0;    // bytes of the data-out phase the drive took
     std::vector<std::uint8_t> answer;  // data-in bytes in full
     std::size_t in_length = 0;         // room in the host's buffer for data in
     std::size_t allocation = 0;        // what the CDB allows of them
@@ -118,6 +123,7 @@ class Drive {
   const Entry* Find(std::uint8_t opcode) const;
   Sense Gate(const Entry& entry, Command& command);
   Sense InjectedFault(const Command& command);
+  static Reply TimedOut();
   void Load();
   bool Loaded() const { return !tray_open_ && medium_.present; }
   Sense NotReadySense() const;
@@ -128,7 +134,9 @@ class Drive {
 
   // Time: the clock, waiting in time=real, and the long operations.
   Clock::time_point Now() const;
-  void Spend(std::chrono::microseconds duration);
+  // Waits `duration` in time=real, within what is left of the command's time-out; returns
+  // the part it could not wait (the command has then timed out).
+  std::chrono::microseconds Spend(std::chrono::microseconds duration);
   std::chrono::microseconds WriteDuration(std::uint64_t bytes) const;
   void Begin(Operation& operation, Sense sense, std::chrono::microseconds duration);
   bool Advance(Operation& operation);  // true once the operation has ended
@@ -162,7 +170,10 @@ class Drive {
   Sense WriteRandom(Command& c, std::uint32_t lba, std::uint32_t count);
   Sense WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count);
   bool CurrentWriteMode(WriteMode* mode) const;
-  void StoreSectors(const Command& c, std::int32_t lba, std::uint32_t count, const WriteMode& mode);
+  Sense StoreSectors(const Command& c, std::int32_t lba, std::uint32_t count,
+                     const WriteMode& mode);
+  // Where written sectors go: a data file beside the state file, or a temporary one.
+  std::shared_ptr<SectorStore> NewSectorStore(std::string* error) const;
   Track& OpenTrack(const WritableTrack& where, const WriteMode& mode);
   Session& OpenSession(int number);
   void CloseTrack(Track& track);
@@ -198,7 +209,18 @@ class Drive {
   Sense Read12(Command& c);
   Sense ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count);
   Sense ReadCd(Command& c);
+  Sense ReadCdMsf(Command& c);
+  Sense ReadCdBlocks(Command& c, std::uint32_t lba, std::uint32_t count);
   Sense Seek10(Command& c);
+  // commands_audio.cpp
+  Sense PlayAudio10(Command& c);
+  Sense PlayAudio12(Command& c);
+  Sense PlayAudioMsf(Command& c);
+  Sense PauseResume(Command& c);
+  Sense StopPlay(Command& c);
+  Sense ReadSubChannel(Command& c);
+  Sense StartPlay(std::int64_t first, std::int64_t end);
+  std::int32_t PlayPosition();  // the block being played (ends the play when it is over)
   // commands_dvd.cpp
   Sense ReadDiscStructure(Command& c);
   // commands_vendor.cpp
@@ -222,13 +244,24 @@ class Drive {
 
   std::vector<std::uint8_t> write_parameters_;  // mode page 05h, page code byte on
   std::function<Clock::time_point()> clock_;
-  Operation operation_;                // not ready until it ends
-  Operation background_;               // background format, the drive stays ready
-  std::uint64_t buffer_fill_ = 0;      // bytes waiting in the write buffer
-  Clock::time_point buffer_time_;      // when the buffer was last drained
-  std::int64_t simulated_blocks_ = 0;  // blocks a test write has pretended to record
+  Operation operation_;                     // not ready until it ends
+  Operation background_;                    // background format, the drive stays ready
+  std::uint64_t buffer_fill_ = 0;           // bytes waiting in the write buffer
+  Clock::time_point buffer_time_;           // when the buffer was last drained
+  std::int64_t simulated_blocks_ = 0;       // blocks a test write has pretended to record
+  std::chrono::microseconds time_left_{0};  // of the current command's time-out
+  bool timed_out_ = false;                  // the current command ran past its time-out
   std::uint32_t requested_read_speed_ = 0xFFFF;
   std::uint32_t requested_write_speed_ = 0xFFFF;
+
+  // Audio play: status (sub-channel audio status code), where it is, where it ends.
+  struct AudioPlay {
+    std::uint8_t status = 0x15;  // no current audio status
+    std::int32_t position = 0;   // the block reached (when paused or stopped)
+    std::int32_t end = 0;        // the block after the last to play
+    Clock::time_point since;     // when play went on from `position`
+  };
+  AudioPlay play_;
 
   // Quality scans.
   bool dvd_scan_started_ = false;

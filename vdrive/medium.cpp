@@ -105,7 +105,7 @@ void EraseRecording(Medium& medium) {
   medium.sessions.clear();
   medium.tracks.clear();
   medium.pma.clear();
-  medium.content.written.clear();
+  if (medium.content.store) medium.content.store->Clear();
 }
 
 void SetFormattedArea(Medium& medium, std::int32_t blocks) {
@@ -173,9 +173,31 @@ std::int32_t ReadableBlocks(const Medium& medium) {
   if (!medium.present) return 0;
   if (medium.random_writable) return medium.capacity;
   std::int32_t end = TocLeadout(medium).value_or(0);
-  // Recorded blocks of tracks still open read back as well.
-  for (const Track& track : medium.tracks) end = std::max(end, track.start + track.recorded);
+  // Recorded blocks of tracks still open read back as well; an empty track (a reservation
+  // not written yet) records nothing, wherever it starts.
+  for (const Track& track : medium.tracks) {
+    if (track.recorded > 0) end = std::max(end, track.start + track.recorded);
+  }
   return end;
+}
+
+std::uint8_t LegacyMediumType(const Medium& medium, bool tray_open) {
+  if (tray_open) return 0x71;
+  if (!medium.present) return 0x70;
+  if (medium.IsDvd()) return 0x41;
+  if (!medium.IsCd()) return 0x00;
+  const std::uint8_t base = !medium.recordable ? 0x00 : medium.erasable ? 0x20 : 0x10;
+  if (medium.mrw) return base | 0x01;  // formatted for data
+  bool data = false;
+  bool audio = false;
+  for (const Track& track : medium.tracks) {
+    if (track.recorded == 0) continue;
+    ((track.control & 0x04) != 0 ? data : audio) = true;
+  }
+  if (data && audio) return base | 0x03;
+  if (data) return base | 0x01;
+  if (audio) return base | 0x02;
+  return base;  // nothing recorded: the type is not known yet
 }
 
 std::int32_t RecordedEnd(const Medium& medium) {
@@ -231,12 +253,8 @@ Sense ReadUserData(const Medium& medium, std::int32_t lba, std::uint8_t* out, Se
   if (medium.random_writable) {
     if (lba >= medium.capacity) return kLbaOutOfRange;
     *type = SectorType::kMode1;
-    const auto it = medium.content.written.find(lba);
-    if (it != medium.content.written.end()) {
-      std::memcpy(out, it->second.data(), std::min<std::size_t>(it->second.size(), 2048));
-    } else {
-      std::memset(out, 0, 2048);  // formatted and never written
-    }
+    const std::size_t kept = medium.content.store ? medium.content.store->Read(lba, out, 2048) : 0;
+    if (kept < 2048) std::memset(out + kept, 0, 2048 - kept);  // formatted, never written
     return kGood;
   }
   const Track* track = TrackAt(medium, lba);
@@ -247,10 +265,9 @@ Sense ReadUserData(const Medium& medium, std::int32_t lba, std::uint8_t* out, Se
   if (offset >= track->readable) return kIllegalModeForTrack;
   *type = track->sector_type;
   const std::size_t size = UserDataSize(track->sector_type);
-  const auto it = medium.content.written.find(lba);
-  if (it != medium.content.written.end()) {
-    std::memset(out, 0, size);
-    std::memcpy(out, it->second.data(), std::min(it->second.size(), size));
+  const std::size_t kept = medium.content.store ? medium.content.store->Read(lba, out, size) : 0;
+  if (kept > 0) {
+    std::memset(out + kept, 0, size - kept);
   } else if (!track->generated) {
     std::memset(out, 0, size);  // padding the drive recorded, or a block never written
   } else if (!medium.content.image_path.empty()) {

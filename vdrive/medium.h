@@ -17,6 +17,7 @@
 
 #include "vdrive/bytes.h"
 #include "vdrive/cd_sector.h"
+#include "vdrive/sector_store.h"
 
 namespace zorvane::vdrive {
 
@@ -112,9 +113,10 @@ struct Content {
   std::string image_path;  // a pressed medium read from this file (2048 bytes a block)
   std::uint64_t image_size = 0;
   std::shared_ptr<int> image_fd;  // open descriptor of the image, closed with the last copy
-  // Sectors written by the host, by LBA: the user data as written. Sparse: a sector not
-  // listed reads as the generated pattern of pressed media, or as unwritten.
-  std::map<std::int32_t, std::vector<std::uint8_t>> written;
+  // Sectors written by the host: the user data as written, on disk (null until the first
+  // write). Sparse: a sector not there reads as the generated pattern of pressed media, or
+  // as unwritten.
+  std::shared_ptr<SectorStore> store;
 };
 
 enum class DiscStatus : std::uint8_t { kEmpty = 0, kIncomplete = 1, kComplete = 2, kOther = 3 };
@@ -124,11 +126,10 @@ struct Medium {
   std::string preset;  // the preset it was built from
   bool present = false;
   Family family = Family::kNone;
-  std::uint8_t type_code = 0x70;  // medium-type byte of the mode parameter header
-  std::uint16_t profile = 0;      // MMC profile
-  bool recordable = false;        // write-once or rewritable
-  bool erasable = false;          // rewritable: CD-RW, DVD±RW, DVD-RAM
-  bool random_writable = false;   // a formatted area written anywhere (DVD+RW, DVD-RAM, MRW...)
+  std::uint16_t profile = 0;     // MMC profile
+  bool recordable = false;       // write-once or rewritable
+  bool erasable = false;         // rewritable: CD-RW, DVD±RW, DVD-RAM
+  bool random_writable = false;  // a formatted area written anywhere (DVD+RW, DVD-RAM, MRW...)
   bool formatted = false;
   bool mrw = false;
   std::uint8_t layers = 1;
@@ -202,6 +203,12 @@ void EraseRecording(Medium& medium);
 // Makes the medium one formatted area of `blocks` that is written anywhere, read as zeros
 // where nothing was written.
 void SetFormattedArea(Medium& medium, std::int32_t blocks);
+
+// The medium-type byte of the mode parameter header by the code table of ATAPI drives:
+// 70h no disc, 71h tray open; CD 0xh pressed, 1xh CD-R, 2xh CD-RW, with x = 0 nothing
+// recorded (type unknown), 1 data only, 2 audio only, 3 data and audio; 41h a 120 mm DVD;
+// 00h any other disc (BD, HD DVD: the table has no code for them).
+std::uint8_t LegacyMediumType(const Medium& medium, bool tray_open);
 
 // The blocks READ CAPACITY reports: the last block of the recorded area plus one (0 when
 // nothing readable is recorded).

@@ -81,7 +81,6 @@ void SetRecordableCd(Medium& m, bool rewritable, const DriveSpec& spec) {
 void SetDvd(Medium& m, std::uint16_t profile, std::int32_t blocks, std::uint8_t book,
             std::uint8_t layer_type) {
   m.family = Family::kDvd;
-  m.type_code = 0x41;
   m.profile = profile;
   m.capacity = blocks;
   m.dvd.book = book;
@@ -99,7 +98,9 @@ void SetPressedData(Medium& m, std::int32_t blocks) {
 }  // namespace
 
 bool OpenImage(const std::string& path, Content* content, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: opening a FIFO (or a device) would wait for ever; only a regular file
+  // is taken, and O_NONBLOCK means nothing to one.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     *error = "image " + path + ": " + std::strerror(errno);
     return false;
@@ -184,12 +185,10 @@ void ApplyMaker(Medium& m, const DriveSpec& spec) {
 bool BuildCd(const std::string& p, const DriveSpec& spec, Medium& m) {
   m.family = Family::kCd;
   if (p == "cdrom") {
-    m.type_code = 0x01;
     m.profile = 0x08;
     SetPressedData(m, spec.blocks.value_or(kCdromBlocks));
   } else if (p == "cdda" || p == "cdmixed") {
     const bool mixed = p == "cdmixed";
-    m.type_code = mixed ? 0x03 : 0x02;
     m.profile = 0x08;
     std::int32_t at = 0;
     int number = 1;
@@ -212,10 +211,8 @@ bool BuildCd(const std::string& p, const DriveSpec& spec, Medium& m) {
     m.sessions = {PressedSession(at)};
   } else if (p == "cdr-blank") {
     SetRecordableCd(m, false, spec);
-    m.type_code = 0x10;
   } else if (p == "cdr-open" || p == "cdr-closed") {
     SetRecordableCd(m, false, spec);
-    m.type_code = 0x11;
     m.tracks = {WrittenTrack(1, 1, 0, kOpenTrackData, SectorType::kMode1)};
     Session session;
     session.leadin_start = MsfToLba(m.atip.leadin);
@@ -225,7 +222,6 @@ bool BuildCd(const std::string& p, const DriveSpec& spec, Medium& m) {
     m.pma = {PmaOf(m.tracks[0])};
   } else if (p == "cdr-multi") {
     SetRecordableCd(m, false, spec);
-    m.type_code = 0x11;
     // Multi-session discs are CD-ROM XA: Mode 2 Form 1 data tracks.
     const Track first = WrittenTrack(1, 1, 0, kMultiFirstData, SectorType::kMode2Form1);
     Session one;
@@ -246,10 +242,8 @@ bool BuildCd(const std::string& p, const DriveSpec& spec, Medium& m) {
     m.pma = {PmaOf(first), PmaOf(second)};
   } else if (p == "cdrw-blank") {
     SetRecordableCd(m, true, spec);
-    m.type_code = 0x21;
   } else if (p == "cdrw-mrw") {
     SetRecordableCd(m, true, spec);
-    m.type_code = 0x21;
     m.random_writable = true;
     m.formatted = true;
     m.mrw = true;
@@ -308,12 +302,10 @@ bool BuildOther(const std::string& p, const DriveSpec& spec, Medium& m) {
     m.background_format = m.formatted ? BackgroundFormat::kDone : BackgroundFormat::kNone;
   } else if (p == "bdrom") {
     m.family = Family::kBd;
-    m.type_code = 0x00;
     m.profile = 0x40;
     SetPressedData(m, blocks(kBdromBlocks));
   } else if (p == "hddvdrom") {
     m.family = Family::kHdDvd;
-    m.type_code = 0x00;
     m.profile = 0x50;
     m.dvd.book = 0x40;
     SetPressedData(m, blocks(kHdDvdromBlocks));
@@ -336,7 +328,6 @@ bool BuildMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, std::st
   m.preset = p;
   if (p == "nodisc" || p == "open") {
     *tray_open = p == "open";
-    m.type_code = *tray_open ? 0x71 : 0x70;
     *medium = std::move(m);
     return true;
   }

@@ -113,6 +113,10 @@ bool ParseQuirk(std::string_view name, Quirks* quirks) {
     quirks->no_vendor = true;
   } else if (name == "noperf") {
     quirks->no_performance = true;
+  } else if (name == "rawtocmsf") {
+    quirks->raw_toc_msf = true;
+  } else if (name == "ignorestart") {
+    quirks->ignore_start = true;
   } else {
     return false;
   }
@@ -163,7 +167,8 @@ std::string ApplyKey(std::string_view key, std::optional<std::string_view> value
     if (!ParseDecimal(v, 16000000, &n) || n < 16) return bad("a block count from 16 to 16000000");
     spec->blocks = static_cast<std::int32_t>(n);
   } else if (key == "quirk") {
-    if (!ParseQuirk(v, &spec->quirks)) return bad("noatip, blockdesc, noc2, novendor or noperf");
+    if (!ParseQuirk(v, &spec->quirks))
+      return bad("noatip, blockdesc, noc2, novendor, noperf, rawtocmsf or ignorestart");
   } else if (key == "quality") {
     if (v == "good") {
       spec->quality = Quality::kGood;
@@ -188,6 +193,16 @@ std::string ApplyKey(std::string_view key, std::optional<std::string_view> value
     FailRule rule;
     if (!ParseOpcodeCount(v, &rule.opcode, &rule.count)) return bad("OPCODE[xCOUNT], e.g. 28x1");
     spec->fails.push_back(rule);
+  } else if (key == "mediumtype") {
+    if (v == "legacy") {
+      spec->medium_type = MediumTypeMode::kLegacy;
+    } else if (v == "zero") {
+      spec->medium_type = MediumTypeMode::kZero;
+    } else if (v == "qemu-atapi") {
+      spec->medium_type = MediumTypeMode::kQemuAtapi;
+    } else {
+      return bad("legacy, zero or qemu-atapi");
+    }
   } else if (key == "time") {
     if (v == "instant") {
       spec->real_time = false;

@@ -39,6 +39,15 @@ struct Quirks {
   bool no_c2 = false;             // READ CD C2 fields rejected
   bool no_vendor = false;         // vendor scan opcodes rejected
   bool no_performance = false;    // GET PERFORMANCE rejected
+  bool raw_toc_msf = false;       // raw TOC and PMA addresses follow the MSF bit (QEMU)
+  bool ignore_start = false;      // GET CONFIGURATION ignores the starting feature (QEMU)
+};
+
+// What the medium-type byte of the mode parameter header holds.
+enum class MediumTypeMode : std::uint8_t {
+  kLegacy,     // the code table of ATAPI drives, following the disc
+  kZero,       // always 00h, as many current drives answer
+  kQemuAtapi,  // always 70h, as QEMU's ATAPI drive answers even with a disc loaded
 };
 
 struct DriveSpec {
@@ -61,6 +70,7 @@ struct DriveSpec {
   std::vector<FaultRule> faults;
   std::vector<FailRule> fails;
   bool real_time = false;
+  MediumTypeMode medium_type = MediumTypeMode::kLegacy;
 };
 
 // Parses a spec. On a malformed one returns false and says what is wrong: an unknown

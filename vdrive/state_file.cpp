@@ -1,5 +1,6 @@
 #include "vdrive/state_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,8 +17,19 @@ namespace zorvane::vdrive {
 
 namespace {
 
-constexpr const char* kMagic = "ZORVANE-VDRIVE-DISC 2";
+constexpr const char* kMagic = "ZORVANE-VDRIVE-DISC 3";
 constexpr std::size_t kMaxSectorBytes = 2352;
+
+// The folder of a path, with its slash ("" for the working folder).
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 std::string Hex(const std::string& text) {
   static const char* digits = "0123456789abcdef";
@@ -96,12 +108,13 @@ std::string MsfText(const Msf& msf) {
          std::to_string(msf.frame);
 }
 
-bool Serialize(const Medium& m, Sink& sink) {
+// `store`: the sector store the file refers to (the medium's, or its compacted copy).
+bool Serialize(const Medium& m, const SectorStore* store, Sink& sink) {
   std::ostringstream s;
   s << kMagic << "\n";
-  s << "medium " << Hex(m.preset) << ' ' << int(m.present) << ' ' << int(m.family) << ' '
-    << int(m.type_code) << ' ' << m.profile << ' ' << int(m.recordable) << ' ' << int(m.erasable)
-    << ' ' << int(m.random_writable) << ' ' << int(m.formatted) << ' ' << int(m.mrw) << ' '
+  s << "medium " << Hex(m.preset) << ' ' << int(m.present) << ' ' << int(m.family) << ' ' << 0
+    << ' ' << m.profile << ' ' << int(m.recordable) << ' ' << int(m.erasable) << ' '
+    << int(m.random_writable) << ' ' << int(m.formatted) << ' ' << int(m.mrw) << ' '
     << int(m.layers) << ' ' << m.capacity << ' ' << int(m.background_format) << "\n";
   const Atip& a = m.atip;
   s << "atip " << MsfText(a.leadin) << ' ' << MsfText(a.leadout) << ' ' << int(a.writing_power)
@@ -129,12 +142,14 @@ bool Serialize(const Medium& m, Sink& sink) {
       << MsfText(p.stop) << ' ' << MsfText(p.start) << "\n";
   }
   s << "image " << Hex(m.content.image_path) << "\n";
-  s << "sectors " << m.content.written.size() << "\n";
+  // The written sectors: the data file beside this one and where each run lies in it.
+  s << "store " << Hex(store != nullptr ? NameOf(store->Path()) : "") << "\n";
   sink.Put(s.str());
-  for (const auto& [lba, bytes] : m.content.written) {
-    sink.Put("sector " + std::to_string(lba) + ' ' + std::to_string(bytes.size()) + "\n");
-    sink.Put(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    sink.Put("\n");
+  if (store != nullptr) {
+    for (const auto& [lba, e] : store->Extents()) {
+      sink.Put("extent " + std::to_string(lba) + ' ' + std::to_string(e.count) + ' ' +
+               std::to_string(e.size) + ' ' + std::to_string(e.offset) + "\n");
+    }
   }
   // The closing record carries a checksum of everything before it.
   return sink.Finish();
@@ -155,14 +170,6 @@ class Parser {
     ++line_number_;
     std::string field;
     while (line >> field) fields->push_back(field);
-    return true;
-  }
-
-  bool Bytes(std::size_t count, std::vector<std::uint8_t>* bytes) {
-    if (text_.size() - at_ < count + 1 || text_[at_ + count] != '\n') return false;
-    bytes->assign(text_.begin() + static_cast<long>(at_),
-                  text_.begin() + static_cast<long>(at_ + count));
-    at_ += count + 1;
     return true;
   }
 
@@ -204,13 +211,23 @@ bool ParseMsfFields(const std::vector<std::string>& f, std::size_t at, Msf* msf)
 
 constexpr std::int32_t kMaxBlocks = 16000000;
 
-bool ParseRecord(const std::vector<std::string>& f, Parser& parser, Medium* m) {
+// Blocks written over may take this much of a data file before it is packed.
+constexpr std::uint64_t kCompactionSlack = std::uint64_t{16} << 20;
+
+// What a state file says about its sector store, opened once the file is read whole.
+struct StoreRecord {
+  std::string name;
+  SectorStore::ExtentMap extents;
+};
+
+bool ParseRecord(const std::vector<std::string>& f, StoreRecord* store, Medium* m) {
   const std::string& kind = f[0];
   if (kind == "medium" && f.size() == 14) {
     int family = 0;
     int background = 0;
+    std::uint8_t unused = 0;  // once the medium-type byte, now derived from the disc
     return Unhex(f[1], &m->preset) && Flag(f[2], &m->present) && Number(f[3], 0, 4, &family) &&
-           (m->family = static_cast<Family>(family), true) && Byte(f[4], &m->type_code) &&
+           (m->family = static_cast<Family>(family), true) && Byte(f[4], &unused) &&
            Number<std::uint16_t>(f[5], 0, 0xFFFF, &m->profile) && Flag(f[6], &m->recordable) &&
            Flag(f[7], &m->erasable) && Flag(f[8], &m->random_writable) &&
            Flag(f[9], &m->formatted) && Flag(f[10], &m->mrw) &&
@@ -268,25 +285,35 @@ bool ParseRecord(const std::vector<std::string>& f, Parser& parser, Medium* m) {
     return ok;
   }
   if (kind == "image" && f.size() == 2) return Unhex(f[1], &m->content.image_path);
-  if (kind == "sectors" && f.size() == 2) {
-    std::int32_t count = 0;
-    if (!Number(f[1], 0, kMaxBlocks, &count)) return false;
-    std::vector<std::string> header;
-    for (std::int32_t i = 0; i < count; ++i) {
-      std::int32_t lba = 0;
-      std::size_t size = 0;
-      if (!parser.Line(&header) || header.size() != 3 || header[0] != "sector" ||
-          !Number(header[1], 0, kMaxBlocks, &lba) ||
-          !Number<std::size_t>(header[2], 1, kMaxSectorBytes, &size)) {
-        return false;
-      }
-      std::vector<std::uint8_t> bytes;
-      if (!parser.Bytes(size, &bytes)) return false;
-      m->content.written[lba] = std::move(bytes);
+  if (kind == "store" && f.size() == 2) return Unhex(f[1], &store->name);
+  if (kind == "extent" && f.size() == 5) {
+    std::int32_t lba = 0;
+    SectorStore::Extent e;
+    if (!Number(f[1], 0, kMaxBlocks, &lba) ||
+        !Number<std::uint32_t>(f[2], 1, kMaxBlocks, &e.count) ||
+        !Number<std::uint32_t>(f[3], 1, kMaxSectorBytes, &e.size) ||
+        !Number<std::uint64_t>(f[4], 0, std::uint64_t{1} << 48, &e.offset) ||
+        std::int64_t{lba} + e.count > kMaxBlocks || store->extents.count(lba) != 0) {
+      return false;
     }
+    store->extents[lba] = e;
     return true;
   }
   return false;
+}
+
+void RemoveOtherSectorFiles(const std::string& path, const std::string& kept) {
+  const std::string folder = FolderOf(path);
+  const std::string prefix = NameOf(path) + ".sectors-";
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (name.find_first_not_of("0123456789", prefix.size()) != std::string::npos) continue;
+    if (folder + name != kept) ::unlink((folder + name).c_str());
+  }
+  ::closedir(dir);
 }
 
 }  // namespace
@@ -296,23 +323,77 @@ bool StateFileExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-bool SaveMedium(const Medium& medium, const std::string& path, std::string* error) {
+bool CheckStateFolder(const std::string& path, std::string* error) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    *error = "state file " + path + ": folder " + folder + " does not exist";
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    *error = "state file " + path + ": " + folder + " is not a folder";
+    return false;
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    *error = "state file " + path + ": folder " + folder + " is not writable";
+    return false;
+  }
+  return true;
+}
+
+std::string NewSectorFileName(const std::string& state_path) {
+  for (unsigned n = 1;; ++n) {
+    std::string name = state_path + ".sectors-" + std::to_string(n);
+    struct stat info {};
+    if (::lstat(name.c_str(), &info) != 0 && errno == ENOENT) return name;
+  }
+}
+
+bool SaveMedium(Medium& medium, const std::string& path, std::string* error) {
+  // The sectors first: synced in their data file before a state file refers to them. A
+  // store that is not this state file's (a temporary one), or that has become mostly
+  // blocks written over, is copied whole to a new data file.
+  std::shared_ptr<SectorStore> store = medium.content.store;
+  std::shared_ptr<SectorStore> replacement;
+  if (store) {
+    const std::uint64_t live = store->LiveBytes();
+    const bool ours = store->Path().rfind(path + ".sectors-", 0) == 0 &&
+                      store->Path().find('/', path.size()) == std::string::npos;
+    const bool mostly_garbage =
+        store->FileBytes() - live > std::max<std::uint64_t>(live, kCompactionSlack);
+    if (!ours || mostly_garbage) {
+      replacement = store->CompactInto(NewSectorFileName(path), error);
+      if (!replacement) return false;
+    } else if (!store->Commit(error)) {
+      return false;
+    }
+  }
   std::string temporary = path + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
     *error = "state file " + path + ": cannot create a temporary file: " + std::strerror(errno);
+    if (replacement) ::unlink(replacement->Path().c_str());
     return false;
   }
   Sink sink(fd);
-  const bool written = Serialize(medium, sink) && ::fsync(fd) == 0;
+  const bool written =
+      Serialize(medium, replacement ? replacement.get() : store.get(), sink) && ::fsync(fd) == 0;
   const int saved_errno = errno;
   const bool closed = ::close(fd) == 0;
   if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
     *error = "state file " + path +
              ": cannot write: " + std::strerror(written && closed ? errno : saved_errno);
     ::unlink(temporary.c_str());
+    if (replacement) ::unlink(replacement->Path().c_str());
     return false;
   }
+  if (replacement) medium.content.store = replacement;
+  // Data files of this state file that it no longer refers to (the one a copy replaced, one
+  // a killed writer left half copied, those of a disc whose state file was deleted) go.
+  RemoveOtherSectorFiles(path, medium.content.store ? medium.content.store->Path() : "");
   // The rename itself is made durable with the directory that holds the file.
   const std::size_t slash = path.rfind('/');
   const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -327,11 +408,17 @@ bool SaveMedium(const Medium& medium, const std::string& path, std::string* erro
 }
 
 bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a FIFO or a device at the path must not hold the program in open().
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info {};
-  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    *error = "state file " + path + ": cannot open: " + std::strerror(fd < 0 ? errno : EINVAL);
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    *error = "state file " + path + ": cannot open: " + std::strerror(errno);
     if (fd >= 0) ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = "state file " + path + ": not a regular file";
+    ::close(fd);
     return false;
   }
   std::string text(static_cast<std::size_t>(info.st_size), '\0');
@@ -351,6 +438,7 @@ bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
     return false;
   }
   Medium loaded;
+  StoreRecord store;
   bool ended = false;
   bool saw_medium = false;
   std::size_t line_start = parser.offset();
@@ -370,7 +458,7 @@ bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
       break;
     }
     saw_medium = saw_medium || fields[0] == "medium";
-    if (!ParseRecord(fields, parser, &loaded)) {
+    if (!ParseRecord(fields, &store, &loaded)) {
       *error = "state file " + path + ": damaged at line " + std::to_string(parser.line_number());
       return false;
     }
@@ -379,6 +467,19 @@ bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
   if (!ended || !saw_medium) {
     *error = "state file " + path + ": incomplete (no end record)";
     return false;
+  }
+  if (store.name.empty() || store.name.find('/') != std::string::npos) {
+    if (!store.extents.empty() || !store.name.empty()) {
+      *error = "state file " + path + ": damaged (sectors without a sector file)";
+      return false;
+    }
+  } else {
+    loaded.content.store =
+        SectorStore::Open(FolderOf(path) + store.name, std::move(store.extents), error);
+    if (!loaded.content.store) {
+      *error = "state file " + path + ": " + *error;
+      return false;
+    }
   }
   *medium = std::move(loaded);
   return true;

@@ -26,11 +26,16 @@ class MainCommandsTest : public test::TransportTest {
     window_.SetChecked(kClearInfoPane, true);
   }
   void Medium(std::uint8_t code) { drive_->On({0x5A}, {test::ModeSenseData(code)}); }
-  // The opcodes sent after the probe (which sends TUR, TUR, MODE SENSE, TUR).
+  // The opcodes sent after the probe (which sends TUR, TUR, MODE SENSE, TUR, and asks for
+  // the current profile when the medium-type byte says "no disc" or "unknown" while TEST
+  // UNIT READY finds the drive ready).
   Bytes OpcodesAfterProbe() const {
     Bytes all = drive_->Opcodes();
-    const auto mode = std::find(all.begin(), all.end(), 0x5A);
-    return mode == all.end() || mode + 2 > all.end() ? Bytes{} : Bytes(mode + 2, all.end());
+    auto mode = std::find(all.begin(), all.end(), 0x5A);
+    if (mode == all.end() || mode + 2 > all.end()) return Bytes{};
+    mode += 2;
+    if (mode != all.end() && *mode == 0x46) ++mode;
+    return Bytes(mode, all.end());
   }
 
   std::shared_ptr<ScriptedDrive> drive_;

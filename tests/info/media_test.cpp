@@ -141,6 +141,89 @@ TEST_F(ProbeTest, ProbesTheCurrentDevice) {
   EXPECT_EQ(other->Requests().size(), 4U);
 }
 
+// A drive whose medium-type byte says nothing (00h, or 70h whatever the tray holds): the
+// class comes from the current profile and, on a recordable CD, the disc status.
+class ProbeWithoutMediumTypeTest : public ProbeTest {
+ protected:
+  std::shared_ptr<ScriptedDrive> Drive(std::uint8_t byte, std::uint16_t profile,
+                                       std::uint8_t disc_status = 0) {
+    auto drive = ProbeTest::Drive(byte);
+    std::vector<std::uint8_t> configuration(8 + 8, 0);
+    configuration[3] = 12;
+    configuration[6] = static_cast<std::uint8_t>(profile >> 8);
+    configuration[7] = static_cast<std::uint8_t>(profile);
+    drive->On({0x46}, {configuration});
+    std::vector<std::uint8_t> disc(34, 0);
+    disc[1] = 32;
+    disc[2] = disc_status;
+    drive->On({0x51}, {disc});
+    return drive;
+  }
+};
+
+TEST_F(ProbeWithoutMediumTypeTest, ClassFromTheProfileAndTheDiscStatus) {
+  struct Case {
+    std::uint8_t byte;
+    std::uint16_t profile;
+    std::uint8_t disc_status;
+    std::uint8_t code;
+  };
+  const Case cases[] = {
+      {0x70, 0x0011, 0, 0x41}, {0x00, 0x001B, 0, 0x41}, {0x71, 0x002B, 0, 0x41},
+      {0x70, 0x0012, 0, 0x41}, {0x00, 0x0008, 2, 0x01}, {0x70, 0x0009, 0, 0x10},
+      {0x70, 0x0009, 1, 0x11}, {0x00, 0x0009, 2, 0x11}, {0x00, 0x000A, 0, 0x20},
+      {0x70, 0x000A, 2, 0x21}, {0x00, 0x0040, 2, 0x00}, {0x70, 0x0000, 0, 0x70},
+      {0x00, 0x0050, 2, 0x00},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    Drive(c.byte, c.profile, c.disc_status);
+    EXPECT_EQ(ProbeMediumType(0), c.code)
+        << std::hex << int(c.byte) << " profile " << c.profile << " status " << int(c.disc_status);
+    EXPECT_EQ(ReplyBuffer[8], 0x2A);  // the mode data stays for the caller
+    EXPECT_EQ(TraceEnabled.load(), 1);
+  }
+  SetUp();
+  Drive(0x70, 0x0011);
+  EXPECT_EQ(ProbeMediumType(1), 0x41);
+  EXPECT_EQ(info_console_.Text(), "Media Code=41, 光碟設備中存在120mm的DVD\n");
+  EXPECT_EQ(command_console_.Text(), "");
+}
+
+TEST_F(ProbeWithoutMediumTypeTest, AMeaningfulByteIsTakenAsItIs) {
+  auto drive = Drive(0x11, 0x001B);  // the profile would say DVD+R: not asked
+  EXPECT_EQ(ProbeMediumType(0), 0x11);
+  EXPECT_EQ(drive->Opcodes(), (std::vector<std::uint8_t>{0, 0, 0x5A, 0}));
+}
+
+TEST_F(ProbeWithoutMediumTypeTest, NoDiscTakesTheTrayStateFromTheDrive) {
+  // 70h with the tray open: TEST UNIT READY says so.
+  auto drive = Drive(0x70, 0x0000);
+  drive->On({0x00}, {{}, 0x023A02});
+  EXPECT_EQ(ProbeMediumType(0), kMediumDoorOpen);
+  // "Medium not present" alone: the media event status tells the tray state.
+  SetUp();
+  drive = Drive(0x70, 0x0000);
+  drive->On({0x00}, {{}, 0x023A00});
+  drive->On({0x4A}, {{0x00, 0x06, 0x04, 0x10, 0x00, 0x01, 0x00, 0x00}});
+  EXPECT_EQ(ProbeMediumType(0), kMediumDoorOpen);
+  SetUp();
+  drive = Drive(0x00, 0x0000);
+  drive->On({0x00}, {{}, 0x023A00});
+  drive->On({0x4A}, {{0x00, 0x06, 0x04, 0x10, 0x00, 0x00, 0x00, 0x00}});
+  EXPECT_EQ(ProbeMediumType(0), kMediumNoDisc);
+}
+
+TEST_F(ProbeWithoutMediumTypeTest, RefusedQueriesKeepTheByte) {
+  auto drive = ProbeTest::Drive(0x70);  // no GET CONFIGURATION: 05/20/00
+  EXPECT_EQ(ProbeMediumType(0), 0x70);
+  SetUp();
+  drive = ProbeTest::Drive(0x00);
+  drive->On({0x46}, {{}, 0, EIO});  // the request fails
+  EXPECT_EQ(ProbeMediumType(0), 0x00);
+  EXPECT_EQ(TraceEnabled.load(), 1);
+}
+
 TEST(ProfileNameTest, NamesAndTheUnknownName) {
   char text[32];
   ProfileName(0x00, text);

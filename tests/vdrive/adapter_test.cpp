@@ -90,7 +90,7 @@ TEST_F(VirtualCliTest, ProbePrintsEachPresetsMediumCode) {
   const std::pair<const char*, std::uint8_t> presets[] = {
       {"nodisc", 0x70},    {"open", 0x71},       {"cdrom", 0x01},      {"cdda", 0x02},
       {"cdmixed", 0x03},   {"cdr-blank", 0x10},  {"cdr-open", 0x11},   {"cdr-closed", 0x11},
-      {"cdr-multi", 0x11}, {"cdrw-blank", 0x21}, {"cdrw-mrw", 0x21},   {"dvdrom", 0x41},
+      {"cdr-multi", 0x11}, {"cdrw-blank", 0x20}, {"cdrw-mrw", 0x21},   {"dvdrom", 0x41},
       {"dvd-r", 0x41},     {"dvd-r-dl", 0x41},   {"dvd-rw-seq", 0x41}, {"dvd-rw-ro", 0x41},
       {"dvd-ram", 0x41},   {"dvd+r", 0x41},      {"dvd+r-dl", 0x41},   {"dvd+rw", 0x41},
       {"bdrom", 0x00},     {"hddvdrom", 0x00},
@@ -98,7 +98,8 @@ TEST_F(VirtualCliTest, ProbePrintsEachPresetsMediumCode) {
   for (const auto& [preset, code] : presets) {
     const Run run = Cli({"--drive", std::string("d=virtual:") + preset, "probe"});
     char expected[128];
-    std::snprintf(expected, sizeof expected, "Media Code=%02X, %s", code, MediumTypeText(code));
+    const char* text = MediumTypeText(code);
+    std::snprintf(expected, sizeof expected, "Media Code=%02X, %s", code, text ? text : "");
     EXPECT_EQ(run.status, 0) << preset;
     EXPECT_EQ(run.out, expected) << preset;
   }
@@ -106,6 +107,25 @@ TEST_F(VirtualCliTest, ProbePrintsEachPresetsMediumCode) {
             "Media Code=01, 光碟設備中存在120mm的CD-ROM\n");
   EXPECT_EQ(Cli({"--drive", "d=virtual:nodisc", "probe"}).out,
             "Media Code=70, 光碟設備門己關上, 且不存在光碟片\n");
+}
+
+TEST_F(VirtualCliTest, ProbeFindsTheClassOnDrivesWithoutAMediumTypeByte) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"dvd+r,mediumtype=qemu-atapi", "Media Code=41, 光碟設備中存在120mm的DVD\n"},
+      {"dvdrom,mediumtype=zero", "Media Code=41, 光碟設備中存在120mm的DVD\n"},
+      {"cdrom,mediumtype=qemu-atapi", "Media Code=01, 光碟設備中存在120mm的CD-ROM\n"},
+      {"cdr-blank,mediumtype=zero", "Media Code=10, 光碟設備中存在CD-R\n"},
+      {"cdr-closed,mediumtype=qemu-atapi", "Media Code=11, 光碟設備中存在120mm的CD-ROM(CD-R)\n"},
+      {"cdrw-mrw,mediumtype=zero", "Media Code=21, 光碟設備中存在120mm的CD-ROM(CD-RW)\n"},
+      {"open,mediumtype=qemu-atapi", "Media Code=71, 光碟設備門己開啟\n"},
+      {"nodisc,mediumtype=zero", "Media Code=70, 光碟設備門己關上, 且不存在光碟片\n"},
+      {"bdrom,mediumtype=zero", "Media Code=00, 光碟設備中不知是哪種光碟片\n"},
+  };
+  for (const auto& [spec, line] : cases) {
+    const Run run = Cli({"--drive", std::string("d=virtual:") + spec, "probe"});
+    EXPECT_EQ(run.status, 0) << spec;
+    EXPECT_EQ(run.out, line) << spec;
+  }
 }
 
 TEST_F(VirtualCliTest, ProbeWaitsOutReadinessAndAttention) {
@@ -118,6 +138,12 @@ TEST_F(VirtualCliTest, BadVirtualSpecIsAUsageError) {
   const Run run = Cli({"--drive", "d=virtual:bogus", "probe"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("unknown preset \"bogus\""), std::string::npos) << run.err;
+  // A state file in a folder that is not there names the folder (not "no drive found").
+  const Run state =
+      Cli({"--drive", "d=virtual:dvd+r,state=/nonexistent-zorvane/disc.state", "probe"});
+  EXPECT_EQ(state.status, 2);
+  EXPECT_NE(state.err.find("folder /nonexistent-zorvane does not exist"), std::string::npos)
+      << state.err;
   EXPECT_EQ(Cli({"--drive", "d=virtual:cdrom,ready=x", "devices"}).status, 2);
 }
 

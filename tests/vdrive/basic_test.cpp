@@ -114,14 +114,42 @@ TEST(DriveBasicsTest, ReadyKeyAnswersBecomingReadyForNCommandsAfterEachLoad) {
   auto drive = Start("cdrom,ready=2");
   EXPECT_EQ(Send(*drive, test::Read10(0, 1)).sense, kBecomingReady);
   const Answer sense = Send(*drive, {0x03, 0, 0, 0, 18, 0});
-  EXPECT_EQ(sense.data[2], 0x02);  // REQUEST SENSE reports the state without counting
+  EXPECT_EQ(sense.data[2], 0x02);  // REQUEST SENSE reports the state and counts it down
   EXPECT_EQ(sense.data[12], 0x04);
   EXPECT_EQ(sense.data[13], 0x01);
-  EXPECT_EQ(Send(*drive, kTur, 0).sense, kBecomingReady);
   EXPECT_EQ(Send(*drive, kTur, 0).sense, kGood);
   Send(*drive, kEject, 0);
   Send(*drive, kLoad, 0);
   EXPECT_EQ(Send(*drive, kTur, 0).sense, kBecomingReady);  // again after the reload
+}
+
+TEST(DriveBasicsTest, RequestSenseReportsReadinessBeforeAttentionAsTestUnitReadyDoes) {
+  for (const bool by_request_sense : {false, true}) {
+    auto drive = Start("cdrom,ready=2,attention");
+    std::vector<Sense> seen;
+    for (int i = 0; i < 4; ++i) {
+      if (by_request_sense) {
+        const Answer sense = Send(*drive, {0x03, 0, 0, 0, 18, 0});
+        seen.push_back(static_cast<Sense>(sense.data[2]) << 16 | sense.data[12] << 8 |
+                       sense.data[13]);
+      } else {
+        seen.push_back(Send(*drive, kTur, 0).sense);
+      }
+    }
+    EXPECT_EQ(seen, (std::vector<Sense>{kBecomingReady, kBecomingReady, kMediumChanged, kGood}))
+        << (by_request_sense ? "REQUEST SENSE" : "TEST UNIT READY");
+  }
+}
+
+TEST(DriveBasicsTest, NacaInTheControlByteIsRefused) {
+  auto drive = Ready("cdrom");
+  EXPECT_EQ(Send(*drive, {0x00, 0, 0, 0, 0, 0x04}, 0).sense, kInvalidField);
+  EXPECT_EQ(Send(*drive, {0x12, 0, 0, 0, 36, 0x04}).sense, kInvalidField);
+  EXPECT_EQ(Send(*drive, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0x04}).sense, kInvalidField);
+  EXPECT_EQ(Send(*drive, {0xBE, 0, 0, 0, 0, 0, 0, 0, 1, 0x10, 0, 0x04}).sense, kInvalidField);
+  // The other vendor-specific and flag bits of the control byte are left alone.
+  EXPECT_EQ(Send(*drive, {0x00, 0, 0, 0, 0, 0x01}, 0).sense, kGood);
+  EXPECT_EQ(Send(*drive, test::Read10(0, 1)).sense, kGood);
 }
 
 TEST(DriveBasicsTest, AttentionKeyReportsOneMediumChangeAfterALoad) {
@@ -183,7 +211,7 @@ TEST(DriveBasicsTest, MechanismStatusAndBufferCapacity) {
 
 TEST(DriveBasicsTest, UnsupportedOpcodesAndShortCdbs) {
   auto drive = Ready("cdrom");
-  for (const std::uint8_t opcode : {0x01, 0x08, 0x0A, 0x5D, 0xB9, 0xFF}) {
+  for (const std::uint8_t opcode : {0x01, 0x08, 0x0A, 0x5D, 0xA3, 0xFF}) {
     EXPECT_EQ(Send(*drive, {opcode}).sense, kInvalidOpcode) << int(opcode);
   }
   std::uint8_t cdb[6] = {0x28, 0, 0, 0, 0, 0};  // READ(10) cut to six bytes

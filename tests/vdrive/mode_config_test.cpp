@@ -26,7 +26,7 @@ constexpr PresetMedium kPresetMedia[] = {
     {"nodisc", 0x70, 0x00},     {"open", 0x71, 0x00},       {"cdrom", 0x01, 0x08},
     {"cdda", 0x02, 0x08},       {"cdmixed", 0x03, 0x08},    {"cdr-blank", 0x10, 0x09},
     {"cdr-open", 0x11, 0x09},   {"cdr-closed", 0x11, 0x09}, {"cdr-multi", 0x11, 0x09},
-    {"cdrw-blank", 0x21, 0x0A}, {"cdrw-mrw", 0x21, 0x0A},   {"dvdrom", 0x41, 0x10},
+    {"cdrw-blank", 0x20, 0x0A}, {"cdrw-mrw", 0x21, 0x0A},   {"dvdrom", 0x41, 0x10},
     {"dvd-r", 0x41, 0x11},      {"dvd-r-dl", 0x41, 0x15},   {"dvd-rw-seq", 0x41, 0x14},
     {"dvd-rw-ro", 0x41, 0x13},  {"dvd-ram", 0x41, 0x12},    {"dvd+r", 0x41, 0x1B},
     {"dvd+r-dl", 0x41, 0x2B},   {"dvd+rw", 0x41, 0x1A},     {"bdrom", 0x00, 0x40},
@@ -56,6 +56,43 @@ TEST(ModeSenseTest, EveryPresetReportsItsMediumTypeAndProfile) {
     }
     EXPECT_EQ(flagged, p.profile == 0 ? 0 : 1) << p.preset;
   }
+}
+
+TEST(ModeSenseTest, MediumTypeFollowsWhatIsRecorded) {
+  auto cdr = Ready("cdr-blank");
+  EXPECT_EQ(test::MediumType(*cdr), 0x10);  // nothing recorded: type unknown
+  ASSERT_EQ(test::SelectWrite(*cdr, test::WriteSetup{}).sense, kGood);
+  ASSERT_EQ(test::WriteAll(*cdr, 0, test::Pattern(20, 2048, 1), 2048), kGood);
+  EXPECT_EQ(test::MediumType(*cdr), 0x11);  // data only
+  ASSERT_EQ(Send(*cdr, {0x35}, 0).sense, kGood);
+  ASSERT_EQ(test::SelectWrite(*cdr, test::WriteSetup{1, 0, 0x00}).sense, kGood);
+  ASSERT_EQ(test::WriteAll(*cdr, test::Invisible(*cdr).next, test::Pattern(4, 2352, 2), 2352),
+            kGood);
+  EXPECT_EQ(test::MediumType(*cdr), 0x13);  // data and audio
+
+  auto rw = Ready("cdrw-blank");
+  EXPECT_EQ(test::MediumType(*rw), 0x20);
+  ASSERT_EQ(test::SelectWrite(*rw, test::WriteSetup{1, 0, 0x00}).sense, kGood);
+  ASSERT_EQ(test::WriteAll(*rw, 0, test::Pattern(4, 2352, 3), 2352), kGood);
+  EXPECT_EQ(test::MediumType(*rw), 0x22);  // audio only
+  ASSERT_EQ(Send(*rw, test::Blank(1), 0).sense, kGood);
+  EXPECT_EQ(test::MediumType(*rw), 0x20);
+
+  // Tray open, then closed on the disc.
+  Send(*rw, {0x1B, 0, 0, 0, 0x02, 0}, 0);
+  EXPECT_EQ(test::MediumType(*rw), 0x71);
+}
+
+TEST(ModeSenseTest, MediumTypeVariantsOfDrivesThatDoNotKeepTheTable) {
+  for (const char* preset : {"cdrom", "dvd+r", "nodisc", "open", "bdrom"}) {
+    EXPECT_EQ(test::MediumType(*Ready(std::string(preset) + ",mediumtype=zero")), 0x00) << preset;
+    EXPECT_EQ(test::MediumType(*Ready(std::string(preset) + ",mediumtype=qemu-atapi")), 0x70)
+        << preset;
+  }
+  EXPECT_EQ(test::MediumType(*Ready("cdrom,mediumtype=legacy")), 0x01);
+  std::string error;
+  EXPECT_EQ(Drive::Create("cdrom,mediumtype=ide", &error), nullptr);
+  EXPECT_NE(error.find("mediumtype="), std::string::npos) << error;
 }
 
 TEST(ModeSenseTest, BlockDescriptorOnlyWithTheQuirkAndWithoutDbd) {
@@ -121,7 +158,15 @@ TEST(ModeSenseTest, PagesControlsAndRefusals) {
   for (std::size_t at = 8; at + 2 <= all.data.size(); at += 2 + all.data[at + 1]) {
     codes.push_back(all.data[at] & 0x3F);
   }
-  EXPECT_EQ(codes, (std::vector<std::uint8_t>{0x01, 0x05, 0x2A}));
+  EXPECT_EQ(codes, (std::vector<std::uint8_t>{0x01, 0x05, 0x1A, 0x2A}));
+  // Power conditions, behind the Power Management feature: the standby timer.
+  const Answer power = Send(*drive, test::ModeSense10(0x1A));
+  ASSERT_EQ(power.sense, kGood);
+  ASSERT_EQ(power.data.size(), 8U + 12U);
+  EXPECT_EQ(power.data[8 + 1], 0x0A);
+  EXPECT_EQ(power.data[8 + 3], 0x01);
+  EXPECT_EQ(Be32(power.data, 8 + 8), 3000U);
+  EXPECT_EQ(Send(*drive, test::ModeSense10(0x1A, 1)).data[8 + 3], 0x00);  // nothing changeable
   EXPECT_EQ(Send(*drive, test::ModeSense10(0x05, 3)).sense, kSavingNotSupported);
   EXPECT_EQ(Send(*drive, test::ModeSense10(0x0E)).sense, kInvalidField);
   const Answer changeable = Send(*drive, test::ModeSense10(0x05, 1));
@@ -218,8 +263,9 @@ TEST(ConfigurationTest, FeaturesListAndCurrency) {
   }
   EXPECT_TRUE(features[0x001E].current);
   EXPECT_FALSE(features[0x001F].current);
-  EXPECT_TRUE(features[0x0021].current);
+  EXPECT_FALSE(features[0x0021].current);  // no packets on CD
   EXPECT_TRUE(features[0x002D].current);
+  EXPECT_EQ(features.count(0x002E), 0U);   // no cue sheets: no CD Mastering
   EXPECT_FALSE(features[0x0010].current);  // a blank disc has nothing to read
   EXPECT_FALSE(features[0x0028].current);
   EXPECT_EQ(features[0x001E].data[0] & 0x02, 0x02);  // C2 flags
@@ -251,6 +297,40 @@ TEST(ConfigurationTest, FeaturesListAndCurrency) {
   EXPECT_EQ(Send(*cd, test::Configuration(3)).sense, kInvalidField);
   const Answer from = Send(*cd, test::Configuration(0, 0x0100));
   EXPECT_EQ(Be16(from.data, 8), 0x0100U);
+}
+
+TEST(ConfigurationTest, NoProfileIsCurrentUntilTheDiscIsIdentified) {
+  auto drive = test::Start("dvd+r,ready=2");
+  // While TEST UNIT READY answers 02/04/01 the drive does not know the disc yet.
+  EXPECT_EQ(test::CurrentProfile(*drive), 0x0000);
+  auto features = FeatureMap(*drive);
+  EXPECT_FALSE(features[0x001F].current);  // DVD Read
+  EXPECT_FALSE(features[0x002B].current);  // DVD+R
+  for (std::size_t at = 0; at + 4 <= features[0x0000].data.size(); at += 4) {
+    EXPECT_EQ(features[0x0000].data[at + 2] & 0x01, 0) << "profile at " << at;
+  }
+  EXPECT_EQ(Send(*drive, {0x00}, 0).sense, kBecomingReady);
+  EXPECT_EQ(test::CurrentProfile(*drive), 0x0000);
+  EXPECT_EQ(Send(*drive, {0x00}, 0).sense, kBecomingReady);
+  // Identified: the disc's profile and features are current.
+  EXPECT_EQ(test::CurrentProfile(*drive), 0x001B);
+  EXPECT_TRUE(FeatureMap(*drive)[0x002B].current);
+  EXPECT_EQ(Send(*drive, {0x00}, 0).sense, kGood);
+}
+
+TEST(ConfigurationTest, IgnorestartQuirkAlwaysAnswersFromTheProfileList) {
+  auto drive = Ready("cdrw-mrw,quirk=ignorestart");
+  // Asked for the MRW feature alone, the drive answers its profile list.
+  const auto one = test::Features(*drive, 2);
+  ASSERT_EQ(one.size(), 1U);
+  EXPECT_EQ(one[0].first, 0x0000);
+  const Answer mrw = Send(*drive, test::Configuration(2, 0x0028));
+  ASSERT_EQ(mrw.sense, kGood);
+  EXPECT_EQ(Be16(mrw.data, 8), 0x0000U);
+  EXPECT_EQ(Be16(Send(*drive, test::Configuration(0, 0x0100)).data, 8), 0x0000U);
+  EXPECT_EQ(Be16(mrw.data, 6), 0x000AU);  // the current profile is still in the header
+  // Without the quirk the starting feature is honoured.
+  EXPECT_EQ(Be16(Send(*Ready("cdrw-mrw"), test::Configuration(2, 0x0028)).data, 8), 0x0028U);
 }
 
 TEST(ConfigurationTest, MrwIsCurrentOnlyOnTheMrwDisc) {
@@ -300,6 +380,17 @@ TEST(PerformanceTest, WriteSpeedsAndNominalPerformance) {
   EXPECT_EQ(Send(*rom, {0xAC, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0x01, 0}).sense, kInvalidField);
   answer = Send(*rom, {0xAC, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0x03, 0});
   EXPECT_EQ(answer.data.size(), 8U);  // a pressed disc has no write speeds
+  // Except 01b: the whole list, here the nominal descriptor alone; 10b: the exceptions
+  // alone (none), flagged in the header.
+  const Answer nominal = Send(*rom, {0xAC, 0x10, 0, 0, 0, 0, 0, 0, 0, 10, 0x00, 0});
+  answer = Send(*rom, {0xAC, 0x11, 0, 0, 0, 0, 0, 0, 0, 10, 0x00, 0});
+  ASSERT_EQ(answer.sense, kGood);
+  EXPECT_EQ(answer.data, nominal.data);
+  answer = Send(*rom, {0xAC, 0x12, 0, 0, 0, 0, 0, 0, 0, 10, 0x00, 0});
+  ASSERT_EQ(answer.sense, kGood);
+  EXPECT_EQ(answer.data.size(), 8U);
+  EXPECT_EQ(answer.data[4] & 0x01, 0x01);
+  EXPECT_EQ(nominal.data[4] & 0x01, 0x00);
 
   auto quirky = Ready("dvd+r,quirk=noperf");
   EXPECT_EQ(Send(*quirky, speeds).sense, kInvalidOpcode);

@@ -44,9 +44,10 @@ TEST(ReadTest, Read10ReturnsThePatternUpToTheLastBlock) {
   Answer many = Send(*drive, test::Read10(100, 31));
   ASSERT_EQ(many.data.size(), 31U * 2048);
   EXPECT_EQ(Slice(many.data, 30 * 2048, 2048), Pattern(130));
-  // A longer read than the buffer takes moves what fits.
+  // A longer read than the buffer takes fails at the host adapter: nothing arrives.
   many = Send(*drive, test::Read10(100, 40), 63488);
-  EXPECT_EQ(many.data.size(), 63488U);
+  EXPECT_EQ(many.status, Status::kTransportFailure);
+  EXPECT_EQ(many.data.size(), 0U);
   const Answer twelve = Send(*drive, test::Read12(332998, 2));
   EXPECT_EQ(Slice(twelve.data, 2048, 2048), Pattern(332999));
   const Answer beyond = Send(*drive, test::Read10(332999, 2));
@@ -186,6 +187,32 @@ TEST(ReadCdTest, ExpectedSectorTypeMustMatchTheTrack) {
   EXPECT_EQ(Send(*cdrom, test::ReadCd(0, 1, 0, 0x10, 0x02)).sense, kInvalidField);  // sub-channel
   auto dvd = Ready("dvdrom");
   EXPECT_EQ(ReadCdSize(*dvd, 0, 0x10), kIllegalModeForTrack);
+}
+
+TEST(ReadCdTest, ReadCdMsfReadsFromTheStartTimeUpToTheEndTime) {
+  auto drive = Ready("cdmixed");
+  // 00:02:00 is LBA 0; 06:42:00 (LBA 30,000) starts the first audio track.
+  const std::vector<std::uint8_t> data = {0xB9, 0x00, 0, 0, 2, 0, 0, 2, 3, 0xF8, 0, 0};
+  const Answer msf = Send(*drive, data);
+  ASSERT_EQ(msf.sense, kGood);
+  EXPECT_EQ(msf.data, Send(*drive, test::ReadCd(0, 3, 0, 0xF8)).data);
+  EXPECT_EQ(msf.data.size(), 3U * 2352);
+  const Answer audio = Send(*drive, {0xB9, 0x04, 0, 6, 42, 0, 6, 42, 2, 0x10, 0, 0});
+  ASSERT_EQ(audio.sense, kGood);
+  EXPECT_EQ(audio.data, Send(*drive, test::ReadCd(30000, 2, 1, 0x10)).data);
+  // The expected sector type is checked as READ CD checks it.
+  EXPECT_EQ(Send(*drive, {0xB9, 0x08, 0, 6, 42, 0, 6, 42, 1, 0x10, 0, 0}).sense,
+            kIllegalModeForTrack);
+  // Equal times read nothing; an end before the start or a time that is not one are refused.
+  const Answer none = Send(*drive, {0xB9, 0, 0, 0, 2, 0, 0, 2, 0, 0x10, 0, 0});
+  EXPECT_EQ(none.sense, kGood);
+  EXPECT_TRUE(none.data.empty());
+  EXPECT_EQ(Send(*drive, {0xB9, 0, 0, 0, 2, 5, 0, 2, 0, 0x10, 0, 0}).sense, kInvalidField);
+  EXPECT_EQ(Send(*drive, {0xB9, 0, 0, 0, 60, 0, 0, 61, 0, 0x10, 0, 0}).sense, kInvalidField);
+  EXPECT_EQ(Send(*drive, {0xB9, 0, 0, 0, 2, 75, 0, 3, 0, 0x10, 0, 0}).sense, kInvalidField);
+  // Past the lead-out, and on a DVD.
+  EXPECT_EQ(Send(*drive, {0xB9, 0, 0, 79, 0, 0, 79, 0, 1, 0x10, 0, 0}).sense, kLbaOutOfRange);
+  EXPECT_EQ(Send(*Ready("dvdrom"), data).sense, kIllegalModeForTrack);
 }
 
 TEST(ReadCdTest, C2PointersMarkTheDamagedSectors) {

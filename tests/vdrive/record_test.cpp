@@ -220,10 +220,11 @@ TEST(CdRecordingTest, WhatARealRecorderRefuses) {
   ASSERT_EQ(test::SelectWrite(*drive, WriteSetup{1, 4, 0x0A}).sense, kGood);
   EXPECT_EQ(SendOut(*drive, test::Write10(2, 1), std::vector<std::uint8_t>(2048)).sense,
             kIllegalModeForTrack);
-  // A data phase shorter than the blocks.
+  // A data phase shorter than the blocks fails at the host adapter and records nothing.
   ASSERT_EQ(test::SelectWrite(*drive, WriteSetup{}).sense, kGood);
-  EXPECT_EQ(SendOut(*drive, test::Write10(2, 2), std::vector<std::uint8_t>(2048)).sense,
-            kInvalidField);
+  EXPECT_EQ(SendOut(*drive, test::Write10(2, 2), std::vector<std::uint8_t>(2048)).status,
+            Status::kTransportFailure);
+  EXPECT_EQ(test::Invisible(*drive).next, 2U);
   // Nothing to close in a track that does not exist; nothing to close on a blank disc.
   EXPECT_EQ(Send(*drive, test::Close(1, 7), 0).sense, kInvalidField);
   EXPECT_EQ(Send(*Ready("cdr-blank"), test::Close(2, 0), 0).sense, kCommandSequenceError);

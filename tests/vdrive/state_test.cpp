@@ -92,15 +92,28 @@ TEST_F(StateFileTest, WrittenSectorsAreStoredSparsely) {
   DriveSpec spec;
   ASSERT_TRUE(ParseSpec("dvd+rw", &spec, &error));
   ASSERT_TRUE(BuildMedium(spec, &medium, &tray_open, &error)) << error;
-  medium.content.written[0] = std::vector<std::uint8_t>(2048, 0xA5);
-  medium.content.written[2295103] = std::vector<std::uint8_t>(2048, 0x5A);
+  medium.content.store = SectorStore::CreateTemporary(&error);
+  ASSERT_NE(medium.content.store, nullptr) << error;
+  const std::vector<std::uint8_t> first(2048, 0xA5);
+  const std::vector<std::uint8_t> last(2048, 0x5A);
+  ASSERT_TRUE(medium.content.store->Write(0, 1, 2048, first.data()));
+  ASSERT_TRUE(medium.content.store->Write(2295103, 1, 2048, last.data()));
+  // The temporary store is copied beside the state file, which refers to it.
   ASSERT_TRUE(SaveMedium(medium, path_, &error)) << error;
+  EXPECT_EQ(medium.content.store->Path(), path_ + ".sectors-1");
   struct stat info {};
   ASSERT_EQ(::stat(path_.c_str(), &info), 0);
   EXPECT_LT(info.st_size, 8 * 1024);  // a 4.7 GB disc with two sectors written
+  ASSERT_EQ(::stat((path_ + ".sectors-1").c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, 2 * 2048);
   Medium loaded;
   ASSERT_TRUE(LoadMedium(path_, &loaded, &error)) << error;
-  EXPECT_EQ(loaded.content.written, medium.content.written);
+  ASSERT_NE(loaded.content.store, nullptr);
+  EXPECT_EQ(loaded.content.store->Extents().size(), 2U);
+  std::vector<std::uint8_t> sector(2048);
+  EXPECT_EQ(loaded.content.store->Read(2295103, sector.data(), sector.size()), 2048U);
+  EXPECT_EQ(sector, last);
+  EXPECT_EQ(loaded.content.store->Read(1, sector.data(), sector.size()), 0U);
   EXPECT_EQ(loaded.capacity, medium.capacity);
   EXPECT_EQ(loaded.dvd.maker, "RICOHJPN");
   auto drive = Ready("nodisc,state=" + path_);
@@ -128,10 +141,11 @@ TEST_F(StateFileTest, ADamagedSectorIsCaughtByTheChecksum) {
     ASSERT_EQ(test::WriteAll(*drive, 10, test::Pattern(4, 2048, 1), 2048), kGood);
     ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
   }
-  std::string text = ReadFile(path_);
-  const std::size_t at = text.find("sector 11 2048\n");
-  ASSERT_NE(at, std::string::npos);
-  text[at + 100] = static_cast<char>(text[at + 100] ^ 0x01);
+  const std::string good = ReadFile(path_);
+  std::string text = good;
+  const std::size_t at = text.find("extent 10 4 2048 0\n");
+  ASSERT_NE(at, std::string::npos) << text;
+  text[at + 7] = '2';  // the run now claims to start at block 20
   WriteFile(path_, text);
   std::string error;
   EXPECT_FALSE(ValidateSpec("dvd+rw,state=" + path_, &error));
@@ -140,6 +154,15 @@ TEST_F(StateFileTest, ADamagedSectorIsCaughtByTheChecksum) {
   // Cut short anywhere, the file is refused as well.
   WriteFile(path_, text.substr(0, text.size() / 2));
   EXPECT_EQ(Drive::Create("dvd+rw,state=" + path_, &error), nullptr);
+  // A data file that no longer holds the sectors the state file lists.
+  WriteFile(path_, good);
+  ASSERT_TRUE(ValidateSpec("dvd+rw,state=" + path_, &error)) << error;
+  ASSERT_EQ(::truncate((path_ + ".sectors-1").c_str(), 2048), 0);
+  EXPECT_FALSE(ValidateSpec("dvd+rw,state=" + path_, &error));
+  EXPECT_NE(error.find("does not hold the sectors"), std::string::npos) << error;
+  ASSERT_EQ(::unlink((path_ + ".sectors-1").c_str()), 0);
+  EXPECT_FALSE(ValidateSpec("dvd+rw,state=" + path_, &error));
+  EXPECT_NE(error.find(".sectors-1"), std::string::npos) << error;
 }
 
 // What the drive has confirmed is on disk: after SYNCHRONIZE CACHE, CLOSE TRACK/SESSION, a
@@ -177,20 +200,62 @@ TEST_F(StateFileTest, EveryConfirmationReachesTheFile) {
   auto lost = Ready("dvd+rw,state=" + gone + "/disc.state");
   ASSERT_NE(lost, nullptr);
   std::filesystem::remove_all(gone);
-  ASSERT_EQ(test::WriteAll(*lost, 0, more, 2048), kGood);
   EXPECT_EQ(Send(*lost, {0x35}, 0).sense, kWriteError);
+  // Nowhere to keep the sectors: the write itself fails.
+  EXPECT_EQ(test::WriteAll(*lost, 0, more, 2048), kWriteError);
+}
+
+// Only regular files hold a disc: a FIFO or a device at image= or state= would block the
+// program in open() for good; a state file in a folder that is not there is named.
+TEST_F(StateFileTest, OnlyRegularFilesAndAnExistingFolder) {
+  const std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::pair<std::string, std::string> refused[] = {
+      {"cdrom,image=" + fifo, "not a regular file"},
+      {"cdrom,image=/dev/null", "not a regular file"},
+      {"cdrom,state=" + fifo, "not a regular file"},
+      {"dvd+r,state=/dev/null", "not a regular file"},
+      {"dvd+r,state=" + dir_, "not a regular file"},
+      {"dvd+r,state=" + dir_ + "/missing/disc.state", "folder " + dir_ + "/missing does not exist"},
+      {"dvd+r,state=" + path_ + "/disc.state", path_ + " does not exist"},
+  };
+  for (const auto& [spec, reason] : refused) {
+    // In a child that an alarm ends, so that an open() that blocks fails the test.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::alarm(5);
+      std::string error;
+      const bool valid = ValidateSpec(spec, &error);
+      const bool created = Drive::Create(spec, &error) != nullptr;
+      ::_exit(!valid && !created && error.find(reason) != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << spec << (WIFSIGNALED(status) ? ": blocked" : ": not refused with the reason");
+  }
+  // A file at the folder's place.
+  ASSERT_TRUE(Ready("dvd+r,state=" + path_) != nullptr);
+  std::string error;
+  EXPECT_FALSE(ValidateSpec("dvd+r,state=" + path_ + "/disc.state", &error));
+  EXPECT_NE(error.find("is not a folder"), std::string::npos) << error;
+  // A state file in the working folder is fine.
+  EXPECT_TRUE(CheckStateFolder("disc.state", &error)) << error;
 }
 
 // A writer killed at any instant leaves the disc it had confirmed last, or the one it was
 // confirming, never a mixture.
-TEST_F(StateFileTest, AWriterKilledMidStreamLeavesTheOldOrTheNewDisc) {
-  const std::string spec = "dvd+rw,state=" + path_;
-  constexpr std::uint32_t kBlocks = 512;
+// `blocks` each generation; the kill comes up to `latest_us` after the first flush.
+void KillWritersMidStream(const std::string& path, std::uint32_t blocks, int latest_us,
+                          int rounds) {
+  const std::string spec = "dvd+rw,state=" + path;
+  const std::uint32_t kBlocks = blocks;
   std::mt19937 random(20261208);
-  std::uniform_int_distribution<int> delay_us(1000, 60000);
+  std::uniform_int_distribution<int> delay_us(1000, latest_us);
   int torn = 0;
-  for (int round = 0; round < 8; ++round) {
-    std::filesystem::remove(path_);  // each writer starts from a blank disc
+  for (int round = 0; round < rounds; ++round) {
+    std::filesystem::remove(path);  // each writer starts from a blank disc
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     const pid_t child = ::fork();
@@ -231,7 +296,8 @@ TEST_F(StateFileTest, AWriterKilledMidStreamLeavesTheOldOrTheNewDisc) {
     std::string error;
     std::unique_ptr<Drive> drive = Drive::Create(spec, &error);
     ASSERT_NE(drive, nullptr) << error;
-    const test::Answer answer = Send(*drive, test::Read10(0, kBlocks), kBlocks * 2048);
+    const test::Answer answer =
+        Send(*drive, test::Read10(0, static_cast<std::uint16_t>(kBlocks)), kBlocks * 2048);
     ASSERT_EQ(answer.sense, kGood);
     const std::uint8_t generation = answer.data[0];
     EXPECT_NE(generation, 0);  // the writer had confirmed at least its first disc
@@ -241,6 +307,22 @@ TEST_F(StateFileTest, AWriterKilledMidStreamLeavesTheOldOrTheNewDisc) {
     }
   }
   EXPECT_EQ(torn, 0);
+}
+
+TEST_F(StateFileTest, AWriterKilledMidStreamLeavesTheOldOrTheNewDisc) {
+  KillWritersMidStream(path_, 512, 60000, 8);
+}
+
+// 16 MB a generation: the data file is packed anew every few generations, and a kill during
+// the packing leaves a whole disc too.
+TEST_F(StateFileTest, AWriterKilledMidStreamAtScaleLeavesTheOldOrTheNewDisc) {
+  KillWritersMidStream(path_, 8192, 600000, 6);
+  // What is left beside the state file: its data file, and at most a copy a kill cut short.
+  int data_files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    data_files += entry.path().string().find(".sectors-") != std::string::npos;
+  }
+  EXPECT_LE(data_files, 2);
 }
 
 }  // namespace

@@ -41,6 +41,8 @@ TEST(DiscStructureTest, PhysicalFormatOfEachDvd) {
     EXPECT_EQ(pfi.data[4], e.book);
     EXPECT_EQ(pfi.data[6], e.structure);
     EXPECT_EQ(Be32(pfi.data, 8), 0x030000U);
+    // Linear density 0.267 um a bit on one layer, 0.293 um on two; 0.74 um track pitch.
+    EXPECT_EQ(pfi.data[7], (e.structure & 0x60) != 0 ? 0x10 : 0x00);
     if ((e.structure & 0x20) == 0) {
       EXPECT_EQ(Be32(pfi.data, 12), 0x030000U + e.blocks - 1);
     } else {

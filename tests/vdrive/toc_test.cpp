@@ -211,6 +211,48 @@ TEST(TocTest, RawTocOfRecordableDiscs) {
   EXPECT_EQ(static_cast<std::int32_t>(Be32(session.data, 8)), leadout1 + 11400);
 }
 
+TEST(TocTest, AddressesPastWhatMsfExpressesAreRefused) {
+  // A DVD's lead-out lies far beyond 89:59:74: no MSF form, no wrapped minutes.
+  auto dvd = Ready("dvdrom");
+  EXPECT_EQ(Send(*dvd, test::ReadToc(0, false)).sense, kGood);
+  EXPECT_EQ(Send(*dvd, test::ReadToc(0, true)).sense, kInvalidField);
+  EXPECT_EQ(Send(*dvd, test::ReadToc(1, true)).sense, kGood);  // track 1 at 00:02:00
+  // The last LBA a time can name, and the one after it.
+  auto edge = Ready("cdrom,blocks=404849");
+  const Answer toc = Send(*edge, test::ReadToc(0, true));
+  ASSERT_EQ(toc.sense, kGood);
+  EXPECT_EQ(toc.data[4 + 8 + 5], 89);  // lead-out at 89:59:74
+  EXPECT_EQ(toc.data[4 + 8 + 6], 59);
+  EXPECT_EQ(toc.data[4 + 8 + 7], 74);
+  EXPECT_EQ(Send(*Ready("cdrom,blocks=404850"), test::ReadToc(0, true)).sense, kInvalidField);
+}
+
+TEST(TocTest, RawtocmsfQuirkPutsBlockAddressesInTheRawTocWithoutMsf) {
+  auto plain = Ready("cdr-closed");
+  auto quirky = Ready("cdr-closed,quirk=rawtocmsf");
+  // With MSF set both answer times.
+  EXPECT_EQ(Send(*plain, test::ReadToc(2, true)).data, Send(*quirky, test::ReadToc(2, true)).data);
+  // Without it the quirky drive gives block addresses over the zero byte and P time.
+  const Answer times = Send(*plain, test::ReadToc(2, false));
+  const Answer blocks = Send(*quirky, test::ReadToc(2, false));
+  ASSERT_EQ(blocks.sense, kGood);
+  ASSERT_EQ(blocks.data.size(), times.data.size());
+  const std::size_t a2 = 4 + 2 * 11;  // A0, A1, A2
+  ASSERT_EQ(blocks.data[a2 + 3], 0xA2);
+  EXPECT_EQ(Be32(blocks.data, a2 + 7), 10002U);  // the lead-out after 10,000 + 2 run-out
+  EXPECT_EQ(MsfToLba(Msf{times.data[a2 + 8], times.data[a2 + 9], times.data[a2 + 10]}), 10002);
+  const std::size_t track = a2 + 11;
+  EXPECT_EQ(Be32(blocks.data, track + 7), 0U);  // track 1 at LBA 0
+  EXPECT_EQ(times.data[track + 9], 2);          // 00:02:00
+  // The A0 and A1 P fields are not addresses and stay as they are.
+  EXPECT_TRUE(std::equal(times.data.begin() + 4, times.data.begin() + a2, blocks.data.begin() + 4));
+  // The PMA follows the same bit.
+  const Answer pma = Send(*quirky, test::ReadToc(3, false));
+  ASSERT_EQ(pma.sense, kGood);
+  EXPECT_EQ(Be32(pma.data, 4 + 7), 0U);
+  EXPECT_EQ(Send(*quirky, test::ReadToc(3, true)).data, Send(*plain, test::ReadToc(3, true)).data);
+}
+
 TEST(TocTest, PmaListsEveryWrittenTrack) {
   auto open = Ready("cdr-open");
   std::vector<RawEntry> pma = RawToc(*open, 0, 3);
