@@ -161,7 +161,12 @@ std::uint8_t ProbeMediumType(int report, std::uint8_t* reply) {
   }
   const std::int32_t ready = SendTestUnitReady(0);
   std::uint8_t code = sense == 0 ? reply[2] : CodeFromRefusal(sense);
-  if (ready != -1 && (code == kMediumUnknown || code == kMediumNoDisc || code == kMediumDoorOpen)) {
+  // A header byte that says nothing is replaced by what the profile or the tray tells; a
+  // MODE SENSE refused for "medium not present" is believed, whatever TEST UNIT READY says
+  // a moment later.
+  const bool header_read = sense == 0;
+  if (ready != -1 && (header_read || ready != 0) &&
+      (code == kMediumUnknown || code == kMediumNoDisc || code == kMediumDoorOpen)) {
     code = ClassWithoutMediumType(code, ready);
   }
   TraceEnabled.store(1);
