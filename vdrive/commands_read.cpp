@@ -143,9 +143,13 @@ Sense Drive::ReadCdBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
       c.information_valid = true;
       return sense;
     }
-    SubheaderOf(type, subheader);
-    BuildRawSector(type, block, user.data(), subheader, raw);
-    if (!SelectFields(type, flags, raw, &c.answer)) return kInvalidField;
+    // The raw sector (sync, headers, EDC and ECC) is built only when a main-channel field
+    // is asked for; a C2-only read (as error scans send) needs none of it.
+    if ((flags & 0xF8) != 0) {
+      SubheaderOf(type, subheader);
+      BuildRawSector(type, block, user.data(), subheader, raw);
+      if (!SelectFields(type, flags, raw, &c.answer)) return kInvalidField;
+    }
     if (c2 != 0) {
       quality_.C2Pointers(block, pointers);
       c.answer.insert(c.answer.end(), pointers, pointers + kC2Size);
