@@ -37,6 +37,9 @@ struct Command {
 // The commands of each job, added to the built-in ones (cli/job_commands.cpp lists them).
 const std::vector<std::function<std::vector<Command>()>>& JobCommandGroups();
 
+// The volume dialog's jobs: measure, list, mkiso (cli/iso_commands.cpp).
+std::vector<Command> IsoCommands();
+
 // kExitOk when the command got no arguments; else says so and gives kExitUsage.
 int NoArguments(CommandContext& context, const char* name);
 

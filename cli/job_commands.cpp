@@ -4,7 +4,7 @@
 namespace zorvane {
 
 const std::vector<std::function<std::vector<Command>()>>& JobCommandGroups() {
-  static const std::vector<std::function<std::vector<Command>()>> groups = {};
+  static const std::vector<std::function<std::vector<Command>()>> groups = {IsoCommands};
   return groups;
 }
 
