@@ -277,6 +277,7 @@ bool ListSources(const std::function<std::optional<std::string>(std::size_t)>& s
     std::string current = *source;
     bool first = true;
     do {
+      if (!first) ConsoleLog(log, "%s\n", PatternOf(current).c_str());
       OpenFolder folder(current, first);
       if (first) {
         if (!folder.ok()) {
@@ -284,7 +285,6 @@ bool ListSources(const std::function<std::optional<std::string>(std::size_t)>& s
           return false;
         }
       } else {
-        ConsoleLog(log, "%s\n", PatternOf(current).c_str());
         if (!folder.ok()) {
           ConsoleLog(log, kCannotList, current.c_str(), std::strerror(folder.error()),
                      folder.error());
