@@ -2,11 +2,12 @@
 // window enables a job's button once its opener exists.
 #include "gui/job_window.h"
 #include "gui/main_window.h"
+#include "gui/volume_window.h"
 
 namespace zorvane {
 
 void RegisterJobDialogs(GuiJobDialogs& jobs) {
-  (void)jobs;
+  jobs.Register(kIsoImageDialog, [] { OpenVolumeDialog(); });
 }
 
 }  // namespace zorvane
