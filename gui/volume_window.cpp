@@ -31,7 +31,8 @@ std::vector<std::string> DroppedPaths(const QMimeData* data) {
 
 }  // namespace
 
-SourceListBinding::SourceListBinding(QTreeWidget* list, std::shared_ptr<VolumeDialog> handler,
+SourceListBinding::SourceListBinding(QTreeWidget* list,
+                                     const std::shared_ptr<VolumeDialog>& handler,
                                      QtDialog* controls)
     : QObject(list), list_(list), handler_(handler), controls_(controls) {
   QStringList headers;

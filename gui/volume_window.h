@@ -20,7 +20,8 @@ class SourceListBinding : public QObject {
   Q_OBJECT
 
  public:
-  SourceListBinding(QTreeWidget* list, std::shared_ptr<VolumeDialog> handler, QtDialog* controls);
+  SourceListBinding(QTreeWidget* list, const std::shared_ptr<VolumeDialog>& handler,
+                    QtDialog* controls);
 
   // Shows the rows, totals and progress as the handler holds them now (UI thread).
   void Render();

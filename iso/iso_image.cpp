@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -56,7 +57,7 @@ void PutText(std::uint8_t* sector, std::size_t at, std::size_t size, const std::
              std::size_t limit, char fill) {
   const std::string value = DescriptorText(text, limit);
   std::memset(sector + at, fill, size);
-  std::memcpy(sector + at, value.data(), value.size());
+  std::copy(value.begin(), value.end(), sector + at);  // a field, not a C string
 }
 
 void PutBoth16(std::uint8_t* sector, std::size_t at, std::uint16_t value) {

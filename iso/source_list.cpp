@@ -25,7 +25,7 @@ void MeasureTexts(const SourceMeasure& measure, SourceRowTexts& columns) {
                           stamp.hour, stamp.minute, stamp.second);
   columns[5] = FormatText(32, "%lli", static_cast<long long>(measure.files));
   columns[6] = FormatText(32, "%lli", static_cast<long long>(measure.folders));
-  columns[7] = FormatText(32, "%lli KB", static_cast<long long>(measure.sectors * 2));
+  columns[7] = FormatText(32, "%lli KB", static_cast<long long>(measure.sectors) * 2);
 }
 
 void SourceList::SetChanged(std::function<void()> changed) {
