@@ -183,5 +183,28 @@ TEST_F(VolumeDialogTest, AnImageThatCannotBeWrittenIsSaidSoAndLeavesNothing) {
       << log_->Text();
 }
 
+TEST_F(VolumeDialogTest, TwoOksWithOneOutputPathNeverWriteTheImageTwiceAtOnce) {
+  tree_.File("src/big", 24 * 1024 * 1024, 'b');
+  handler_->Sources().Drop({tree_.Path("src")});
+  handler_->Sources().WaitUntilMeasured();
+  const std::string image = tree_.Path("out.iso");
+  dialog_.SetText(kOutputPath, image);
+  handler_->OnCommand(dialog_, kOkButton);
+  handler_->OnCommand(dialog_, kOkButton);
+  handler_->WaitForWorkers();
+  const std::string text = log_->Text();
+  // Either the second worker found the first still writing and wrote nothing, or it came
+  // after; an image written at once by both would not have the size it reports.
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(text, match, std::regex("Image " + image + ": (\\d+) bytes")))
+      << text;
+  EXPECT_EQ(std::stoull(match[1]), std::filesystem::file_size(image));
+  const bool refused =
+      text.find("Image not written: another image is being written\n") != std::string::npos;
+  const bool both = std::regex_search(match.suffix().first, text.cend(),
+                                      std::regex("Image " + image + ": \\d+ bytes"));
+  EXPECT_NE(refused, both) << text;
+}
+
 }  // namespace
 }  // namespace zorvane
