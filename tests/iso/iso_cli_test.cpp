@@ -1,6 +1,8 @@
 // zorvane-cli measure, list and mkiso: what they print and how they end.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <regex>
 
@@ -94,6 +96,25 @@ TEST(IsoCliTest, MkisoWritesTheImageOrFailsWithoutLeavingOne) {
   run = RunCliCaptured({"mkiso", tree.Path("other.iso"), tree.Path("missing")});
   EXPECT_EQ(run.status, 1);
   EXPECT_FALSE(std::filesystem::exists(tree.Path("other.iso")));
+}
+
+TEST(IsoCliTest, MeasureSaysWhichFoldersItCouldNotReadAndFails) {
+  ScratchTree tree;
+  tree.File("src/open/a", 10);
+  tree.File("src/locked/b", 20);
+  ASSERT_EQ(chmod(tree.Path("src/locked").c_str(), 0), 0);
+  const std::string src = tree.Path("src");
+  const std::string report = test::RunUnprivileged([src] {
+    const CliRun run = RunCliCaptured({"measure", src});
+    return std::to_string(run.status) + "|" + run.err + "|" + run.out;
+  });
+  EXPECT_EQ(report.substr(0, report.find("|", 2) + 1),
+            "1|Cannot list " + tree.Path("src/locked") + ": Permission denied (error " +
+                std::to_string(EACCES) +
+                ")\nzorvane-cli: measure: some folders could not be read\n|")
+      << report;
+  // The row still shows what could be read.
+  EXPECT_NE(report.find("\t      0.01 KB\t目錄\t"), std::string::npos) << report;
 }
 
 }  // namespace
