@@ -43,6 +43,8 @@ std::vector<Command> ReadCommands();
 std::vector<Command> ScanCommands();
 // write, write-at, erase, format (cli/write_commands.cpp).
 std::vector<Command> WriteCommands();
+// The volume dialog's jobs: measure, list, mkiso (cli/iso_commands.cpp).
+std::vector<Command> IsoCommands();
 
 // kExitOk when the command got no arguments; else says so and gives kExitUsage.
 int NoArguments(CommandContext& context, const char* name);

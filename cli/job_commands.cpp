@@ -8,6 +8,7 @@ const std::vector<std::function<std::vector<Command>()>>& JobCommandGroups() {
       ReadCommands,
       ScanCommands,
       WriteCommands,
+      IsoCommands,
   };
   return groups;
 }

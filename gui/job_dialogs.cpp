@@ -8,11 +8,13 @@ namespace zorvane {
 void RegisterReadWindows(GuiJobDialogs& jobs);
 void RegisterWriteWindows(GuiJobDialogs& jobs);
 void RegisterScanWindows(GuiJobDialogs& jobs);
+void RegisterIsoWindows(GuiJobDialogs& jobs);
 
 void RegisterJobDialogs(GuiJobDialogs& jobs) {
   RegisterReadWindows(jobs);
   RegisterWriteWindows(jobs);
   RegisterScanWindows(jobs);
+  RegisterIsoWindows(jobs);
 }
 
 }  // namespace zorvane

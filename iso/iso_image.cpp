@@ -1,0 +1,409 @@
+#include "iso/iso_image.h"
+
+#include <fcntl.h>
+// The image stream is read here directly, without the burning library.
+#define LIBISOFS_WITHOUT_LIBBURN 1
+#include <libisofs/libisofs.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "iso/source_scan.h"
+
+namespace zorvane {
+
+namespace {
+
+// Offsets in a volume descriptor.
+constexpr std::size_t kSystemId = 8;
+constexpr std::size_t kVolumeId = 40;
+constexpr std::size_t kSetSize = 120;
+constexpr std::size_t kSequence = 124;
+constexpr std::size_t kVolumeSetId = 190;
+constexpr std::size_t kPublisherId = 318;
+constexpr std::size_t kPreparerId = 446;
+constexpr std::size_t kApplicationId = 574;
+constexpr std::size_t kCopyrightFile = 702;
+constexpr std::size_t kAbstractFile = 739;
+constexpr std::size_t kBibliographicFile = 776;
+constexpr std::size_t kDates = 813;
+
+// The descriptor's character fields take 7-bit text: each other character (a UTF-8
+// sequence) becomes one '_'; at most `limit` characters are kept.
+std::string DescriptorText(const std::string& text, std::size_t limit) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size() && out.size() < limit;) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      out += byte < 0x20 ? '_' : static_cast<char>(byte);
+      ++i;
+      continue;
+    }
+    out += '_';
+    ++i;
+    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+  }
+  return out;
+}
+
+void PutText(std::uint8_t* sector, std::size_t at, std::size_t size, const std::string& text,
+             std::size_t limit, char fill) {
+  const std::string value = DescriptorText(text, limit);
+  std::memset(sector + at, fill, size);
+  std::copy(value.begin(), value.end(), sector + at);  // a field, not a C string
+}
+
+void PutBoth16(std::uint8_t* sector, std::size_t at, std::uint16_t value) {
+  sector[at] = static_cast<std::uint8_t>(value & 0xFF);
+  sector[at + 1] = static_cast<std::uint8_t>(value >> 8);
+  sector[at + 2] = static_cast<std::uint8_t>(value >> 8);
+  sector[at + 3] = static_cast<std::uint8_t>(value & 0xFF);
+}
+
+bool ReadWhole(const std::string& text, long min, long max, long* value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long number = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
+  if (number < min || number > max) return false;
+  *value = number;
+  return true;
+}
+
+// One image at a time in the process: the library's message queue is shared.
+std::mutex& BuildMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+void StartLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    iso_init();
+    // File names on Linux are UTF-8 bytes whatever the locale says.
+    char charset[] = "UTF-8";
+    iso_set_local_charset(charset, 0);
+    char queue[] = "SORRY", print[] = "NEVER", prefix[] = "libisofs: ";
+    iso_set_msgs_severities(queue, print, prefix);
+    char abort_at[] = "SORRY";
+    iso_set_abort_severity(abort_at);
+  });
+}
+
+// The library's queued complaints, as one text; empty when there are none.
+std::string TakeMessages() {
+  std::string text;
+  char minimum[] = "SORRY";
+  int code = 0, image = 0;
+  char message[ISO_MSGS_MESSAGE_LEN];
+  char severity[80];
+  while (iso_obtain_msgs(minimum, &code, &image, message, severity) == 1) {
+    if (!text.empty()) text += "; ";
+    text += message;
+  }
+  return text;
+}
+
+std::string LibraryError(int code) {
+  std::string text = iso_error_to_msg(code);
+  const std::string queued = TakeMessages();
+  if (!queued.empty()) text += " (" + queued + ")";
+  return text;
+}
+
+struct ImageDeleter {
+  void operator()(IsoImage* image) const { iso_image_unref(image); }
+};
+struct OptionsDeleter {
+  void operator()(IsoWriteOpts* options) const { iso_write_opts_free(options); }
+};
+struct SourceDeleter {
+  void operator()(burn_source* source) const {
+    source->free_data(source);
+    std::free(source);
+  }
+};
+
+void CopyAttributes(IsoNode* node, const struct stat& st) {
+  iso_node_set_permissions(node, st.st_mode & 07777);
+  iso_node_set_uid(node, st.st_uid);
+  iso_node_set_gid(node, st.st_gid);
+  iso_node_set_mtime(node, st.st_mtime);
+  iso_node_set_atime(node, st.st_atime);
+  iso_node_set_ctime(node, st.st_ctime);
+}
+
+// Adds one source at the root. Returns an error text, empty on success.
+std::string AddSource(IsoImage* image, const std::string& source) {
+  char resolved[PATH_MAX];
+  if (realpath(source.c_str(), resolved) == nullptr) {
+    return FormatText(kConsoleTextLimit, "%s: %s", source.c_str(), std::strerror(errno));
+  }
+  struct stat st {};
+  if (stat(resolved, &st) != 0) {
+    return FormatText(kConsoleTextLimit, "%s: %s", source.c_str(), std::strerror(errno));
+  }
+  std::string name = DestinationName(source);
+  if (!name.empty() && name.front() == '/') name.erase(0, 1);
+  if (name.empty()) name = "root";
+  IsoDir* root = iso_image_get_root(image);
+  int status = 0;
+  if (S_ISDIR(st.st_mode)) {
+    IsoDir* folder = nullptr;
+    status = iso_tree_add_new_dir(root, name.c_str(), &folder);
+    if (status >= 0) {
+      CopyAttributes(reinterpret_cast<IsoNode*>(folder), st);
+      status = iso_tree_add_dir_rec(image, folder, resolved);
+    }
+  } else {
+    IsoNode* node = nullptr;
+    status = iso_tree_add_new_node(image, root, name.c_str(), resolved, &node);
+  }
+  if (status < 0) {
+    if (status == static_cast<int>(ISO_NODE_NAME_NOT_UNIQUE)) {
+      return FormatText(kConsoleTextLimit, "Two sources are named %s", name.c_str());
+    }
+    return FormatText(kConsoleTextLimit, "%s: %s", source.c_str(), LibraryError(status).c_str());
+  }
+  return {};
+}
+
+// Writes all of `size` bytes; false with errno set when the file refuses them.
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 17> DescriptorDate(const std::string& date, const std::string& offset) {
+  std::array<std::uint8_t, 17> field{};
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+  const bool read = std::sscanf(date.c_str(), "%d/%d/%d %d:%d:%d%n", &year, &month, &day, &hour,
+                                &minute, &second, &used) == 6;
+  const bool valid = read && year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
+                     day <= 31 && hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 &&
+                     second >= 0 && second <= 59;
+  const std::string digits =
+      valid ? FormatText(32, "%04d%02d%02d%02d%02d%02d00", year, month, day, hour, minute, second)
+            : std::string(16, '0');
+  std::memcpy(field.data(), digits.data(), 16);
+  long quarters = 0;
+  if (valid && ReadWhole(offset, -48, 52, &quarters)) {
+    field[16] = static_cast<std::uint8_t>(static_cast<std::int8_t>(quarters));
+  }
+  return field;
+}
+
+std::uint16_t SetNumber(const std::string& text) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return 1;
+  long value = 0;
+  return ReadWhole(text, 1, 65535, &value) ? static_cast<std::uint16_t>(value) : 1;
+}
+
+void PatchVolumeDescriptor(const VolumeFields& fields, std::uint8_t* sector) {
+  const bool primary = sector[0] == 1;
+  if (primary) {
+    PutText(sector, kSystemId, 32, fields.system, 31, '\0');
+    PutText(sector, kVolumeId, 32, fields.volume, 31, '\0');
+    PutText(sector, kVolumeSetId, 128, fields.volume_set, 127, ' ');
+    PutText(sector, kPublisherId, 128, fields.publisher, 127, ' ');
+    PutText(sector, kPreparerId, 128, fields.preparer, 127, ' ');
+    PutText(sector, kApplicationId, 128, fields.application, 127, ' ');
+    PutText(sector, kCopyrightFile, 37, fields.copyright_file, 36, ' ');
+    PutText(sector, kAbstractFile, 37, fields.abstract_file, 36, ' ');
+    PutText(sector, kBibliographicFile, 37, fields.bibliographic_file, 36, ' ');
+  }
+  PutBoth16(sector, kSetSize, SetNumber(fields.set_size));
+  PutBoth16(sector, kSequence, SetNumber(fields.sequence));
+  for (std::size_t i = 0; i < 4; ++i) {
+    const auto date = DescriptorDate(fields.dates[i], fields.offsets[i]);
+    std::memcpy(sector + kDates + 17 * i, date.data(), date.size());
+  }
+}
+
+ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::string>& sources,
+                          const std::string& output, Console* log, const std::atomic<bool>& run) {
+  ImageResult result;
+  std::unique_lock busy(BuildMutex(), std::try_to_lock);
+  if (!busy.owns_lock()) {
+    result.error = "another image is being written";
+    return result;
+  }
+  StartLibrary();
+  TakeMessages();  // nothing left over from an earlier build
+
+  IsoImage* raw_image = nullptr;
+  const std::string volume = DescriptorText(fields.volume, 31);
+  int status = iso_image_new(volume.c_str(), &raw_image);
+  if (status < 0) {
+    result.error = LibraryError(status);
+    return result;
+  }
+  std::unique_ptr<IsoImage, ImageDeleter> image(raw_image);
+  // The Joliet descriptor takes these in UCS-2; the primary one is written below.
+  iso_image_set_volume_id(image.get(), fields.volume.c_str());
+  iso_image_set_system_id(image.get(), fields.system.c_str());
+  iso_image_set_volset_id(image.get(), fields.volume_set.c_str());
+  iso_image_set_publisher_id(image.get(), fields.publisher.c_str());
+  iso_image_set_data_preparer_id(image.get(), fields.preparer.c_str());
+  iso_image_set_application_id(image.get(), fields.application.c_str());
+  iso_image_set_copyright_file_id(image.get(), fields.copyright_file.c_str());
+  iso_image_set_abstract_file_id(image.get(), fields.abstract_file.c_str());
+  iso_image_set_biblio_file_id(image.get(), fields.bibliographic_file.c_str());
+  iso_tree_set_follow_symlinks(image.get(), 0);
+  iso_tree_set_ignore_hidden(image.get(), 0);
+
+  for (const std::string& source : sources) {
+    if (!run.load()) {
+      result.stopped = true;
+      result.error = "stopped";
+      return result;
+    }
+    result.error = AddSource(image.get(), source);
+    if (!result.error.empty()) return result;
+  }
+
+  IsoWriteOpts* raw_options = nullptr;
+  status = iso_write_opts_new(&raw_options, 0);
+  if (status < 0) {
+    result.error = LibraryError(status);
+    return result;
+  }
+  std::unique_ptr<IsoWriteOpts, OptionsDeleter> options(raw_options);
+  iso_write_opts_set_iso_level(options.get(), 3);  // files of 4 GiB and more
+  iso_write_opts_set_rockridge(options.get(), 1);
+  iso_write_opts_set_joliet(options.get(), 1);
+  iso_write_opts_set_joliet_long_names(options.get(), 1);
+  iso_write_opts_set_joliet_longer_paths(options.get(), 1);
+  iso_write_opts_set_joliet_utf16(options.get(), 1);
+  iso_write_opts_set_allow_deep_paths(options.get(), 1);
+  iso_write_opts_set_fifo_size(options.get(), 2048);  // 4 MiB between the library and us
+
+  burn_source* raw_source = nullptr;
+  status = iso_image_create_burn_source(image.get(), options.get(), &raw_source);
+  if (status < 0) {
+    result.error = LibraryError(status);
+    return result;
+  }
+  std::unique_ptr<burn_source, SourceDeleter> stream(raw_source);
+  const auto total = static_cast<std::uint64_t>(stream->get_size(stream.get()));
+
+  const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    result.error = FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(errno));
+    stream->cancel(stream.get());
+    return result;
+  }
+  struct stat target {};
+  const bool holes = fstat(fd, &target) == 0 && S_ISREG(target.st_mode);
+  auto fail = [&](std::string why) {
+    close(fd);
+    unlink(output.c_str());
+    result.error = std::move(why);
+    result.ok = false;
+  };
+
+  constexpr std::size_t kChunk = 512 * kSectorBytes;
+  std::vector<std::uint8_t> buffer(kChunk);
+  std::uint64_t done = 0;
+  int reported = 0;
+  bool descriptors_done = false;
+  while (done < total) {
+    if (!run.load()) {
+      stream->cancel(stream.get());
+      result.stopped = true;
+      fail("stopped");
+      return result;
+    }
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - done));
+    std::size_t have = 0;
+    while (have < want) {
+      const int got =
+          stream->read_xt(stream.get(), buffer.data() + have, static_cast<int>(want - have));
+      if (got <= 0) break;
+      have += static_cast<std::size_t>(got);
+    }
+    if (have < want) {
+      const std::string why = TakeMessages();
+      fail(why.empty() ? "the image ended early" : why);
+      return result;
+    }
+    // The volume descriptors start at sector 16 and end with the terminator (type 255).
+    for (std::uint64_t at = 0; !descriptors_done && at < have; at += kSectorBytes) {
+      const std::uint64_t sector = (done + at) / kSectorBytes;
+      if (sector < 16) continue;
+      std::uint8_t* data = buffer.data() + at;
+      if (std::memcmp(data + 1, "CD001", 5) != 0 || data[0] == 255) {
+        descriptors_done = true;
+      } else if (data[0] == 1 || data[0] == 2) {
+        PatchVolumeDescriptor(fields, data);
+      }
+    }
+    // Runs of zeros (a sparse file's holes, padding) stay holes in a regular file.
+    const bool zeros =
+        holes && buffer[0] == 0 && std::memcmp(buffer.data(), buffer.data() + 1, have - 1) == 0;
+    if (zeros) {
+      if (lseek(fd, static_cast<off_t>(have), SEEK_CUR) < 0) {
+        const int error = errno;
+        stream->cancel(stream.get());
+        fail(FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(error)));
+        return result;
+      }
+    } else if (!WriteAll(fd, buffer.data(), have)) {
+      const int error = errno;
+      stream->cancel(stream.get());
+      fail(FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(error)));
+      return result;
+    }
+    done += have;
+    const int percent = static_cast<int>(done * 100 / total);
+    if (percent / 10 > reported / 10 && percent < 100) {
+      reported = percent;
+      ConsoleLog(log, "Image: %3d%%\n", percent);
+    }
+  }
+  const std::string complaints = TakeMessages();
+  if (!complaints.empty()) {
+    fail(complaints);
+    return result;
+  }
+  // A file that ends in a hole gets its full length.
+  if (holes && ftruncate(fd, static_cast<off_t>(done)) != 0) {
+    const int error = errno;
+    fail(FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(error)));
+    return result;
+  }
+  if (close(fd) != 0) {
+    const int error = errno;
+    unlink(output.c_str());
+    result.error = FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(error));
+    return result;
+  }
+  result.ok = true;
+  result.bytes = done;
+  return result;
+}
+
+}  // namespace zorvane

@@ -1,0 +1,121 @@
+// zorvane-cli measure, list and mkiso: what they print and how they end.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "tests/iso/iso_test_support.h"
+#include "tests/support/test_support.h"
+
+namespace zorvane {
+namespace {
+
+using test::CliRun;
+using test::RunCliCaptured;
+using test::ScratchTree;
+
+TEST(IsoCliTest, MeasurePrintsTheRowsAndTotalsAsTheDialogShowsThem) {
+  ScratchTree tree;
+  tree.File("one", 1);
+  tree.File("src/a", 3000);
+  tree.File("src/sub/b", 10);
+  const CliRun run = RunCliCaptured({"measure", tree.Path("one"), tree.Path("src")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::regex expected(
+      "目的名稱\t大小\t型別\t修改日期\t來源名稱\t檔案數\t目錄數\t將佔光碟容量\n"
+      "/one\t      0.00 KB\t檔案\t\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\t" +
+      tree.Path("one") +
+      "\t1\t0\t2 KB\n"
+      "/src\t      2.94 KB\t目錄\t[^\t]+\t" +
+      tree.Path("src") +
+      "\t2\t2\t4 KB\n"
+      "共       2.94 KB\\(      6 KB\\) 2 個資料夾 3 個檔案\n");
+  EXPECT_TRUE(std::regex_match(run.out, expected)) << run.out;
+}
+
+TEST(IsoCliTest, MeasureOfAMissingPathFailsAndSaysWhy) {
+  ScratchTree tree;
+  const CliRun run = RunCliCaptured({"measure", tree.Path("missing")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "test: Invalid File Handle. Get Last Error reports 2\n"
+            "zorvane-cli: measure: 1 path(s) not found\n");
+}
+
+TEST(IsoCliTest, ListPrintsTheListingAndFailsWhenItEndsOnAFile) {
+  ScratchTree tree;
+  tree.File("src/a", 2048);
+  CliRun run = RunCliCaptured({"list", tree.Path("src")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("The first file found is " + tree.Path("src") + "/*\\.\n", 0), 0u);
+  EXPECT_NE(run.out.find("2 KB\n0.00 GB\nSearch completed\n"), std::string::npos);
+
+  run = RunCliCaptured({"list", tree.Path("src/a"), tree.Path("src")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Invalid File Handle. Get Last Error reports 20\n");
+  EXPECT_EQ(run.err, "zorvane-cli: list: the listing ended early (see above)\n");
+}
+
+TEST(IsoCliTest, UsageErrorsEndWithStatusTwo) {
+  EXPECT_EQ(RunCliCaptured({"measure"}).status, 2);
+  EXPECT_EQ(RunCliCaptured({"list"}).status, 2);
+  EXPECT_EQ(RunCliCaptured({"mkiso"}).status, 2);
+  EXPECT_EQ(RunCliCaptured({"mkiso", "out.iso"}).status, 2);
+  EXPECT_EQ(RunCliCaptured({"mkiso", "--volume"}).status, 2);
+  const CliRun run = RunCliCaptured({"mkiso", "--bogus", "x", "out.iso", "src"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("unknown option --bogus"), std::string::npos);
+  const CliRun help = RunCliCaptured({"--help"});
+  for (const char* usage : {"measure PATH...", "list PATH...", "mkiso [OPTIONS] OUT PATH..."}) {
+    EXPECT_NE(help.out.find(usage), std::string::npos) << usage;
+  }
+}
+
+TEST(IsoCliTest, MkisoWritesTheImageOrFailsWithoutLeavingOne) {
+  ScratchTree tree;
+  tree.File("src/a", 5000);
+  const std::string image = tree.Path("out.iso");
+  CliRun run = RunCliCaptured({"mkiso", "--volume", "NAMED", image, tree.Path("src")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Writing image " + image + "\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Image " + image + ": "), std::string::npos);
+  ASSERT_TRUE(std::filesystem::exists(image));
+  EXPECT_EQ(std::filesystem::file_size(image) % 2048, 0u);
+
+  const std::string nowhere = tree.Path("no/such/dir/out.iso");
+  run = RunCliCaptured({"mkiso", nowhere, tree.Path("src")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("Image not written: " + nowhere + ": No such file or directory\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.err, "zorvane-cli: mkiso: no image was written (see above)\n");
+
+  run = RunCliCaptured({"mkiso", tree.Path("other.iso"), tree.Path("missing")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(tree.Path("other.iso")));
+}
+
+TEST(IsoCliTest, MeasureSaysWhichFoldersItCouldNotReadAndFails) {
+  ScratchTree tree;
+  tree.File("src/open/a", 10);
+  tree.File("src/locked/b", 20);
+  ASSERT_EQ(chmod(tree.Path("src/locked").c_str(), 0), 0);
+  const std::string src = tree.Path("src");
+  const std::string report = test::RunUnprivileged([src] {
+    const CliRun run = RunCliCaptured({"measure", src});
+    return std::to_string(run.status) + "|" + run.err + "|" + run.out;
+  });
+  EXPECT_EQ(report.substr(0, report.find("|", 2) + 1),
+            "1|Cannot list " + tree.Path("src/locked") + ": Permission denied (error " +
+                std::to_string(EACCES) +
+                ")\nzorvane-cli: measure: some folders could not be read\n|")
+      << report;
+  // The row still shows what could be read.
+  EXPECT_NE(report.find("\t      0.01 KB\t目錄\t"), std::string::npos) << report;
+}
+
+}  // namespace
+}  // namespace zorvane
