@@ -100,7 +100,9 @@ VolumeFields VolumeDefaults(const VolumeClock& c, const SystemNames& names) {
   fields.system = names.system;
   fields.publisher = names.domain;
   fields.preparer = names.user;
-  fields.application = std::string("Zorvane, ") + kProjectAddress;
+  // The program's name; its web address follows (", " and the address) once the project
+  // has one.
+  fields.application = "Zorvane";
   const std::string now = FormatText(64, "%4i/%02i/%02i %02i:%02i:%02i:%02i", c.year, c.month,
                                      c.day, c.hour, c.minute, c.second, hundredths);
   fields.dates = {now, now,

@@ -102,8 +102,7 @@ class VolumeDialogTest : public QObject {
     QCOMPARE(Control<QLineEdit>(kVolumeSetSize)->text(), QStringLiteral("1"));
     QVERIFY(Control<QLineEdit>(kVolumeSetSize)->alignment() & Qt::AlignRight);
     QCOMPARE(Control<QLineEdit>(kSystemName)->text(), QStringLiteral("Linux"));
-    QCOMPARE(Control<QLineEdit>(kApplication)->text(),
-             QStringLiteral("Zorvane, https://zorvane.org"));
+    QCOMPARE(Control<QLineEdit>(kApplication)->text(), QStringLiteral("Zorvane"));
     QCOMPARE(Control<QLineEdit>(kOutputPath)->text(), QString());
     QCOMPARE(List()->columnCount(), 8);
     QCOMPARE(List()->headerItem()->text(0), QString::fromUtf8("目的名稱"));

@@ -26,7 +26,7 @@ TEST(VolumeDefaultsTest, NamesAndDatesComeFromTheMomentTheDialogOpens) {
   EXPECT_EQ(f.system, "Linux");
   EXPECT_EQ(f.publisher, "example.org");
   EXPECT_EQ(f.preparer, "ada");
-  EXPECT_EQ(f.application, "Zorvane, https://zorvane.org");
+  EXPECT_EQ(f.application, "Zorvane");
   EXPECT_EQ(f.dates[0], "2024/05/06 07:08:09:12");
   EXPECT_EQ(f.dates[1], "2024/05/06 07:08:09:12");
   EXPECT_EQ(f.dates[2], "2074/05/06 07:08:09:12");
