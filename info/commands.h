@@ -19,10 +19,14 @@ inline constexpr std::uint8_t kReadAtip[10] = {0x43, 0x02, 0x04, 0x00, 0x00,
 // The raw TOC and the PMA are asked for with MSF set: their times are decoded as
 // minute/second/frame, and a drive that follows the MSF bit (QEMU's does) would otherwise
 // put block addresses in those fields.
+// The raw TOC and the PMA carry their format twice: in byte 2, where MMC reads it, and in
+// bits 7-6 of byte 9, where ATAPI drives of the older SFF-8020i command set (and QEMU's
+// ATAPI drive) read it; MMC drives take those bits as vendor bits and ignore them. With
+// byte 9 zero such a drive answers the formatted TOC instead.
 inline constexpr std::uint8_t kReadRawToc[10] = {0x43, 0x02, 0x02, 0x00, 0x00,
-                                                 0x00, 0x00, 0x00, 0xFF, 0x00};
+                                                 0x00, 0x00, 0x00, 0xFF, 0x80};
 inline constexpr std::uint8_t kReadPma[10] = {0x43, 0x02, 0x03, 0x00, 0x00,
-                                              0x00, 0x00, 0x00, 0xFF, 0x00};
+                                              0x00, 0x00, 0x00, 0xFF, 0xC0};
 inline constexpr std::uint8_t kReadDiscInformation[10] = {0x51, 0x00, 0x00, 0x00, 0x00,
                                                           0x00, 0x00, 0x00, 0xFF, 0x00};
 // Polled media events (the media class only), allocation length 8.
