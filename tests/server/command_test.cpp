@@ -19,7 +19,7 @@ Bytes Pattern(std::size_t size, std::uint8_t seed) {
   return data;
 }
 
-TEST(Command, InquiryComesInOneDataInWithTheStatus) {
+TEST(IscsiCommand, InquiryComesInOneDataInWithTheStatus) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login().empty());
@@ -36,7 +36,7 @@ TEST(Command, InquiryComesInOneDataInWithTheStatus) {
   EXPECT_EQ(initiator.exp_stat_sn, stat_sn + 1);
 }
 
-TEST(Command, LongReadsAreCutToTheInitiatorsSegmentsAndBursts) {
+TEST(IscsiCommand, LongReadsAreCutToTheInitiatorsSegmentsAndBursts) {
   ServedDrive served("dvdrom");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login({{"MaxBurstLength", "65536"}}).empty());
@@ -53,7 +53,7 @@ TEST(Command, LongReadsAreCutToTheInitiatorsSegmentsAndBursts) {
   }
 }
 
-TEST(Command, DataInSequenceNumbersOffsetsAndFinalBitsAtEachBurst) {
+TEST(IscsiCommand, DataInSequenceNumbersOffsetsAndFinalBitsAtEachBurst) {
   ServedDrive served("dvdrom");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login({{"MaxBurstLength", "16384"}}).empty());
@@ -74,7 +74,7 @@ TEST(Command, DataInSequenceNumbersOffsetsAndFinalBitsAtEachBurst) {
   }
 }
 
-TEST(Command, ResidualsOfAReadWhoseExpectedLengthDiffersFromTheCdb) {
+TEST(IscsiCommand, ResidualsOfAReadWhoseExpectedLengthDiffersFromTheCdb) {
   ServedDrive served("dvdrom");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login().empty());
@@ -97,7 +97,7 @@ TEST(Command, ResidualsOfAReadWhoseExpectedLengthDiffersFromTheCdb) {
   }
 }
 
-TEST(Command, CheckConditionCarriesTheDrivesSense) {
+TEST(IscsiCommand, CheckConditionCarriesTheDrivesSense) {
   ServedDrive served("dvdrom");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login().empty());
@@ -116,7 +116,7 @@ TEST(Command, CheckConditionCarriesTheDrivesSense) {
   EXPECT_EQ(other.Command(TestUnitReady(), 0).SenseCode(), 0x023A01u);
 }
 
-TEST(Command, AFailedPassThroughIsATargetFailure) {
+TEST(IscsiCommand, AFailedPassThroughIsATargetFailure) {
   ServedDrive served("dvdrom,fail=00x1");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login().empty());
@@ -126,7 +126,7 @@ TEST(Command, AFailedPassThroughIsATargetFailure) {
   EXPECT_EQ(initiator.Command(TestUnitReady(), 0).status, 0);
 }
 
-TEST(Command, OnlyLunZeroHasADrive) {
+TEST(IscsiCommand, OnlyLunZeroHasADrive) {
   ServedDrive served("dvdrom");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login().empty());
@@ -145,7 +145,7 @@ TEST(Command, OnlyLunZeroHasADrive) {
   EXPECT_EQ(initiator.Command(TestUnitReady(), 0, {}, 1).SenseCode(), 0x052500u);
 }
 
-TEST(Command, WriteDataComesAsTheTargetAsksForIt) {
+TEST(IscsiCommand, WriteDataComesAsTheTargetAsksForIt) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login({{"InitialR2T", "Yes"}, {"MaxBurstLength", "131072"}}).empty());
@@ -165,7 +165,7 @@ TEST(Command, WriteDataComesAsTheTargetAsksForIt) {
   EXPECT_EQ(read.data, data);
 }
 
-TEST(Command, UnsolicitedDataThenR2TsForTheRest) {
+TEST(IscsiCommand, UnsolicitedDataThenR2TsForTheRest) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login({{"InitialR2T", "No"}, {"FirstBurstLength", "65536"}}).empty());
@@ -186,7 +186,7 @@ TEST(Command, UnsolicitedDataThenR2TsForTheRest) {
   EXPECT_EQ(initiator.Command(Read10(300, 8), 8 * 2048).data, small);
 }
 
-TEST(Command, ImmediateDataWhenTheTargetOffersIt) {
+TEST(IscsiCommand, ImmediateDataWhenTheTargetOffersIt) {
   TargetSettings settings;
   settings.immediate_data = true;
   ServedDrive served("dvd+rw", settings);
@@ -207,7 +207,7 @@ TEST(Command, ImmediateDataWhenTheTargetOffersIt) {
   EXPECT_EQ(initiator.Command(Read10(50, 16), 16 * 2048).data, more);
 }
 
-TEST(Command, CommandNumbersOutsideTheWindowAreIgnored) {
+TEST(IscsiCommand, CommandNumbersOutsideTheWindowAreIgnored) {
   ServedDrive served("dvdrom");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login().empty());
@@ -224,7 +224,7 @@ TEST(Command, CommandNumbersOutsideTheWindowAreIgnored) {
   EXPECT_EQ(initiator.Command(TestUnitReady(), 0).status, 0);
 }
 
-TEST(Command, CommandsWaitInOrderBehindAWriteAwaitingItsData) {
+TEST(IscsiCommand, CommandsWaitInOrderBehindAWriteAwaitingItsData) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login({{"InitialR2T", "Yes"}}).empty());
@@ -253,7 +253,7 @@ TEST(Command, CommandsWaitInOrderBehindAWriteAwaitingItsData) {
   EXPECT_EQ(read.data, data);
 }
 
-TEST(Command, NopOutIsEchoedWithItsData) {
+TEST(IscsiCommand, NopOutIsEchoedWithItsData) {
   ServedDrive served("dvdrom");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login().empty());
@@ -278,7 +278,7 @@ TEST(Command, NopOutIsEchoedWithItsData) {
   EXPECT_FALSE(initiator.Read(&none, 300));
 }
 
-TEST(Command, AbortTaskDropsAWriteAwaitingItsDataAndTheDiscKeepsItsBlocks) {
+TEST(IscsiCommand, AbortTaskDropsAWriteAwaitingItsDataAndTheDiscKeepsItsBlocks) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login({{"InitialR2T", "Yes"}}).empty());
@@ -317,7 +317,7 @@ TEST(Command, AbortTaskDropsAWriteAwaitingItsDataAndTheDiscKeepsItsBlocks) {
   EXPECT_EQ(read.data, Bytes(4 * 2048, 0));  // the formatted, unwritten area
 }
 
-TEST(Command, LogoutAnswersAndCloses) {
+TEST(IscsiCommand, LogoutAnswersAndCloses) {
   ServedDrive served("dvdrom");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login().empty());
@@ -335,7 +335,7 @@ TEST(Command, LogoutAnswersAndCloses) {
   EXPECT_TRUE(initiator.ClosedWithin(2000));
 }
 
-TEST(Command, SessionsNeverInterleaveCommandsOnTheDrive) {
+TEST(IscsiCommand, SessionsNeverInterleaveCommandsOnTheDrive) {
   ServedDrive served("dvd+rw");
   constexpr int kSessions = 4;
   constexpr int kRounds = 25;
@@ -360,7 +360,7 @@ TEST(Command, SessionsNeverInterleaveCommandsOnTheDrive) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
-TEST(Command, ADroppedConnectionMidWriteLeavesTheConfirmedDisc) {
+TEST(IscsiCommand, ADroppedConnectionMidWriteLeavesTheConfirmedDisc) {
   const std::filesystem::path state =
       std::filesystem::temp_directory_path() /
       ("zorvane-iscsi-state-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));

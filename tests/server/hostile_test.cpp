@@ -50,7 +50,7 @@ void ExpectBlocksUntouched(std::uint16_t port) {
   EXPECT_EQ(check.Command(Read10(20, 8), 8 * 2048).data, Bytes(8 * 2048, 0));
 }
 
-TEST(Hostile, DataOutOfSequenceIsRejectedAndTheWriteNeverReachesTheDrive) {
+TEST(IscsiHostile, DataOutOfSequenceIsRejectedAndTheWriteNeverReachesTheDrive) {
   ServedDrive served("dvd+rw");
   struct Case {
     const char* what;
@@ -75,7 +75,7 @@ TEST(Hostile, DataOutOfSequenceIsRejectedAndTheWriteNeverReachesTheDrive) {
   ExpectBlocksUntouched(served.port());
 }
 
-TEST(Hostile, UnsolicitedDataBeyondTheFirstBurstIsRejected) {
+TEST(IscsiHostile, UnsolicitedDataBeyondTheFirstBurstIsRejected) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   ASSERT_FALSE(initiator.Login({{"InitialR2T", "No"}, {"FirstBurstLength", "8192"}}).empty());
@@ -90,7 +90,7 @@ TEST(Hostile, UnsolicitedDataBeyondTheFirstBurstIsRejected) {
   ExpectBlocksUntouched(served.port());
 }
 
-TEST(Hostile, CommandsThatBreakTheRulesAreRejected) {
+TEST(IscsiHostile, CommandsThatBreakTheRulesAreRejected) {
   ServedDrive served("dvd+rw");
   struct Case {
     const char* what;
@@ -118,7 +118,7 @@ TEST(Hostile, CommandsThatBreakTheRulesAreRejected) {
   ExpectBlocksUntouched(served.port());
 }
 
-TEST(Hostile, HeadersNoInitiatorSendsAreRejected) {
+TEST(IscsiHostile, HeadersNoInitiatorSendsAreRejected) {
   ServedDrive served("dvdrom");
   struct Case {
     const char* what;
@@ -145,7 +145,7 @@ TEST(Hostile, HeadersNoInitiatorSendsAreRejected) {
   EXPECT_EQ(after.Command(TestUnitReady(), 0).status, 0);
 }
 
-TEST(Hostile, OversizedLoginsAndTextsEndTheConnection) {
+TEST(IscsiHostile, OversizedLoginsAndTextsEndTheConnection) {
   ServedDrive served("dvdrom");
   {
     Initiator initiator(served.port());
@@ -185,7 +185,7 @@ TEST(Hostile, OversizedLoginsAndTextsEndTheConnection) {
   }
 }
 
-TEST(Hostile, RandomBytesNeverStopTheServer) {
+TEST(IscsiHostile, RandomBytesNeverStopTheServer) {
   ServedDrive served("dvd+rw");
   std::mt19937 random(1234);
   for (int round = 0; round < 60; ++round) {

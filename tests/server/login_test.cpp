@@ -6,7 +6,7 @@
 namespace zorvane::vdrive::server::test {
 namespace {
 
-TEST(Login, DiscoveryListsTheTargetAtTheAddressItWasReachedOn) {
+TEST(IscsiLogin, DiscoveryListsTheTargetAtTheAddressItWasReachedOn) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   ASSERT_TRUE(initiator.LoginDiscovery());
@@ -33,7 +33,7 @@ TEST(Login, DiscoveryListsTheTargetAtTheAddressItWasReachedOn) {
   EXPECT_TRUE(initiator.ClosedWithin(2000));
 }
 
-TEST(Login, NegotiatesEachKeyByItsRule) {
+TEST(IscsiLogin, NegotiatesEachKeyByItsRule) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   auto keys = initiator.Login({{"InitialR2T", "No"},
@@ -67,7 +67,7 @@ TEST(Login, NegotiatesEachKeyByItsRule) {
   EXPECT_EQ(initiator.Command(TestUnitReady(), 0).status, 0);
 }
 
-TEST(Login, DigestsOtherThanNoneAreRefusedAndNoneIsPickedFromAList) {
+TEST(IscsiLogin, DigestsOtherThanNoneAreRefusedAndNoneIsPickedFromAList) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   initiator.SendLogin(0x87, {{"InitiatorName", kTestInitiator},
@@ -82,7 +82,7 @@ TEST(Login, DigestsOtherThanNoneAreRefusedAndNoneIsPickedFromAList) {
   EXPECT_EQ(keys["DataDigest"], "Reject");
 }
 
-TEST(Login, RefusalsCarryTheirStatusAndEndTheConnection) {
+TEST(IscsiLogin, RefusalsCarryTheirStatusAndEndTheConnection) {
   ServedDrive served("dvd+rw");
   struct Case {
     const char* what;
@@ -140,7 +140,7 @@ TEST(Login, RefusalsCarryTheirStatusAndEndTheConnection) {
   }
 }
 
-TEST(Login, TextSpreadOverSeveralPdusIsJoined) {
+TEST(IscsiLogin, TextSpreadOverSeveralPdusIsJoined) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   // "InitiatorName=..." cut in the middle of its value, continued in the next PDU.
@@ -165,7 +165,7 @@ TEST(Login, TextSpreadOverSeveralPdusIsJoined) {
   EXPECT_NE(answer.header[14] << 8 | answer.header[15], 0);  // the session's handle
 }
 
-TEST(Login, AnythingButALoginFirstEndsTheConnectionWithoutAnAnswer) {
+TEST(IscsiLogin, AnythingButALoginFirstEndsTheConnectionWithoutAnAnswer) {
   ServedDrive served("dvd+rw");
   Initiator initiator(served.port());
   std::uint8_t h[48];
@@ -176,7 +176,7 @@ TEST(Login, AnythingButALoginFirstEndsTheConnectionWithoutAnAnswer) {
   EXPECT_TRUE(before.empty());
 }
 
-TEST(Login, AnUnfinishedLoginIsDroppedAfterItsTime) {
+TEST(IscsiLogin, AnUnfinishedLoginIsDroppedAfterItsTime) {
   ServedDrive served("dvd+rw");  // login timeout of two seconds
   Initiator initiator(served.port());
   initiator.SendRaw({0x43, 0x81, 0, 0});  // a header that never completes
