@@ -447,7 +447,10 @@ bool Connection::DataOut(const Pdu& pdu, PduSink& sink) {
                   sink);
     }
     ++task->unsolicited_datasn;
-    if (pdu.final()) task->unsolicited_done = true;
+    // The first burst ends with its F bit, or where it reaches its limit.
+    if (pdu.final() || received + length == task->unsolicited_limit) {
+      task->unsolicited_done = true;
+    }
   } else {
     if (!task->r2t_open || transfer_tag != task->r2t_tag || data_sn != task->burst_datasn ||
         offset != task->r2t_offset + task->burst_received ||

@@ -52,10 +52,6 @@ bool ParseHeader(const std::uint8_t* header, std::size_t max_data, HeaderLayout*
   return true;
 }
 
-bool SerialLess(std::uint32_t a, std::uint32_t b) {
-  return a != b && static_cast<std::int32_t>(b - a) > 0;
-}
-
 bool ParseTextKeys(const std::vector<std::uint8_t>& data, TextKeys* keys, std::string* error) {
   keys->clear();
   std::size_t at = 0;

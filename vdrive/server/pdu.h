@@ -74,9 +74,6 @@ struct HeaderLayout {
 bool ParseHeader(const std::uint8_t* header, std::size_t max_data, HeaderLayout* layout,
                  std::string* error);
 
-// Serial number arithmetic (RFC 1982, 32 bits): a < b.
-bool SerialLess(std::uint32_t a, std::uint32_t b);
-
 // Text keys: "key=value" entries, each ended by a zero byte.
 using TextKeys = std::vector<std::pair<std::string, std::string>>;
 

@@ -205,6 +205,8 @@ void Server::Run() {
     }
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // An initiator that vanishes without closing (a guest switched off) is noticed.
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     auto done = std::make_shared<std::atomic<bool>>(false);
     Worker& worker = workers_.emplace_back();
     worker.fd = fd;

@@ -17,12 +17,12 @@ namespace zorvane::vdrive::server {
 
 struct ServerOptions {
   std::string address = "127.0.0.1";
-  std::uint16_t port = 3260;  // 0: any free port
-  bool allow_remote = false;  // an address other than loopback
-  std::size_t max_connections = 32;
-  int login_timeout_ms = 15000;  // each login PDU must come within this
-  int pdu_timeout_ms = 30000;    // the rest of a PDU whose header has come
-  bool trace = false;            // one line on stderr for every PDU either way
+  std::uint16_t port = 3260;         // 0: any free port
+  bool allow_remote = false;         // an address other than loopback
+  std::size_t max_connections = 16;  // more are closed at once
+  int login_timeout_ms = 15000;      // each login PDU must come within this
+  int pdu_timeout_ms = 30000;        // the rest of a PDU whose header has come
+  bool trace = false;                // one line on stderr for every PDU either way
 };
 
 // True for 127.0.0.0/8 and ::1.
