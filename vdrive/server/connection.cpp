@@ -238,7 +238,9 @@ bool Connection::Negotiate(const TextKeys& keys, bool leading, std::vector<std::
     if (value == "NotUnderstood" || value == "Irrelevant" || value == "Reject") continue;
     if (key == "InitiatorName") {
       initiator_name_ = value;
-    } else if (key == "InitiatorAlias" || key == "TargetAlias") {
+    } else if (key == "InitiatorAlias" || key == "TargetAlias" || key == "TargetPortalGroupTag" ||
+               key == "TargetAddress" || key == "SendTargets") {
+      // Names for people, or keys only a target declares: nothing to answer.
     } else if (key == "SessionType") {
       if (value == "Discovery") {
         discovery_ = true;
@@ -262,7 +264,8 @@ bool Connection::Negotiate(const TextKeys& keys, bool leading, std::vector<std::
       AppendTextKey(*answer, key, "None");
     } else if (key == "HeaderDigest" || key == "DataDigest") {
       AppendTextKey(*answer, key, HasValue(value, "None") ? "None" : "Reject");
-    } else if (key == "MaxConnections") {
+    } else if (key == "MaxConnections" || key == "MaxOutstandingR2T") {
+      // One connection a session, one R2T at a time: the smaller value wins.
       AppendTextKey(*answer, key, ParseNumber(value, &n) && n >= 1 ? "1" : "Reject");
     } else if (key == "InitialR2T") {
       // Yes wins; this target takes unsolicited data, so the initiator's choice stands.
@@ -300,8 +303,6 @@ bool Connection::Negotiate(const TextKeys& keys, bool leading, std::vector<std::
                     ParseNumber(value, &n) && n <= 3600 ? std::to_string(n) : "Reject");
     } else if (key == "DefaultTime2Retain") {
       AppendTextKey(*answer, key, ParseNumber(value, &n) && n <= 3600 ? "0" : "Reject");
-    } else if (key == "MaxOutstandingR2T") {
-      AppendTextKey(*answer, key, ParseNumber(value, &n) && n >= 1 ? "1" : "Reject");
     } else if (key == "DataPDUInOrder" || key == "DataSequenceInOrder") {
       AppendTextKey(*answer, key, ParseBool(value, &flag) ? "Yes" : "Reject");
     } else if (key == "ErrorRecoveryLevel") {
@@ -314,8 +315,6 @@ bool Connection::Negotiate(const TextKeys& keys, bool leading, std::vector<std::
       AppendTextKey(*answer, key, ParseNumber(value, &n) ? (n >= 1 ? "1" : "0") : "Reject");
     } else if (key == "TaskReporting") {
       AppendTextKey(*answer, key, "RFC3720");
-    } else if (key == "TargetPortalGroupTag" || key == "TargetAddress" || key == "SendTargets") {
-      // Only a target declares these; not for login.
     } else {
       AppendTextKey(*answer, key, "NotUnderstood");
     }

@@ -104,7 +104,9 @@ std::string PortalOf(int fd) {
   if (local.ss_family == AF_INET6) {
     const auto* a = reinterpret_cast<const sockaddr_in6*>(&local);
     inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
-    return "[" + std::string(text) + "]:" + std::to_string(ntohs(a->sin6_port));
+    std::string portal = "[";
+    portal.append(text).append("]:").append(std::to_string(ntohs(a->sin6_port)));
+    return portal;
   }
   const auto* a = reinterpret_cast<const sockaddr_in*>(&local);
   inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
@@ -237,7 +239,7 @@ void Server::Reap(bool all) {
   for (Worker& worker : finished) worker.thread.join();
 }
 
-void Server::Serve(int fd, std::shared_ptr<std::atomic<bool>> done) {
+void Server::Serve(int fd, const std::shared_ptr<std::atomic<bool>>& done) {
   Connection connection(target_, PortalOf(fd));
   SocketSink socket_sink(fd);
   TracingSink tracing_sink(socket_sink, fd);

@@ -52,7 +52,7 @@ class Server {
     std::shared_ptr<std::atomic<bool>> done;
     int fd = -1;
   };
-  void Serve(int fd, std::shared_ptr<std::atomic<bool>> done);
+  void Serve(int fd, const std::shared_ptr<std::atomic<bool>>& done);
   void Reap(bool all);
 
   Target& target_;
