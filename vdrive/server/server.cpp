@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 namespace zorvane::vdrive::server {
@@ -210,10 +211,14 @@ void Server::Run() {
     // An initiator that vanishes without closing (a guest switched off) is noticed.
     setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     auto done = std::make_shared<std::atomic<bool>>(false);
-    Worker& worker = workers_.emplace_back();
-    worker.fd = fd;
-    worker.done = done;
-    worker.thread = std::thread([this, fd, done] { Serve(fd, done); });
+    try {
+      std::thread thread([this, fd, done] { Serve(fd, done); });
+      Worker& worker = workers_.emplace_back();
+      worker.done = done;
+      worker.thread = std::move(thread);
+    } catch (const std::system_error&) {  // no thread to be had: this connection is refused
+      close(fd);
+    }
   }
 }
 

@@ -50,7 +50,6 @@ class Server {
   struct Worker {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
-    int fd = -1;
   };
   void Serve(int fd, const std::shared_ptr<std::atomic<bool>>& done);
   void Reap(bool all);
