@@ -2,6 +2,8 @@
 // state file, then read back by a drive started afresh from that file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "tests/write/write_test_support.h"
@@ -273,6 +275,53 @@ TEST_F(DvdSessionTest, ASecondDvdRSessionFollowsTheBorder) {
   const std::uint32_t start = TrackStart(2);
   EXPECT_EQ(start, 304U + 16384);  // the first track padded to 16, then the border
   EXPECT_EQ(ReadData(start, 200), second);
+}
+
+}  // namespace
+}  // namespace zorvane::test
+
+namespace zorvane::test {
+namespace {
+
+// Written by one process and read back by another with the read command, as a user would:
+// the file read equals the image up to its length, and the rest is the writer's zero pad.
+class ReadBackTest : public WriteTest {
+ protected:
+  std::vector<std::uint8_t> RunRead(const std::string& spec, const std::string& out) {
+    std::string output;
+    const std::string command = std::string(ZORVANE_CLI_PATH) + " --drive 'd=" + spec + "' read '" +
+                                out + "' >/dev/null 2>&1";
+    EXPECT_EQ(RunCommand(command, &output), 0) << command;
+    std::FILE* file = std::fopen(out.c_str(), "rb");
+    std::vector<std::uint8_t> bytes;
+    if (file == nullptr) return bytes;
+    std::uint8_t buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+      bytes.insert(bytes.end(), buffer, buffer + n);
+    std::fclose(file);
+    return bytes;
+  }
+  void WriteAndReadBack(const std::string& preset, std::size_t size) {
+    const auto image = MakeImage(preset + ".iso", size, 5);
+    std::string output;
+    const std::string write = std::string(ZORVANE_CLI_PATH) + " --drive 'd=" + Spec(preset) +
+                              "' write '" + PathOf(preset + ".iso") + "' >/dev/null 2>&1";
+    ASSERT_EQ(RunCommand(write, &output), 0) << write;
+    const auto read = RunRead(Spec(preset), PathOf(preset + ".back"));
+    ASSERT_GE(read.size(), image.size()) << preset;
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), read.begin())) << preset;
+    EXPECT_TRUE(std::all_of(read.begin() + static_cast<long>(image.size()), read.end(),
+                            [](std::uint8_t b) { return b == 0; }))
+        << preset;
+  }
+};
+
+TEST_F(ReadBackTest, CdAndDvdImagesReadBackByTheReadCommandOfAnotherProcess) {
+  WriteAndReadBack("cdr-blank", 2048 * 400 + 7);
+  WriteAndReadBack("dvd+r", 2048 * 100);
+  WriteAndReadBack("dvd-r", 2048 * 50 + 1);
+  WriteAndReadBack("dvd-rw-ro", 2048 * 40);
 }
 
 }  // namespace
