@@ -36,8 +36,8 @@ std::vector<DriveMapping> RequestedMappings(const FrontEndOptions& options);
 bool SelectStartDevice(const FrontEndOptions& options, std::string* error);
 
 // Why no drive answered: for each slot that has a device spec, one line naming the slot,
-// the spec and the reason (the system's error text, or the drive's refusal), as found by
-// opening the device again and sending it INQUIRY without a trace. Used after discovery
+// what the slot was given and the reason (the system's error text, or the drive's refusal), as
+// found by opening the device again and sending it INQUIRY without a trace. Used after discovery
 // found nothing.
 std::vector<std::string> ExplainMissingDrives();
 
