@@ -16,7 +16,7 @@ ZV_CLI="$ZV_STATIC_BUILD/zorvane-cli"
 # The drivers each guest loads; their dependencies come from the kernel's modules.dep.
 # ahci is missing from the cloud kernel, which is fine: only the q35 boot needs it and
 # that boot uses the generic kernel.
-ZV_MODULES=(virtio_pci virtio_scsi ata_piix ahci sr_mod sg)
+ZV_MODULES=(virtio_pci virtio_scsi ata_piix ahci sr_mod sg isofs nls_utf8)
 
 # A CD image and a DVD image. QEMU presents a medium above 737,280,000 bytes (CD_MAX)
 # as a DVD; the DVD image is the CD's file system followed by a sparse tail, so it costs
@@ -100,7 +100,8 @@ zv_prepare_kernel() {
   fi
   [ -n "$package" ] || zv_die "no kernel package for linux-image-$flavour"
   dir="$ZV_CACHE/$package"
-  if [ -f "$dir/ready" ]; then
+  # A cache made for another list of drivers is made again.
+  if [ -f "$dir/ready" ] && [ "$(cat "$dir/ready")" = "${ZV_MODULES[*]}" ]; then
     echo "$dir"
     return
   fi
@@ -139,7 +140,7 @@ zv_prepare_kernel() {
       rm -rf "$old"
     fi
   done
-  touch "$dir/ready"
+  echo "${ZV_MODULES[*]}" >"$dir/ready"
   echo "$dir"
 }
 
@@ -147,7 +148,9 @@ zv_prepare_kernel() {
 # dvd.iso (the same file system, sparse up to ZV_DVD_BYTES).
 zv_make_images() {
   local images="$ZV_WORK/images"
-  if [ -f "$images/cd.iso" ] && [ -f "$images/dvd.iso" ]; then return; fi
+  if [ -f "$images/cd.iso" ] && [ -f "$images/dvd.iso" ] && [ -f "$images/mkiso.iso" ]; then
+    return
+  fi
   rm -rf "$images"
   mkdir -p "$images/tree"
   printf 'Zorvane integration disc: an ISO 9660 data track read through QEMU.\n' \
@@ -160,6 +163,28 @@ zv_make_images() {
   cp "$images/cd.iso" "$images/dvd.iso"
   truncate -s "$ZV_DVD_BYTES" "$images/dvd.iso"
   rm -rf "$images/tree"
+  zv_make_mkiso_image "$images"
+}
+
+# mkiso.iso: an image the program's own mkiso builds, for the guest's iso9660 driver to
+# mount with Rock Ridge and with Joliet: long and Chinese names, deep folders, an empty
+# file, a symbolic link, and a checksum list of every file made on the host.
+zv_make_mkiso_image() {
+  local images="$1" tree="$1/mkiso/disc"
+  rm -rf "$1/mkiso"
+  mkdir -p "$tree/a/b/c/d/e/f/g/h/i/j"
+  printf 'deep\n' >"$tree/a/b/c/d/e/f/g/h/i/j/deep file in the tenth folder.txt"
+  printf 'a name far longer than eight and three characters\n' \
+    >"$tree/A name far longer than the thirty-one characters of ISO 9660 level two.text"
+  printf '中文檔名的內容\n' >"$tree/光碟燒錄測試檔案.txt"
+  : >"$tree/empty"
+  awk 'BEGIN { for (i = 0; i < 20000; i++) printf "%08d mkiso data\n", i }' >"$tree/data.txt"
+  ln -s "data.txt" "$tree/link to data"
+  (cd "$tree" && find . -type f ! -name MANIFEST.MD5 -print0 | LC_ALL=C sort -z |
+    xargs -0 md5sum >MANIFEST.MD5)
+  "$ZV_CLI" mkiso --volume ZORVANE_MKISO "$images/mkiso.iso" "$tree" >/dev/null 2>&1 ||
+    zv_die "zorvane-cli mkiso failed"
+  rm -rf "$1/mkiso"
 }
 
 # Builds the guest's base initramfs for a prepared kernel: busybox, the CLI, the modules,
