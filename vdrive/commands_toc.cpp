@@ -316,7 +316,9 @@ Sense Drive::ReadTrackInformation(Command& c) {
   if (use_writable) {
     const WritableTrack& w = *writable;
     const bool packet = write_type == 0;
-    const bool fixed = packet && (write_parameters_[3] & 0x20) != 0;
+    // On DVD the fixed packet bit of the write parameters does not make the track one of
+    // fixed packets: an incremental DVD-R/-RW track is always of variable packets.
+    const bool fixed = packet && !dvd && (write_parameters_[3] & 0x20) != 0;
     c.answer[2] = static_cast<std::uint8_t>(w.number);
     c.answer[3] = static_cast<std::uint8_t>(w.session);
     c.answer[5] = dvd ? (packet ? 0x05 : 0x04) : (write_parameters_[3] & 0x0F);
@@ -342,9 +344,15 @@ Sense Drive::ReadTrackInformation(Command& c) {
   c.answer[2] = static_cast<std::uint8_t>(t.number);
   c.answer[3] = static_cast<std::uint8_t>(t.session);
   c.answer[5] = t.control & 0x0F;
+  // Packet/Inc and FP: a CD track as it was written; on DVD, incremental DVD-R/-RW tracks
+  // are of variable packets and the track of a DVD-RW in restricted overwrite is one of
+  // fixed packets of an ECC block, whatever an older state file noted.
+  const bool restricted_overwrite = m.profile == 0x13;
+  const bool incremental = restricted_overwrite || t.incremental;
+  const bool fixed_packet = dvd ? restricted_overwrite : t.fixed_packet;
   c.answer[6] = static_cast<std::uint8_t>(
       (t.reserved ? 0x80 : 0) | (!t.complete && t.recorded == 0 ? 0x40 : 0) |
-      (t.incremental ? 0x20 : 0) | (t.fixed_packet ? 0x10 : 0) | data_mode);
+      (incremental ? 0x20 : 0) | (fixed_packet ? 0x10 : 0) | data_mode);
   const bool sequential_dvd = dvd && m.Sequential();
   if (!t.complete) c.answer[7] |= 0x01;
   if (sequential_dvd && t.recorded > 0) c.answer[7] |= 0x02;  // last recorded address valid

@@ -242,9 +242,11 @@ Track& Drive::OpenTrack(const WritableTrack& where, const WriteMode& mode) {
   track.control = mode.control;
   track.complete = false;
   track.generated = false;
-  // DVD tracks are recorded in ECC blocks: incremental, in fixed packets of 16 sectors.
+  // DVD tracks are recorded in ECC blocks. An incremental DVD-R/-RW track is a track of
+  // variable packets (each write links on at the next ECC block): only a DVD-RW formatted
+  // to restricted overwrite describes its one track as fixed packets.
   track.incremental = !medium_.IsCd() && write_type != kSessionAtOnce;
-  track.fixed_packet = track.incremental;
+  track.fixed_packet = false;
   track.packet_size = track.incremental ? kEccBlockSectors : 0;
   medium_.tracks.push_back(track);
   return medium_.tracks.back();

@@ -412,6 +412,90 @@ TEST(DvdRecordingTest, DvdRamTakesSingleBlocks) {
   EXPECT_EQ(test::Disc(*drive).status, 3);
 }
 
+// Packet/Inc and FP of READ TRACK INFORMATION (byte 6, 20h and 10h) and the fixed packet
+// size: burners pick the medium's recording method from them.
+std::uint8_t PacketBits(Drive& drive, std::uint8_t type, std::uint32_t value) {
+  const Answer track = Send(drive, test::TrackInfo(type, value));
+  EXPECT_EQ(track.sense, kGood);
+  return track.data.size() > 6 ? static_cast<std::uint8_t>(track.data[6] & 0x30) : 0xFF;
+}
+
+// Incremental recording as a DVD burner sets it up: the fixed packet bit and a packet of
+// 16 blocks in the write parameters, which DVD-R drives accept and ignore.
+Answer SelectFixedPacketIncremental(Drive& drive) {
+  std::vector<std::uint8_t> list(8 + 52, 0);
+  std::uint8_t* page = &list[8];
+  page[0] = 0x05;
+  page[1] = 0x32;
+  page[2] = 0x00;                // incremental
+  page[3] = 0xC0 | 0x20 | 0x05;  // multi-session 11b, FP, track mode 5
+  page[4] = 0x08;
+  page[13] = 16;
+  return SendOut(drive, {0x55, 0x10, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(list.size()), 0},
+                 list);
+}
+
+TEST(DvdRecordingTest, IncrementalTracksAreOfVariablePackets) {
+  for (const char* preset : {"dvd-r", "dvd-rw-seq", "dvd-r-dl"}) {
+    SCOPED_TRACE(preset);
+    auto drive = Ready(preset);
+    ASSERT_EQ(SelectFixedPacketIncremental(*drive).sense, kGood);
+    EXPECT_EQ(PacketBits(*drive, 1, 0xFF), 0x20);  // the invisible track, blank
+    const std::vector<std::uint8_t> data = test::Pattern(40, 2048, 21);
+    ASSERT_EQ(test::WriteAll(*drive, 0, data, 2048), kGood);
+    EXPECT_EQ(PacketBits(*drive, 1, 1), 0x20);  // partly written
+    ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+    ASSERT_EQ(Send(*drive, test::Close(1, 1), 0).sense, kGood);
+    EXPECT_EQ(PacketBits(*drive, 1, 1), 0x20);  // complete
+    ASSERT_EQ(Send(*drive, test::Close(2, 0), 0).sense, kGood);
+    EXPECT_EQ(test::Disc(*drive).status, 1);
+    EXPECT_EQ(PacketBits(*drive, 1, 0xFF), 0x20);  // the next session's track
+    EXPECT_EQ(PacketBits(*drive, 1, 1), 0x20);
+  }
+  // Disc at once: neither bit, for the blank track and the track written.
+  auto dao = Ready("dvd-rw-seq");
+  ASSERT_EQ(test::SelectWrite(*dao, WriteSetup{2, 5, 0x08, 0}).sense, kGood);
+  EXPECT_EQ(PacketBits(*dao, 1, 0xFF), 0x00);
+  ASSERT_EQ(Send(*dao, test::Reserve(16), 0).sense, kGood);
+  ASSERT_EQ(test::WriteAll(*dao, 0, test::Pattern(16, 2048, 22), 2048), kGood);
+  EXPECT_EQ(PacketBits(*dao, 1, 1), 0x00);
+}
+
+TEST(DvdRecordingTest, RestrictedOverwriteIsOneTrackOfFixedPackets) {
+  auto preset = Ready("dvd-rw-ro");
+  EXPECT_EQ(PacketBits(*preset, 1, 1), 0x30);
+  EXPECT_EQ(Be32(Send(*preset, test::TrackInfo(1, 1)).data, 20), 16U);
+  // Formatted from sequential recording, after an incremental session, and written.
+  auto drive = Ready("dvd-rw-seq");
+  ASSERT_EQ(SelectFixedPacketIncremental(*drive).sense, kGood);
+  ASSERT_EQ(test::WriteAll(*drive, 0, test::Pattern(16, 2048, 23), 2048), kGood);
+  ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+  ASSERT_EQ(test::Format(*drive, 0x15, 0xFFFFFFFF).sense, kGood);
+  ASSERT_EQ(test::CurrentProfile(*drive), 0x13);
+  EXPECT_EQ(PacketBits(*drive, 1, 1), 0x30);
+  ASSERT_EQ(test::WriteAll(*drive, 64, test::Pattern(16, 2048, 24), 2048, 16), kGood);
+  EXPECT_EQ(PacketBits(*drive, 1, 1), 0x30);
+  EXPECT_EQ(Be32(Send(*drive, test::TrackInfo(1, 1)).data, 20), 16U);
+  // Back to sequential recording: the blank track is incremental again.
+  ASSERT_EQ(test::Format(*drive, 0x10, 0xFFFFFFFF).sense, kGood);
+  ASSERT_EQ(SelectFixedPacketIncremental(*drive).sense, kGood);
+  EXPECT_EQ(PacketBits(*drive, 1, 0xFF), 0x20);
+}
+
+TEST(DvdRecordingTest, PlusMediaAndDvdRamReportNoFixedPackets) {
+  for (const char* preset : {"dvd+rw", "dvd-ram"}) {
+    SCOPED_TRACE(preset);
+    auto drive = Ready(preset);
+    EXPECT_EQ(PacketBits(*drive, 1, 1), 0x00);
+  }
+  auto plus = Ready("dvd+r");
+  EXPECT_EQ(PacketBits(*plus, 1, 0xFF) & 0x10, 0);
+  ASSERT_EQ(test::WriteAll(*plus, 0, test::Pattern(16, 2048, 25), 2048), kGood);
+  ASSERT_EQ(Send(*plus, {0x35}, 0).sense, kGood);
+  ASSERT_EQ(Send(*plus, test::Close(1, 1), 0).sense, kGood);
+  EXPECT_EQ(PacketBits(*plus, 1, 1) & 0x10, 0);
+}
+
 TEST(CdRecordingTest, MrwFormatThenRandomWrites) {
   auto drive = Ready("cdrw-blank");
   const std::uint32_t area = kCdrLeadout / 39 * 32;
