@@ -26,21 +26,6 @@ constexpr std::uint32_t kChunk = 16;
 constexpr std::uint32_t kSingleSectorTail = 150;
 constexpr std::uint32_t kSector = 2048;
 
-Console* Info() {
-  return InfoConsole.load();
-}
-
-Console* Trace() {
-  return CommandConsole.load();
-}
-
-struct FileGuard {
-  int fd = -1;
-  ~FileGuard() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 std::uint32_t ParseStartSector(const std::string& text) {
@@ -159,9 +144,7 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
       ConsoleLog(Info(), "WRITE Error: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
                  write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
                  write[8], write[9]);
-      ConsoleLog(Trace(), "sense=%Xh, ", static_cast<unsigned>(attempt.sense));
-      LogSenseText(Trace(), attempt.sense);
-      ConsoleLog(Trace(), "GetLastError was %d\n", attempt.sense == -1 ? EIO : 0);
+      LogWriteSense(attempt.sense);
       dialog.StopTimer(kProgressTimer);
       end(WriteState::kFailed);
       return;

@@ -34,21 +34,6 @@ constexpr std::uint32_t kEccBlock = 16;
 constexpr std::uint32_t kSingleSectorTail = 150;
 constexpr std::uint32_t kSector = 2048;
 
-Console* Info() {
-  return InfoConsole.load();
-}
-
-Console* Trace() {
-  return CommandConsole.load();
-}
-
-struct FileGuard {
-  int fd = -1;
-  ~FileGuard() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 std::int32_t ReadTrackInformation(const DriveAddress& drive, std::uint8_t track,
                                   std::uint8_t* reply) {
   std::uint8_t cdb[10] = {0x52, 0x01, 0, 0, 0, track, 0, 0x00, 0xFF, 0};
@@ -270,9 +255,7 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
       ConsoleLog(Info(), "Write: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
                  write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
                  write[8], write[9], write[10], write[11]);
-      ConsoleLog(Trace(), "sense=%Xh, ", static_cast<unsigned>(attempt.sense));
-      LogSenseText(Trace(), attempt.sense);
-      ConsoleLog(Trace(), "GetLastError was %d\n", attempt.sense == -1 ? EIO : 0);
+      LogWriteSense(attempt.sense);
       dialog.StopTimer(kProgressTimer);
       end(WriteState::kFailed);
       return;

@@ -22,10 +22,6 @@ constexpr std::uint8_t kFormatUnit[6] = {0x04, 0x11, 0, 0, 0, 0};
 constexpr std::uint8_t kRequestSense[6] = {0x03, 0, 0, 0, 18, 0};
 constexpr std::uint8_t kReadDiscInformation[10] = {0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0};
 
-Console* Info() {
-  return InfoConsole.load();
-}
-
 enum class Family { kCdRw, kDvd, kOther };
 
 }  // namespace

@@ -38,10 +38,6 @@ constexpr StreamingDescriptor kDescriptorDefaults = {
 // Restore Drive Defaults: the performance the drive chooses itself.
 constexpr std::uint8_t kRestoreDefaults = 0x04;
 
-Console* Info() {
-  return InfoConsole.load();
-}
-
 std::string Format(const char* format, double value) {
   return FormatText(kConsoleTextLimit, format, value);
 }

@@ -10,6 +10,7 @@
 #include "transport/console.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
+#include "transport/vocabulary.h"
 
 namespace zorvane {
 
@@ -196,6 +197,24 @@ void DumpBytes(const std::uint8_t* bytes, std::size_t count) {
   }
   text += "\n";
   if (console != nullptr) console->Append(text);
+}
+
+Console* Info() {
+  return InfoConsole.load();
+}
+
+Console* Trace() {
+  return CommandConsole.load();
+}
+
+FileGuard::~FileGuard() {
+  if (fd >= 0) ::close(fd);
+}
+
+void LogWriteSense(std::int32_t sense) {
+  ConsoleLog(Trace(), "sense=%Xh, ", static_cast<unsigned>(sense));
+  LogSenseText(Trace(), sense);
+  ConsoleLog(Trace(), "GetLastError was %d\n", sense == -1 ? EIO : 0);
 }
 
 }  // namespace zorvane

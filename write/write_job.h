@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/dialog.h"
+#include "transport/console.h"
 
 namespace zorvane {
 
@@ -136,6 +137,20 @@ bool ReadImageChunk(int fd, std::uint8_t* buffer, std::size_t bytes, int* error)
 inline std::uint64_t WholeUnits(std::uint64_t bytes, std::uint64_t unit) {
   return bytes / unit;
 }
+
+// The two consoles the writers print to.
+Console* Info();
+Console* Trace();
+
+// Closes an image file on every way out of a writer.
+struct FileGuard {
+  int fd = -1;
+  ~FileGuard();
+};
+
+// The command console's lines for a WRITE that failed for good: the sense and its text,
+// and the system error code (EIO when the request itself failed, 0 otherwise).
+void LogWriteSense(std::int32_t sense);
 
 // The dump of a parameter list (28 or 60 bytes) to the command console: "%2.2X " per byte, a line
 // end after every 16th byte and one at the end.
