@@ -1,5 +1,4 @@
 // The read dialogs' windows, with the save-file chooser.
-#include <QLabel>
 #include <QPointer>
 #include <memory>
 
@@ -37,11 +36,6 @@ void OpenReadDialog(ReadDialog::Kind kind) {
       kind == ReadDialog::Kind::kDvd ? DvdReadTemplate() : CdReadTemplate(), handler);
   *owner = window;
   window->setWindowTitle(QString::fromStdString(handler->Title()));
-  // Figures end in a line end; held at the top, as statics are, they stay level with
-  // their labels.
-  for (QLabel* label : window->findChildren<QLabel*>()) {
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  }
 }
 
 }  // namespace

@@ -28,8 +28,13 @@ QWidget* MakeControl(const ControlTemplate& control, QWidget* form) {
   switch (control.kind) {
     case ControlKind::kGroupBox:
       return new QGroupBox(caption, form);
-    case ControlKind::kStatic:
-      return new QLabel(caption, form);
+    case ControlKind::kStatic: {
+      // A static control draws its text from the top-left corner of its rectangle; a
+      // figure that ends in a line end then stays level with the label beside it.
+      auto* label = new QLabel(caption, form);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      return label;
+    }
     case ControlKind::kButton: {
       auto* button = new QPushButton(caption, form);
       button->setAutoDefault(false);

@@ -1,6 +1,7 @@
 // The window that hosts a job dialog: presses, picks and timer ticks reach the handler; the
 // port works from a worker thread; a closed window tells the handler once and goes away.
 #include <QComboBox>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest/QtTest>
@@ -62,6 +63,11 @@ class JobWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(window.data()));
     QCOMPARE(handler->inits.load(), 1);
     QCOMPARE(handler->picks.load(), 0);
+    // Statics draw from their top-left corner, so a figure ending in a line end stays
+    // level with its label instead of sinking to the middle of a taller rectangle.
+    auto* status = qobject_cast<QLabel*>(ControlWidget(window, kStatus));
+    QVERIFY(status != nullptr);
+    QCOMPARE(status->alignment(), Qt::AlignLeft | Qt::AlignTop);
 
     auto* combo = qobject_cast<QComboBox*>(ControlWidget(window, kSpeeds));
     QVERIFY(combo != nullptr);
