@@ -123,12 +123,13 @@ Sense Drive::ReadSubChannel(Command& c) {
       c.answer.push_back(0x01);
       c.answer.push_back(static_cast<std::uint8_t>(0x10 | (track ? track->control : 0)));
       c.answer.push_back(static_cast<std::uint8_t>(track ? track->number : 0));
-      c.answer.push_back(track ? 1 : 0);  // index 1 (no pre-gaps are modelled in the track)
+      // Index 0 in the track's pre-gap, where the relative time counts down to its start.
       const std::int32_t relative = track ? position - track->start : 0;
+      c.answer.push_back(track == nullptr ? 0 : relative < 0 ? 0 : 1);
       if (msf) {
         if (!MsfExpresses(position)) return kInvalidField;
         AppendTime(c.answer, position + kPregapFrames);
-        AppendTime(c.answer, relative);
+        AppendTime(c.answer, relative < 0 ? -relative : relative);
       } else {
         Append32(c.answer, static_cast<std::uint32_t>(position));
         Append32(c.answer, static_cast<std::uint32_t>(relative));

@@ -232,9 +232,10 @@ Sense Drive::ModeSelect10(Command& c) {
     }
     if (dvd && block_type != 0x08) return kInvalidFieldInParameters;
     if ((page[3] >> 6) == 0x02) return kInvalidFieldInParameters;  // multi-session 10b
-    if (!dvd) {
+    if (!dvd && write_type != 2) {
       // On CD the track mode and the blocks go together: raw 2352-byte blocks are audio,
-      // the data block types a data track; sub-channel blocks only in raw recording.
+      // the data block types a data track; sub-channel blocks only in raw recording. In
+      // session at once the cue sheet describes the blocks, and these fields are not used.
       const bool data_track = (page[3] & 0x04) != 0;
       if (block_type == 0x00 && data_track) return kInvalidFieldInParameters;
       if (block_type >= 0x08 && !data_track) return kInvalidFieldInParameters;

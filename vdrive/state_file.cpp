@@ -135,7 +135,8 @@ bool Serialize(const Medium& m, const SectorStore* store, Sink& sink) {
     s << "track " << t.number << ' ' << t.session << ' ' << t.start << ' ' << t.size << ' '
       << t.recorded << ' ' << t.readable << ' ' << int(t.sector_type) << ' ' << int(t.control)
       << ' ' << int(t.complete) << ' ' << int(t.incremental) << ' ' << int(t.fixed_packet) << ' '
-      << t.packet_size << ' ' << int(t.reserved) << ' ' << int(t.generated) << "\n";
+      << t.packet_size << ' ' << int(t.reserved) << ' ' << int(t.generated) << ' ' << t.pregap
+      << "\n";
   }
   for (const PmaEntry& p : m.pma) {
     s << "pma " << int(p.control) << ' ' << int(p.adr) << ' ' << int(p.point) << ' '
@@ -261,7 +262,8 @@ bool ParseRecord(const std::vector<std::string>& f, StoreRecord* store, Medium* 
     m->sessions.push_back(x);
     return ok;
   }
-  if (kind == "track" && f.size() == 15) {
+  // A track; older files end before its pre-gap.
+  if (kind == "track" && (f.size() == 15 || f.size() == 16)) {
     Track t;
     int type = 0;
     const bool ok = Number(f[1], 1, 99, &t.number) && Number(f[2], 1, 99, &t.session) &&
@@ -272,7 +274,8 @@ bool ParseRecord(const std::vector<std::string>& f, StoreRecord* store, Medium* 
                     Number<std::uint8_t>(f[8], 0, 15, &t.control) && Flag(f[9], &t.complete) &&
                     Flag(f[10], &t.incremental) && Flag(f[11], &t.fixed_packet) &&
                     Number(f[12], 0, kMaxBlocks, &t.packet_size) && Flag(f[13], &t.reserved) &&
-                    Flag(f[14], &t.generated);
+                    Flag(f[14], &t.generated) &&
+                    (f.size() == 15 || Number(f[15], 0, t.start + kPregapFrames, &t.pregap));
     m->tracks.push_back(t);
     return ok;
   }
