@@ -252,6 +252,29 @@ TEST_F(SessionAtOnceStateTest, AudioTracksWithPregapsSurviveARestart) {
   CheckAudioDisc(*again, samples);
 }
 
+TEST_F(SessionAtOnceStateTest, AnUnfinishedSessionIsNotRecorded) {
+  {
+    auto drive = Ready("cdr-blank,state=" + path_);
+    ASSERT_EQ(test::SelectWrite(*drive, SessionAtOnce()).sense, kGood);
+    ASSERT_EQ(SendCue(*drive, DataSheet(-150, 300)), kGood);
+    ASSERT_EQ(test::WriteAll(*drive, kPregapStart, test::Pattern(200, 2048, 3), 2048), kGood);
+    ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);  // commits, with the session unfinished
+  }
+  // The writer is gone before the lead-out: the disc is still blank and takes a new sheet.
+  auto again = Ready("cdr-blank,state=" + path_);
+  EXPECT_EQ(test::Disc(*again).status, 0);
+  EXPECT_EQ(Send(*again, test::ReadToc(0, false)).sense, kInvalidField);
+  EXPECT_EQ(Send(*again, test::Read10(0, 1)).sense, kLbaOutOfRange);
+  ASSERT_EQ(test::SelectWrite(*again, SessionAtOnce()).sense, kGood);
+  ASSERT_EQ(SendCue(*again, DataSheet(-150, 300)), kGood);
+  const std::vector<std::uint8_t> data = test::Pattern(300, 2048, 4);
+  ASSERT_EQ(test::WriteAll(*again, kPregapStart, std::vector<std::uint8_t>(150 * 2048), 2048),
+            kGood);
+  ASSERT_EQ(test::WriteAll(*again, 0, data, 2048), kGood);
+  ASSERT_EQ(Send(*again, {0x35}, 0).sense, kGood);
+  EXPECT_EQ(Send(*again, test::Read10(0, 300), 300 * 2048).data, data);
+}
+
 TEST(SessionAtOnceTest, MultiSessionLeavesTheDiscAppendable) {
   auto drive = Ready("cdr-blank");
   ASSERT_EQ(test::SelectWrite(*drive, SessionAtOnce(3)).sense, kGood);
