@@ -232,13 +232,15 @@ Sense Drive::ModeSelect10(Command& c) {
     }
     if (dvd && block_type != 0x08) return kInvalidFieldInParameters;
     if ((page[3] >> 6) == 0x02) return kInvalidFieldInParameters;  // multi-session 10b
-    if (!dvd && write_type != 2) {
+    if (!dvd) {
       // On CD the track mode and the blocks go together: raw 2352-byte blocks are audio,
       // the data block types a data track; sub-channel blocks only in raw recording. In
-      // session at once the cue sheet describes the blocks, and these fields are not used.
+      // session at once the cue sheet describes the blocks, and the track mode and block
+      // type need not agree (the drive takes no sub-channel data there either).
       const bool data_track = (page[3] & 0x04) != 0;
-      if (block_type == 0x00 && data_track) return kInvalidFieldInParameters;
-      if (block_type >= 0x08 && !data_track) return kInvalidFieldInParameters;
+      const bool cue_sheet = write_type == 2;
+      if (!cue_sheet && block_type == 0x00 && data_track) return kInvalidFieldInParameters;
+      if (!cue_sheet && block_type >= 0x08 && !data_track) return kInvalidFieldInParameters;
       if (block_type >= 0x01 && block_type <= 0x03 && write_type != 3) {
         return kInvalidFieldInParameters;
       }

@@ -394,6 +394,21 @@ TEST(SessionAtOnceTest, MalformedCueSheetsAreRefused) {
 TEST(SessionAtOnceTest, CueSheetNeedsSessionAtOnceOnABlankOrAppendableCd) {
   const Sheet sheet = DataSheet(-150, 300);
   auto drive = Ready("cdr-blank");
+  // Page 05h: in session at once the track mode and block type need not agree, but
+  // sub-channel blocks (01h-03h) are for raw recording only.
+  for (const std::uint8_t mode : {0, 4}) {
+    for (const std::uint8_t type : {0x00, 0x08, 0x0A}) {
+      WriteSetup setup = SessionAtOnce();
+      setup.track_mode = mode;
+      setup.block_type = type;
+      EXPECT_EQ(test::SelectWrite(*drive, setup).sense, kGood) << int(mode) << ' ' << int(type);
+    }
+  }
+  for (const std::uint8_t type : {0x01, 0x02, 0x03}) {
+    WriteSetup setup = SessionAtOnce();
+    setup.block_type = type;
+    EXPECT_EQ(test::SelectWrite(*drive, setup).sense, kInvalidFieldInParameters) << int(type);
+  }
   ASSERT_EQ(test::SelectWrite(*drive, WriteSetup{}).sense, kGood);  // track at once
   EXPECT_EQ(SendCue(*drive, sheet), kCommandSequenceError);
   // Without a cue sheet, session at once takes no write.
