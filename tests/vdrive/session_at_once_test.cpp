@@ -409,6 +409,14 @@ TEST(SessionAtOnceTest, CueSheetNeedsSessionAtOnceOnABlankOrAppendableCd) {
     setup.block_type = type;
     EXPECT_EQ(test::SelectWrite(*drive, setup).sense, kInvalidFieldInParameters) << int(type);
   }
+  // Raw recording is not offered, with or without sub-channel blocks.
+  for (const std::uint8_t type : {0x00, 0x01, 0x03, 0x08}) {
+    WriteSetup raw;
+    raw.write_type = 3;
+    raw.track_mode = type == 0x08 ? 4 : 0;
+    raw.block_type = type;
+    EXPECT_EQ(test::SelectWrite(*drive, raw).sense, kInvalidFieldInParameters) << int(type);
+  }
   ASSERT_EQ(test::SelectWrite(*drive, WriteSetup{}).sense, kGood);  // track at once
   EXPECT_EQ(SendCue(*drive, sheet), kCommandSequenceError);
   // Without a cue sheet, session at once takes no write.
