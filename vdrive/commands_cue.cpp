@@ -324,8 +324,9 @@ std::chrono::microseconds Drive::FinishSessionAtOnce(bool test_write) {
     m.tracks.push_back(track);
   }
   CloseSession(false);
-  const std::uint64_t edges = static_cast<std::uint64_t>(
-      kLeadinBlocks + (first ? kFirstLeadoutBlocks : kLaterLeadoutBlocks));
+  const std::int32_t leadout = first ? kFirstLeadoutBlocks : kLaterLeadoutBlocks;
+  const auto edges =
+      static_cast<std::uint64_t>(kLeadinBlocks) + static_cast<std::uint64_t>(leadout);
   return WriteDuration(edges * kRawSectorSize);
 }
 

@@ -209,7 +209,7 @@ void CheckAudioDisc(Drive& drive, const std::vector<std::uint8_t>& samples) {
   for (const std::uint32_t lba : {0U, 299U, 300U, 449U, 450U, 750U, 1069U}) {
     const Answer block = Send(drive, test::ReadCd(lba, 1, 1, 0x10), 2352);
     ASSERT_EQ(block.sense, kGood) << lba;
-    const auto at = samples.begin() + static_cast<std::ptrdiff_t>((lba + 150) * 2352);
+    const auto at = samples.begin() + (static_cast<std::ptrdiff_t>(lba) + 150) * 2352;
     EXPECT_TRUE(std::equal(at, at + 2352, block.data.begin())) << lba;
   }
   EXPECT_EQ(Send(drive, test::ReadCd(1070, 1, 0, 0x10), 2352).sense, kLbaOutOfRange);
