@@ -135,17 +135,25 @@ Sense Drive::ReadSubChannel(Command& c) {
         Append32(c.answer, static_cast<std::uint32_t>(relative));
       }
     } else if (format == 2) {
-      // The media catalogue number: these discs carry none (MCVal clear).
+      // The media catalogue number a session at once recorded (MCVal set), or none.
       c.answer.push_back(0x02);
       c.answer.resize(24, 0);
+      if (!medium_.catalogue.empty()) {
+        c.answer[8] = 0x80;
+        std::copy(medium_.catalogue.begin(), medium_.catalogue.end(), c.answer.begin() + 9);
+      }
     } else {
-      // The ISRC of a track: none recorded (TCVal clear).
+      // The ISRC of a track a session at once recorded (TCVal set), or none.
       const Track* track = TrackNumbered(medium_, number);
       if (track == nullptr) return kInvalidField;
       c.answer.push_back(0x03);
       c.answer.push_back(static_cast<std::uint8_t>(0x10 | track->control));
       c.answer.push_back(static_cast<std::uint8_t>(track->number));
       c.answer.resize(24, 0);
+      if (!track->isrc.empty()) {
+        c.answer[8] = 0x80;
+        std::copy(track->isrc.begin(), track->isrc.end(), c.answer.begin() + 9);
+      }
     }
   }
   Put16(&c.answer[2], static_cast<std::uint32_t>(c.answer.size() - 4));

@@ -8,6 +8,9 @@
 // block records the lead-in with the table of contents and the lead-out.
 #include <algorithm>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "vdrive/bytes.h"
 #include "vdrive/drive.h"
@@ -76,6 +79,13 @@ Form FormOf(std::uint8_t code) {
   return f;
 }
 
+// The characters of a catalogue number (digits) or an ISRC (digits and capitals).
+bool AllOf(const std::string& text, bool letters) {
+  return std::all_of(text.begin(), text.end(), [&](char c) {
+    return (c >= '0' && c <= '9') || (letters && c >= 'A' && c <= 'Z');
+  });
+}
+
 // A time of the cue sheet as an address; nullopt when it is no time.
 std::optional<std::int32_t> EntryAddress(const std::uint8_t* entry) {
   if (entry[5] > 99 || entry[6] >= 60 || entry[7] >= kFramesPerSecond) return std::nullopt;
@@ -106,9 +116,14 @@ Sense Drive::SendCueSheet(Command& c) {
   const std::size_t entries = length / 8;
   std::size_t at = 0;
   auto adr = [&](std::size_t i) { return entry[8 * i] & 0x0F; };
-  // The media catalogue number: two entries of ADR 2 ahead of the lead-in.
+  CueSheet sheet;
+  // The media catalogue number: two entries of ADR 2 ahead of the lead-in, 13 digits in
+  // the seven bytes after CTL/ADR and the six after that (the last byte zero).
   if (at < entries && adr(at) == 2) {
-    if (at + 1 >= entries || adr(at + 1) != 2) return kInvalidFieldInParameters;
+    if (at + 1 >= entries || adr(at + 1) != 2 || entry[15] != 0) return kInvalidFieldInParameters;
+    sheet.catalogue.assign(entry + 1, entry + 8);
+    sheet.catalogue.append(entry + 9, entry + 15);
+    if (!AllOf(sheet.catalogue, false)) return kInvalidFieldInParameters;
     at += 2;
   }
   // The lead-in: TNO 00h, index 00h, a form the drive generates (no CD-TEXT here).
@@ -122,7 +137,6 @@ Sense Drive::SendCueSheet(Command& c) {
   }
   ++at;
 
-  CueSheet sheet;
   std::int32_t previous = *leadin_start;
   int track = 0;  // the track of the last entry (0: none yet)
   int index = -1;
@@ -131,11 +145,16 @@ Sense Drive::SendCueSheet(Command& c) {
     const std::uint8_t* e = entry + 8 * at;
     if (leadout) return kInvalidFieldInParameters;  // the lead-out ends the sheet
     if ((e[0] & 0x0F) == 3) {
-      // An ISRC: two entries of ADR 3 naming the track they stand before.
+      // An ISRC: two entries of ADR 3 naming the track they stand before, six of its
+      // twelve characters each.
       const int next = track == 0 ? where->number : track + 1;
       if (at + 1 >= entries || adr(at + 1) != 3 || e[1] != next || e[9] != next) {
         return kInvalidFieldInParameters;
       }
+      std::string isrc(e + 2, e + 8);
+      isrc.append(e + 10, e + 16);
+      if (!AllOf(isrc, true)) return kInvalidFieldInParameters;
+      sheet.isrc.emplace_back(next, isrc);
       ++at;
       continue;
     }
@@ -321,8 +340,13 @@ std::chrono::microseconds Drive::FinishSessionAtOnce(bool test_write) {
     track.control = head.control;
     track.complete = true;
     track.generated = false;
+    for (const auto& [number, isrc] : sheet.isrc) {
+      if (number == track.number) track.isrc = isrc;
+    }
     m.tracks.push_back(track);
   }
+  // The disc's catalogue number is the first one a session recorded.
+  if (m.catalogue.empty()) m.catalogue = sheet.catalogue;
   CloseSession(false);
   const std::int32_t leadout = first ? kFirstLeadoutBlocks : kLaterLeadoutBlocks;
   const auto edges =

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vdrive/medium.h"
@@ -123,6 +124,8 @@ class Drive {
     std::vector<CueRange> ranges;
     std::int32_t leadout = 0;
     std::int32_t next = 0;  // the block the host sends next
+    std::string catalogue;  // the media catalogue number of the sheet, if any
+    std::vector<std::pair<int, std::string>> isrc;  // track number, its ISRC
   };
   using Handler = Sense (Drive::*)(Command&);
   struct Entry {

@@ -105,6 +105,7 @@ void EraseRecording(Medium& medium) {
   medium.sessions.clear();
   medium.tracks.clear();
   medium.pma.clear();
+  medium.catalogue.clear();
   if (medium.content.store) medium.content.store->Clear();
 }
 

@@ -59,6 +59,7 @@ struct Track {
   std::int32_t packet_size = 0;
   bool reserved = false;  // its size was set by RESERVE TRACK
   bool generated = true;  // unwritten blocks read as the generated pattern (else zeros)
+  std::string isrc;       // its ISRC (12 characters), empty when none was recorded
 
   std::int32_t End() const { return start + size; }
 };
@@ -143,6 +144,7 @@ struct Medium {
   std::vector<Session> sessions;  // the recorded ones, first to last; the last may be open
   std::vector<Track> tracks;      // every track on the disc, in order
   std::vector<PmaEntry> pma;
+  std::string catalogue;  // media catalogue number (13 digits), empty when none was recorded
   Content content;
 
   bool IsCd() const { return family == Family::kCd; }

@@ -275,6 +275,56 @@ TEST_F(SessionAtOnceStateTest, AnUnfinishedSessionIsNotRecorded) {
   EXPECT_EQ(Send(*again, test::Read10(0, 300), 300 * 2048).data, data);
 }
 
+// A sheet with the disc's catalogue number ahead of the lead-in and an ISRC before the
+// track it names.
+Sheet LabelledSheet(const std::string& catalogue, const std::string& isrc) {
+  Sheet sheet;
+  sheet.push_back(0x02);
+  sheet.insert(sheet.end(), catalogue.begin(), catalogue.begin() + 7);
+  sheet.push_back(0x02);
+  sheet.insert(sheet.end(), catalogue.begin() + 7, catalogue.end());
+  sheet.push_back(0x00);
+  Add(sheet, kAudio, 0x00, 0, 0x01, -150);
+  sheet.insert(sheet.end(), {0x03, 1});
+  sheet.insert(sheet.end(), isrc.begin(), isrc.begin() + 6);
+  sheet.insert(sheet.end(), {0x03, 1});
+  sheet.insert(sheet.end(), isrc.begin() + 6, isrc.end());
+  Add(sheet, kAudio, 1, 0, 0x00, -150);
+  Add(sheet, kAudio, 1, 1, 0x00, 0);
+  Add(sheet, kAudio, 2, 1, 0x00, 300);
+  Add(sheet, kAudio, 0xAA, 1, 0x01, 600);
+  return sheet;
+}
+
+std::string SubChannelText(Drive& drive, std::uint8_t format, std::uint8_t track,
+                           std::size_t length) {
+  const Answer a = Send(drive, {0x42, 0, 0x40, format, 0, 0, track, 0, 24, 0});
+  EXPECT_EQ(a.sense, kGood);
+  if (a.data.size() < 24 || (a.data[8] & 0x80) == 0) return "";  // not valid
+  return std::string(a.data.begin() + 9, a.data.begin() + 9 + static_cast<std::ptrdiff_t>(length));
+}
+
+TEST_F(SessionAtOnceStateTest, CatalogueNumberAndIsrcReachTheSubChannel) {
+  {
+    auto drive = Ready("cdr-blank,state=" + path_);
+    ASSERT_EQ(test::SelectWrite(*drive, SessionAtOnce()).sense, kGood);
+    // Letters in the catalogue number, small letters in the ISRC: refused.
+    EXPECT_EQ(SendCue(*drive, LabelledSheet("012345678901A", "DEAAA0600001")),
+              kInvalidFieldInParameters);
+    EXPECT_EQ(SendCue(*drive, LabelledSheet("0123456789012", "deaaa0600001")),
+              kInvalidFieldInParameters);
+    ASSERT_EQ(SendCue(*drive, LabelledSheet("0123456789012", "DEAAA0600001")), kGood);
+    ASSERT_EQ(test::WriteAll(*drive, kPregapStart, test::Pattern(750, 2352, 9), 2352), kGood);
+    ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+    EXPECT_EQ(SubChannelText(*drive, 2, 0, 13), "0123456789012");
+    EXPECT_EQ(SubChannelText(*drive, 3, 1, 12), "DEAAA0600001");
+    EXPECT_EQ(SubChannelText(*drive, 3, 2, 12), "");  // track 2 has none
+  }
+  auto again = Ready("cdr-blank,state=" + path_);
+  EXPECT_EQ(SubChannelText(*again, 2, 0, 13), "0123456789012");
+  EXPECT_EQ(SubChannelText(*again, 3, 1, 12), "DEAAA0600001");
+}
+
 TEST(SessionAtOnceTest, MultiSessionLeavesTheDiscAppendable) {
   auto drive = Ready("cdr-blank");
   ASSERT_EQ(test::SelectWrite(*drive, SessionAtOnce(3)).sense, kGood);
