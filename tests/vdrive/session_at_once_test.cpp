@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <tuple>
 
@@ -536,6 +537,33 @@ TEST(SessionAtOnceTest, TestWriteRecordsNothing) {
   setup.test_write = false;
   ASSERT_EQ(test::SelectWrite(*drive, setup).sense, kGood);
   EXPECT_EQ(SendCue(*drive, DataSheet(-150, 300)), kGood);
+}
+
+TEST(SessionAtOnceTest, TheFlushThatEndsTheSessionTakesTheLeadInAndLeadOut) {
+  auto drive = Ready("cdr-blank,time=real");
+  Drive::Clock::time_point now{};
+  std::chrono::microseconds slept{0};
+  drive->SetClock([&] { return now; });
+  drive->SetSleeper([&](std::chrono::microseconds d) {
+    slept += d;
+    now += d;
+  });
+  ASSERT_EQ(test::SelectWrite(*drive, SessionAtOnce()).sense, kGood);
+  ASSERT_EQ(SendCue(*drive, DataSheet(-150, 300)), kGood);
+  ASSERT_EQ(test::WriteAll(*drive, kPregapStart, std::vector<std::uint8_t>(449 * 2048), 2048),
+            kGood);
+  now += std::chrono::seconds(10);  // the buffer has drained
+  // A flush before the last block records nothing, and takes no time.
+  slept = {};
+  ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+  EXPECT_LT(slept, std::chrono::milliseconds(10));
+  ASSERT_EQ(SendOut(*drive, test::Write10(299, 1), std::vector<std::uint8_t>(2048)).sense, kGood);
+  now += std::chrono::seconds(1);
+  slept = {};
+  ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+  // 1:00 of lead-in and 1:30 of lead-out at 48x (8,467 kB/s).
+  EXPECT_NEAR(static_cast<double>(slept.count()) / 1e6, (4500.0 + 6750) * 2352 / 8467 / 1000, 0.05);
+  EXPECT_EQ(test::Disc(*drive).status, 2);
 }
 
 TEST(SessionAtOnceTest, CdMasteringIsCurrentOnWritableCdOnly) {
