@@ -123,28 +123,37 @@ Sense Drive::ReadSubChannel(Command& c) {
       c.answer.push_back(0x01);
       c.answer.push_back(static_cast<std::uint8_t>(0x10 | (track ? track->control : 0)));
       c.answer.push_back(static_cast<std::uint8_t>(track ? track->number : 0));
-      c.answer.push_back(track ? 1 : 0);  // index 1 (no pre-gaps are modelled in the track)
+      // Index 0 in the track's pre-gap, where the relative time counts down to its start.
       const std::int32_t relative = track ? position - track->start : 0;
+      c.answer.push_back(track == nullptr ? 0 : relative < 0 ? 0 : 1);
       if (msf) {
         if (!MsfExpresses(position)) return kInvalidField;
         AppendTime(c.answer, position + kPregapFrames);
-        AppendTime(c.answer, relative);
+        AppendTime(c.answer, relative < 0 ? -relative : relative);
       } else {
         Append32(c.answer, static_cast<std::uint32_t>(position));
         Append32(c.answer, static_cast<std::uint32_t>(relative));
       }
     } else if (format == 2) {
-      // The media catalogue number: these discs carry none (MCVal clear).
+      // The media catalogue number a session at once recorded (MCVal set), or none.
       c.answer.push_back(0x02);
       c.answer.resize(24, 0);
+      if (!medium_.catalogue.empty()) {
+        c.answer[8] = 0x80;
+        std::copy(medium_.catalogue.begin(), medium_.catalogue.end(), c.answer.begin() + 9);
+      }
     } else {
-      // The ISRC of a track: none recorded (TCVal clear).
+      // The ISRC of a track a session at once recorded (TCVal set), or none.
       const Track* track = TrackNumbered(medium_, number);
       if (track == nullptr) return kInvalidField;
       c.answer.push_back(0x03);
       c.answer.push_back(static_cast<std::uint8_t>(0x10 | track->control));
       c.answer.push_back(static_cast<std::uint8_t>(track->number));
       c.answer.resize(24, 0);
+      if (!track->isrc.empty()) {
+        c.answer[8] = 0x80;
+        std::copy(track->isrc.begin(), track->isrc.end(), c.answer.begin() + 9);
+      }
     }
   }
   Put16(&c.answer[2], static_cast<std::uint32_t>(c.answer.size() - 4));

@@ -40,7 +40,7 @@ void EraseLastSession(Medium& m, std::int32_t* first, std::int32_t* end) {
       kept.push_back(track);
       continue;
     }
-    if (!any) *first = track.start;
+    if (!any) *first = std::max(0, track.start - track.pregap);
     any = true;
     *end = track.End();
     m.pma.erase(std::remove_if(m.pma.begin(), m.pma.end(),
@@ -121,6 +121,7 @@ Sense Drive::Blank(Command& c) {
     default:
       return kInvalidField;  // track blanking and unreserving are not offered
   }
+  cue_ = CueSheet{};  // a session at once not yet written is given up with the disc
   return FinishLongCommand(immed, kOperationInProgress, WriteDuration(blocks * sector));
 }
 

@@ -221,7 +221,8 @@ Sense Drive::ModeSelect10(Command& c) {
     const std::uint8_t block_type = page[4] & 0x0F;
     const bool dvd = medium_.present && medium_.family != Family::kCd;
     const bool cd = medium_.present && medium_.IsCd();
-    if (write_type > 4) return kInvalidFieldInParameters;
+    // Raw recording (03h) is not offered: without it the drive takes no sub-channel blocks.
+    if (write_type > 4 || write_type == 3) return kInvalidFieldInParameters;
     if (dvd && (write_type == 1 || write_type == 3)) return kInvalidFieldInParameters;
     if (write_type == 4 && (cd || (dvd && medium_.profile != 0x15))) {
       return kInvalidFieldInParameters;  // layer jump recording is for DVD-R DL only
@@ -234,13 +235,14 @@ Sense Drive::ModeSelect10(Command& c) {
     if ((page[3] >> 6) == 0x02) return kInvalidFieldInParameters;  // multi-session 10b
     if (!dvd) {
       // On CD the track mode and the blocks go together: raw 2352-byte blocks are audio,
-      // the data block types a data track; sub-channel blocks only in raw recording.
+      // the data block types a data track; sub-channel blocks (raw recording) never. In
+      // session at once the cue sheet describes the blocks, and the track mode and block
+      // type need not agree (the drive takes no sub-channel data there either).
       const bool data_track = (page[3] & 0x04) != 0;
-      if (block_type == 0x00 && data_track) return kInvalidFieldInParameters;
-      if (block_type >= 0x08 && !data_track) return kInvalidFieldInParameters;
-      if (block_type >= 0x01 && block_type <= 0x03 && write_type != 3) {
-        return kInvalidFieldInParameters;
-      }
+      const bool cue_sheet = write_type == 2;
+      if (!cue_sheet && block_type == 0x00 && data_track) return kInvalidFieldInParameters;
+      if (!cue_sheet && block_type >= 0x08 && !data_track) return kInvalidFieldInParameters;
+      if (block_type >= 0x01 && block_type <= 0x03) return kInvalidFieldInParameters;
     }
     if (page[8] != 0x00 && page[8] != 0x10 && page[8] != 0x20) return kInvalidFieldInParameters;
     const bool fixed_packet = (page[3] & 0x20) != 0;

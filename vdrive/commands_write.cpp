@@ -1,7 +1,8 @@
 // Recording: WRITE(10), WRITE(12), SYNCHRONIZE CACHE, CLOSE TRACK/SESSION and RESERVE
 // TRACK. Sequential media take writes at a next writable address only (CD-R/RW track at
 // once, DVD-R/-RW incremental and disc at once, DVD+R); formatted media take them anywhere
-// in the formatted area (DVD-RAM, DVD+RW, DVD-RW restricted overwrite, MRW).
+// in the formatted area (DVD-RAM, DVD+RW, DVD-RW restricted overwrite, MRW). CD session at
+// once follows a cue sheet (commands_cue.cpp).
 #include <algorithm>
 #include <cstring>
 
@@ -105,7 +106,7 @@ Sense Drive::WriteRandom(Command& c, std::uint32_t lba, std::uint32_t count) {
   if (c.data_out_length < bytes) return kHostOverrun;
   if (const Sense sense = FillBuffer(bytes); sense != kGood) return sense;
   c.data_out_taken = bytes;
-  return StoreSectors(c, static_cast<std::int32_t>(lba), count, WriteMode{});
+  return StoreSectors(c.data_out, static_cast<std::int32_t>(lba), count, WriteMode{});
 }
 
 Sense Drive::WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count) {
@@ -114,7 +115,11 @@ Sense Drive::WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count)
   const bool test_write = (write_parameters_[2] & 0x10) != 0 && !IsPlusProfile(m);
   WriteMode mode;
   if (m.IsCd()) {
-    // Session at once and raw recording follow a cue sheet, which this drive never took.
+    // Session at once follows the cue sheet the host sent; without one (and in raw
+    // recording, which this drive does not offer) nothing may be written.
+    if (write_type == kSessionAtOnce && cue_.active) {
+      return WriteSessionAtOnce(c, static_cast<std::int32_t>(lba), count, test_write);
+    }
     if (write_type == kSessionAtOnce || write_type == kRaw) return kCommandSequenceError;
     if (write_type == kPacket || !CurrentWriteMode(&mode)) return kIllegalModeForTrack;
   }
@@ -159,7 +164,7 @@ Sense Drive::WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count)
     simulated_blocks_ += count;
     return kGood;
   }
-  if (const Sense sense = StoreSectors(c, static_cast<std::int32_t>(address), count, mode);
+  if (const Sense sense = StoreSectors(c.data_out, static_cast<std::int32_t>(address), count, mode);
       sense != kGood) {
     return sense;
   }
@@ -179,7 +184,7 @@ Sense Drive::WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count)
   return kGood;
 }
 
-Sense Drive::StoreSectors(const Command& c, std::int32_t lba, std::uint32_t count,
+Sense Drive::StoreSectors(const std::uint8_t* data, std::int32_t lba, std::uint32_t count,
                           const WriteMode& mode) {
   if (!medium_.content.store) {
     std::string error;
@@ -187,14 +192,14 @@ Sense Drive::StoreSectors(const Command& c, std::int32_t lba, std::uint32_t coun
     if (!medium_.content.store) return kWriteError;
   }
   const std::size_t keep = UserDataSize(mode.type);
-  const std::uint8_t* blocks = c.data_out;
+  const std::uint8_t* blocks = data;
   std::vector<std::uint8_t> kept;
   if (mode.header != 0 || mode.append_edc || keep != mode.block_size) {
     // The drive keeps the user data: the sub-header goes, the EDC it adds comes in.
     const std::size_t payload = mode.block_size - mode.header;
     kept.assign(std::size_t{count} * keep, 0);
     for (std::uint32_t i = 0; i < count; ++i) {
-      const std::uint8_t* block = c.data_out + static_cast<std::size_t>(i) * mode.block_size;
+      const std::uint8_t* block = data + static_cast<std::size_t>(i) * mode.block_size;
       std::uint8_t* sector = kept.data() + std::size_t{i} * keep;
       std::memcpy(sector, block + mode.header, std::min(keep, payload));
       if (mode.append_edc) {
@@ -306,8 +311,11 @@ Sense Drive::CloseSession(bool finalize) {
 Sense Drive::SynchronizeCache(Command& c) {
   const bool immed = (c.cdb[1] & 0x02) != 0;
   DrainBuffer();
+  // Once the host has sent a whole session at once, the drive records its lead-in and
+  // lead-out as well.
+  const std::chrono::microseconds closing = FinishSessionAtOnce((write_parameters_[2] & 0x10) != 0);
   const std::chrono::microseconds rest =
-      immed ? std::chrono::microseconds::zero() : Spend(WriteDuration(buffer_fill_));
+      immed ? closing : Spend(WriteDuration(buffer_fill_) + closing);
   buffer_fill_ = 0;
   // Past the host's time-out the drive goes on recording what its buffer held.
   if (rest.count() > 0) Begin(operation_, kOperationInProgress, rest);

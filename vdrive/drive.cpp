@@ -249,6 +249,7 @@ void Drive::Load() {
   cd_scan_started_ = false;
   head_ = 0;
   play_ = AudioPlay{};
+  cue_ = CueSheet{};
   if (!Loaded()) return;
   becoming_ready_ = spec_.ready;
   unit_attention_ = spec_.attention;
@@ -315,6 +316,7 @@ const std::vector<Drive::Entry>& Drive::Table() {
       {0x5A, 10, &Drive::ModeSense10, false, false},
       {0x5B, 10, &Drive::CloseTrackSession, true, false},
       {0x5C, 10, &Drive::ReadBufferCapacity, false, false},
+      {0x5D, 10, &Drive::SendCueSheet, true, false},
       {0xA1, 12, &Drive::Blank, true, false},
       {0xA5, 12, &Drive::PlayAudio12, true, false},
       {0xA8, 12, &Drive::Read12, true, false},

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vdrive/medium.h"
@@ -106,6 +107,26 @@ class Drive {
     bool append_edc = false;        // the drive adds the EDC after the host's bytes
     std::uint8_t control = 4;
   };
+  // Session at once: the layout of the session a cue sheet announced, as ranges of one
+  // track and index each, and where the host writes next.
+  struct CueRange {
+    int track = 1;
+    int index = 1;
+    std::int32_t start = 0;  // its first block
+    std::int32_t end = 0;    // the block after its last
+    std::uint8_t control = 0;
+    WriteMode mode;          // how the host sends its blocks
+    bool generated = false;  // the drive records the range itself: the host sends nothing
+  };
+  struct CueSheet {
+    bool active = false;  // a cue sheet was taken and its session is not recorded yet
+    bool started = false;
+    std::vector<CueRange> ranges;
+    std::int32_t leadout = 0;
+    std::int32_t next = 0;  // the block the host sends next
+    std::string catalogue;  // the media catalogue number of the sheet, if any
+    std::vector<std::pair<int, std::string>> isrc;  // track number, its ISRC
+  };
   using Handler = Sense (Drive::*)(Command&);
   struct Entry {
     std::uint8_t opcode;
@@ -116,6 +137,7 @@ class Drive {
   };
 
   static constexpr std::uint32_t kBufferBytes = 2 * 1024 * 1024;  // the write buffer
+  static constexpr std::uint32_t kCueSheetBytes = 4096;           // the longest cue sheet taken
   static constexpr int kInstantPolls = 4;  // time=instant: commands a long operation lasts
 
   Drive(DriveSpec spec, Medium medium, bool tray_open);
@@ -170,7 +192,7 @@ class Drive {
   Sense WriteRandom(Command& c, std::uint32_t lba, std::uint32_t count);
   Sense WriteSequential(Command& c, std::uint32_t lba, std::uint32_t count);
   bool CurrentWriteMode(WriteMode* mode) const;
-  Sense StoreSectors(const Command& c, std::int32_t lba, std::uint32_t count,
+  Sense StoreSectors(const std::uint8_t* data, std::int32_t lba, std::uint32_t count,
                      const WriteMode& mode);
   // Where written sectors go: a data file beside the state file, or a temporary one.
   std::shared_ptr<SectorStore> NewSectorStore(std::string* error) const;
@@ -181,6 +203,11 @@ class Drive {
   Sense SynchronizeCache(Command& c);
   Sense CloseTrackSession(Command& c);
   Sense ReserveTrack(Command& c);
+  // commands_cue.cpp
+  Sense SendCueSheet(Command& c);
+  Sense WriteSessionAtOnce(Command& c, std::int32_t lba, std::uint32_t count, bool test_write);
+  // Records the session of the cue sheet once the host has sent all of it.
+  std::chrono::microseconds FinishSessionAtOnce(bool test_write);
   // commands_format.cpp
   Sense Blank(Command& c);
   Sense FormatUnit(Command& c);
@@ -243,6 +270,7 @@ class Drive {
   std::vector<FailRule> fails_;
 
   std::vector<std::uint8_t> write_parameters_;  // mode page 05h, page code byte on
+  CueSheet cue_;                                // the session at once being written
   std::function<Clock::time_point()> clock_;
   Operation operation_;                     // not ready until it ends
   Operation background_;                    // background format, the drive stays ready

@@ -9,7 +9,7 @@ namespace zorvane::vdrive {
 
 const Track* TrackAt(const Medium& medium, std::int32_t lba) {
   for (const Track& track : medium.tracks) {
-    if (lba >= track.start && lba < track.End()) return &track;
+    if (lba >= track.start - track.pregap && lba < track.End()) return &track;
   }
   return nullptr;
 }
@@ -105,6 +105,7 @@ void EraseRecording(Medium& medium) {
   medium.sessions.clear();
   medium.tracks.clear();
   medium.pma.clear();
+  medium.catalogue.clear();
   if (medium.content.store) medium.content.store->Clear();
 }
 
@@ -260,6 +261,14 @@ Sense ReadUserData(const Medium& medium, std::int32_t lba, std::uint8_t* out, Se
   const Track* track = TrackAt(medium, lba);
   if (track == nullptr) return kLbaOutOfRange;
   const std::int32_t offset = lba - track->start;
+  if (offset < 0) {
+    // The pre-gap a session at once recorded: what the host sent for it, or silence.
+    *type = track->sector_type;
+    const std::size_t size = UserDataSize(track->sector_type);
+    const std::size_t kept = medium.content.store ? medium.content.store->Read(lba, out, size) : 0;
+    std::memset(out + kept, 0, size - kept);
+    return kGood;
+  }
   if (offset >= track->recorded) return kLbaOutOfRange;
   // The run-out blocks that close a track-at-once track hold no user data.
   if (offset >= track->readable) return kIllegalModeForTrack;

@@ -47,6 +47,7 @@ struct Track {
   int number = 1;
   int session = 1;
   std::int32_t start = 0;     // first block of the track (index 1)
+  std::int32_t pregap = 0;    // blocks of its pre-gap (index 0) recorded with it, before `start`
   std::int32_t size = 0;      // blocks the track spans, run-out blocks included
   std::int32_t recorded = 0;  // blocks written from `start` (size once complete)
   std::int32_t readable = 0;  // blocks from `start` whose user data reads back
@@ -58,6 +59,7 @@ struct Track {
   std::int32_t packet_size = 0;
   bool reserved = false;  // its size was set by RESERVE TRACK
   bool generated = true;  // unwritten blocks read as the generated pattern (else zeros)
+  std::string isrc;       // its ISRC (12 characters), empty when none was recorded
 
   std::int32_t End() const { return start + size; }
 };
@@ -142,6 +144,7 @@ struct Medium {
   std::vector<Session> sessions;  // the recorded ones, first to last; the last may be open
   std::vector<Track> tracks;      // every track on the disc, in order
   std::vector<PmaEntry> pma;
+  std::string catalogue;  // media catalogue number (13 digits), empty when none was recorded
   Content content;
 
   bool IsCd() const { return family == Family::kCd; }
@@ -151,7 +154,7 @@ struct Medium {
 
 // Derived views: every answer of the drive reads the medium through these.
 
-// The track holding `lba`, or null.
+// The track holding `lba` (its pre-gap included), or null.
 const Track* TrackAt(const Medium& medium, std::int32_t lba);
 
 // The track with this number, or null.

@@ -135,12 +135,14 @@ bool Serialize(const Medium& m, const SectorStore* store, Sink& sink) {
     s << "track " << t.number << ' ' << t.session << ' ' << t.start << ' ' << t.size << ' '
       << t.recorded << ' ' << t.readable << ' ' << int(t.sector_type) << ' ' << int(t.control)
       << ' ' << int(t.complete) << ' ' << int(t.incremental) << ' ' << int(t.fixed_packet) << ' '
-      << t.packet_size << ' ' << int(t.reserved) << ' ' << int(t.generated) << "\n";
+      << t.packet_size << ' ' << int(t.reserved) << ' ' << int(t.generated) << ' ' << t.pregap
+      << ' ' << Hex(t.isrc) << "\n";
   }
   for (const PmaEntry& p : m.pma) {
     s << "pma " << int(p.control) << ' ' << int(p.adr) << ' ' << int(p.point) << ' '
       << MsfText(p.stop) << ' ' << MsfText(p.start) << "\n";
   }
+  if (!m.catalogue.empty()) s << "catalogue " << Hex(m.catalogue) << "\n";
   s << "image " << Hex(m.content.image_path) << "\n";
   // The written sectors: the data file beside this one and where each run lies in it.
   s << "store " << Hex(store != nullptr ? NameOf(store->Path()) : "") << "\n";
@@ -261,7 +263,8 @@ bool ParseRecord(const std::vector<std::string>& f, StoreRecord* store, Medium* 
     m->sessions.push_back(x);
     return ok;
   }
-  if (kind == "track" && f.size() == 15) {
+  // A track; older files end before its pre-gap or its ISRC.
+  if (kind == "track" && f.size() >= 15 && f.size() <= 17) {
     Track t;
     int type = 0;
     const bool ok = Number(f[1], 1, 99, &t.number) && Number(f[2], 1, 99, &t.session) &&
@@ -272,7 +275,9 @@ bool ParseRecord(const std::vector<std::string>& f, StoreRecord* store, Medium* 
                     Number<std::uint8_t>(f[8], 0, 15, &t.control) && Flag(f[9], &t.complete) &&
                     Flag(f[10], &t.incremental) && Flag(f[11], &t.fixed_packet) &&
                     Number(f[12], 0, kMaxBlocks, &t.packet_size) && Flag(f[13], &t.reserved) &&
-                    Flag(f[14], &t.generated);
+                    Flag(f[14], &t.generated) &&
+                    (f.size() < 16 || Number(f[15], 0, t.start + kPregapFrames, &t.pregap)) &&
+                    (f.size() < 17 || (Unhex(f[16], &t.isrc) && t.isrc.size() <= 12));
     m->tracks.push_back(t);
     return ok;
   }
@@ -285,6 +290,9 @@ bool ParseRecord(const std::vector<std::string>& f, StoreRecord* store, Medium* 
     return ok;
   }
   if (kind == "image" && f.size() == 2) return Unhex(f[1], &m->content.image_path);
+  if (kind == "catalogue" && f.size() == 2) {
+    return Unhex(f[1], &m->catalogue) && m->catalogue.size() == 13;
+  }
   if (kind == "store" && f.size() == 2) return Unhex(f[1], &store->name);
   if (kind == "extent" && f.size() == 5) {
     std::int32_t lba = 0;

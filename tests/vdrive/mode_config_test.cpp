@@ -265,7 +265,7 @@ TEST(ConfigurationTest, FeaturesListAndCurrency) {
   EXPECT_FALSE(features[0x001F].current);
   EXPECT_FALSE(features[0x0021].current);  // no packets on CD
   EXPECT_TRUE(features[0x002D].current);
-  EXPECT_EQ(features.count(0x002E), 0U);   // no cue sheets: no CD Mastering
+  EXPECT_TRUE(features[0x002E].current);   // session at once from a cue sheet
   EXPECT_FALSE(features[0x0010].current);  // a blank disc has nothing to read
   EXPECT_FALSE(features[0x0028].current);
   EXPECT_EQ(features[0x001E].data[0] & 0x02, 0x02);  // C2 flags

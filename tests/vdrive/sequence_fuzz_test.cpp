@@ -1,5 +1,6 @@
 // Random sequences of recording commands (reservations, writes at the next writable
-// address of any open track, cache flushes, track and session closes), each step checked
+// address of any open track, cache flushes, track and session closes, and on CD whole
+// sessions at once from a cue sheet), each step checked
 // against the read side: READ CAPACITY names a last block that READ(10) reaches, the block
 // after it is out of range, and written blocks read back as written.
 #include <gtest/gtest.h>
@@ -66,7 +67,8 @@ class Sequence {
     switch (Below(10)) {
       case 0:
       case 1: {
-        const std::uint32_t blocks = 1 + Below(cd_ ? 40 : 300);
+        if (cd_) return SessionAtOnce();
+        const std::uint32_t blocks = 1 + Below(300);
         const Sense sense = Send(*drive_, test::Reserve(blocks), 0).sense;
         return "RESERVE " + std::to_string(blocks) + " -> " + std::to_string(sense) + "\n";
       }
@@ -98,6 +100,49 @@ class Sequence {
         return "CLOSE SESSION -> " + std::to_string(Send(*drive_, test::Close(2, 0), 0).sense) +
                "\n";
     }
+  }
+
+  // CD: a whole session at once (a data track of 300 blocks or more after its pre-gap),
+  // where the disc takes one; then back to track at once.
+  std::string SessionAtOnce() {
+    const test::Writable invisible = test::Invisible(*drive_);
+    if (invisible.sense != kGood) return "no invisible track\n";
+    test::WriteSetup setup;
+    setup.write_type = 2;
+    EXPECT_EQ(test::SelectWrite(*drive_, setup).sense, kGood);
+    const std::uint32_t blocks = 300 + Below(40);
+    const std::uint32_t start = invisible.next;
+    auto entry = [](std::vector<std::uint8_t>& sheet, std::uint8_t tno, std::uint8_t index,
+                    std::uint8_t form, std::uint32_t lba) {
+      const std::uint32_t frames = lba + 150;
+      sheet.insert(
+          sheet.end(),
+          {0x41, tno, index, form, 0, static_cast<std::uint8_t>(frames / 4500),
+           static_cast<std::uint8_t>(frames / 75 % 60), static_cast<std::uint8_t>(frames % 75)});
+    };
+    std::vector<std::uint8_t> sheet;
+    entry(sheet, 0, 0, 0x14, start - 150);
+    entry(sheet, invisible.track, 0, 0x10, start - 150);
+    entry(sheet, invisible.track, 1, 0x10, start);
+    entry(sheet, 0xAA, 1, 0x14, start + blocks);
+    const auto size = static_cast<std::uint8_t>(sheet.size());
+    const Sense cue = SendOut(*drive_, {0x5D, 0, 0, 0, 0, 0, 0, 0, size, 0}, sheet).sense;
+    std::string trail = "SAO track " + std::to_string(invisible.track) + " at " +
+                        std::to_string(start) + " x" + std::to_string(blocks) + ": cue -> " +
+                        std::to_string(cue);
+    if (cue == kGood) {
+      const std::vector<std::uint8_t> data = test::Pattern(blocks, 2048, start);
+      Sense sense =
+          test::WriteAll(*drive_, start - 150, std::vector<std::uint8_t>(150 * 2048), 2048);
+      if (sense == kGood) sense = test::WriteAll(*drive_, start, data, 2048);
+      if (sense == kGood) sense = Send(*drive_, {0x35}, 0).sense;
+      if (sense == kGood) {
+        for (std::uint32_t i = 0; i < blocks; ++i) written_[start + i] = start;
+      }
+      trail += ", writes and flush -> " + std::to_string(sense);
+    }
+    EXPECT_EQ(test::SelectWrite(*drive_, test::WriteSetup{}).sense, kGood);
+    return trail + "\n";
   }
 
   void Check() {
