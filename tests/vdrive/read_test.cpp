@@ -132,11 +132,25 @@ TEST(VerifyTest, RecordedBlocksVerifyAndTheRestAnswersAsReadDoes) {
   EXPECT_EQ(past.sense, kLbaOutOfRange);
   EXPECT_EQ(SenseInformation(past), 332999U);
   EXPECT_EQ(Send(*cdrom, Verify10(333001, 0), 0).sense, kLbaOutOfRange);
-  // Comparing with the host's data is not offered.
-  EXPECT_EQ(Send(*cdrom, Verify10(0, 1, true), 0).sense, kInvalidField);
+  // BYTCHK: the blocks the host sends are compared with the disc's; the first difference
+  // is a miscompare at its offset in the data sent.
+  std::vector<std::uint8_t> sent = Pattern(5);
+  const std::vector<std::uint8_t> six = Pattern(6);
+  sent.insert(sent.end(), six.begin(), six.end());
+  EXPECT_EQ(test::SendOut(*cdrom, Verify10(5, 2, true), sent).sense, kGood);
+  sent[2048 + 100] ^= 0x01;
+  const Answer differs = test::SendOut(*cdrom, Verify10(5, 2, true), sent);
+  EXPECT_EQ(differs.sense, kMiscompare);
+  EXPECT_EQ(SenseInformation(differs), 2048U + 100U);
+  // Fewer bytes than the blocks: the request fails at the host adapter.
+  sent.resize(2048);
+  EXPECT_EQ(test::SendOut(*cdrom, Verify10(5, 2, true), sent).status, Status::kTransportFailure);
+  EXPECT_EQ(test::SendOut(*cdrom, Verify10(332999, 2, true), sent).sense, kLbaOutOfRange);
   // Audio blocks verify, though READ(10) refuses them.
   auto mixed = Ready("cdmixed");
   EXPECT_EQ(Send(*mixed, Verify10(29990, 100), 0).sense, kGood);
+  EXPECT_EQ(test::SendOut(*mixed, Verify10(30000, 1, true), std::vector<std::uint8_t>(2048)).sense,
+            kIllegalModeForTrack);  // no 2048-byte blocks to compare
   // The run-out of a track written at once, and the gap between sessions, do not.
   auto open = Ready("cdr-open");
   EXPECT_EQ(Send(*open, Verify10(0, 10000), 0).sense, kGood);
