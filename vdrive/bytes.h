@@ -112,6 +112,7 @@ inline constexpr Sense kCannotWriteIncompatible = 0x053005;
 inline constexpr Sense kCannotFormatIncompatible = 0x053006;
 inline constexpr Sense kEmptyReservedTrack = 0x057204;
 inline constexpr Sense kNoMoreReservations = 0x057205;
+inline constexpr Sense kMiscompare = 0x0E1D00;
 
 // Not a sense: the data phase does not fit the host's buffer (the drive would send more
 // than the buffer holds, or needs more than the host sends). The host adapter fails such a

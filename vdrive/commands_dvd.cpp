@@ -1,5 +1,6 @@
 // READ DISC STRUCTURE: the DVD's physical format information, copyright and manufacturing
-// information, the pre-pit data of DVD-R/-RW and the ADIP of DVD+R/+RW.
+// information, the pre-pit data and the lead-in's control data of DVD-R/-RW and the ADIP
+// of DVD+R/+RW.
 #include <algorithm>
 
 #include "vdrive/bytes.h"
@@ -95,7 +96,10 @@ Sense Drive::ReadDiscStructure(Command& c) {
   std::vector<std::uint8_t> formats;
   if (media_type == 0) {
     formats = {0x00, 0x01, 0x04};
-    if (IsMinus(m)) formats.push_back(0x0E);
+    if (IsMinus(m)) {
+      formats.push_back(0x0E);
+      formats.push_back(0x10);
+    }
     if (IsPlus(m)) formats.push_back(0x11);
   }
   formats.push_back(0xFF);
@@ -128,6 +132,12 @@ Sense Drive::ReadDiscStructure(Command& c) {
     case 0x0E:
       if (media_type != 0 || !IsMinus(m)) return kInvalidField;
       return answer(PrePitInformation(m));
+    case 0x10:
+      // DVD-R/-RW: the physical format information of the control data zone in the
+      // lead-in, pre-recorded on the disc (the layer 0 end of a DVD-R DL among it), which
+      // burners read before the disc is written.
+      if (media_type != 0 || !IsMinus(m) || layer >= m.layers) return kInvalidField;
+      return answer(PhysicalFormat(m));
     case 0x11: {
       if (media_type != 0 || !IsPlus(m)) return kInvalidField;
       std::vector<std::uint8_t> adip = PhysicalFormat(m);

@@ -1,6 +1,6 @@
 // MODE SENSE and MODE SELECT: the medium-type byte of the header, an optional block
 // descriptor, and the pages this drive keeps (01h error recovery, 05h write parameters,
-// 2Ah capabilities).
+// 0Ah control, 1Ah power conditions, 2Ah capabilities).
 #include <algorithm>
 
 #include "vdrive/bytes.h"
@@ -113,6 +113,20 @@ Sense Drive::ModePages(std::uint8_t control, std::uint8_t page, std::uint8_t sub
                    : control == kControlDefault  ? DefaultWriteParameters()
                                                  : write_parameters_;
     out->insert(out->end(), p.begin(), p.end());
+    found = true;
+  }
+  if (all || page == 0x0A) {
+    // Control: fixed-format sense (D_SENSE clear), no log parameters kept (GLTSD),
+    // commands in the order they came (queue algorithm 0), no busy time-out limit;
+    // nothing in the page can be changed.
+    std::vector<std::uint8_t> control_page(12, 0);
+    control_page[0] = 0x0A;
+    control_page[1] = 0x0A;
+    if (control != kControlChangeable) {
+      control_page[2] = 0x02;           // GLTSD
+      Put16(&control_page[8], 0xFFFF);  // busy time-out period: unlimited
+    }
+    out->insert(out->end(), control_page.begin(), control_page.end());
     found = true;
   }
   if (all || page == 0x1A) {

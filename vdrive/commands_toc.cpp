@@ -264,11 +264,44 @@ Sense Drive::ReadDiscInformation(Command& c) {
   return kGood;
 }
 
+// A DVD+RW never formatted holds one blank track over the whole disc, as drives describe
+// it before the first FORMAT UNIT: track 1 of session 1 from LBA 0, nothing recorded,
+// every block free.
+Sense Drive::UnformattedPlusRwTrack(Command& c, std::uint8_t type, std::uint32_t value) {
+  const Medium& m = medium_;
+  switch (type) {
+    case 0:
+      if (value >= static_cast<std::uint32_t>(m.capacity)) return kLbaOutOfRange;
+      break;
+    case 1:
+      if (value != 1 && value != 0xFF) return kInvalidField;
+      break;
+    case 2:
+      if (value != 1) return kInvalidField;
+      break;
+    default:
+      return kInvalidField;
+  }
+  c.answer.assign(48, 0);
+  Put16(&c.answer[0], 46);
+  c.answer[2] = 1;
+  c.answer[3] = 1;
+  c.answer[5] = 0x04;         // data, recorded uninterrupted
+  c.answer[6] = 0x40 | 0x01;  // blank, data mode 1
+  c.answer[7] = 0x01;         // next writable address valid
+  Put32(&c.answer[12], 0);
+  Put32(&c.answer[16], static_cast<std::uint32_t>(m.capacity));
+  Put32(&c.answer[20], 16);  // an ECC block
+  Put32(&c.answer[24], static_cast<std::uint32_t>(m.capacity));
+  return kGood;
+}
+
 Sense Drive::ReadTrackInformation(Command& c) {
   const std::uint8_t type = c.cdb[1] & 0x03;
   const std::uint32_t value = Get32(c.cdb + 2);
   c.allocation = Get16(c.cdb + 7);
   const Medium& m = medium_;
+  if (m.profile == 0x1A && m.tracks.empty()) return UnformattedPlusRwTrack(c, type, value);
   const std::optional<WritableTrack> writable = WritableTrackOf(m);
   const Track* track = nullptr;
   bool use_writable = false;
@@ -313,9 +346,12 @@ Sense Drive::ReadTrackInformation(Command& c) {
   Put16(&c.answer[0], 46);
   const bool dvd = !m.IsCd();
   const std::uint8_t write_type = write_parameters_[2] & 0x0F;
+  // DVD+R is recorded in fixed ECC blocks without packets: the write parameters page
+  // does not govern it, and its tracks are described without Packet/Inc.
+  const bool plus_r = m.profile == 0x1B || m.profile == 0x2B;
   if (use_writable) {
     const WritableTrack& w = *writable;
-    const bool packet = write_type == 0;
+    const bool packet = write_type == 0 && !plus_r;
     // On DVD the fixed packet bit of the write parameters does not make the track one of
     // fixed packets: an incremental DVD-R/-RW track is always of variable packets.
     const bool fixed = packet && !dvd && (write_parameters_[3] & 0x20) != 0;
@@ -348,7 +384,7 @@ Sense Drive::ReadTrackInformation(Command& c) {
   // are of variable packets and the track of a DVD-RW in restricted overwrite is one of
   // fixed packets of an ECC block, whatever an older state file noted.
   const bool restricted_overwrite = m.profile == 0x13;
-  const bool incremental = restricted_overwrite || t.incremental;
+  const bool incremental = restricted_overwrite || (t.incremental && !plus_r);
   const bool fixed_packet = dvd ? restricted_overwrite : t.fixed_packet;
   c.answer[6] = static_cast<std::uint8_t>(
       (t.reserved ? 0x80 : 0) | (!t.complete && t.recorded == 0 ? 0x40 : 0) |

@@ -300,6 +300,7 @@ const std::vector<Drive::Entry>& Drive::Table() {
       {0x28, 10, &Drive::Read10, true, false},
       {0x2A, 10, &Drive::Write10, true, false},
       {0x2B, 10, &Drive::Seek10, true, false},
+      {0x2F, 10, &Drive::Verify10, true, false},
       {0x35, 10, &Drive::SynchronizeCache, true, false},
       {0x42, 10, &Drive::ReadSubChannel, true, false},
       {0x43, 10, &Drive::ReadToc, true, false},

@@ -229,6 +229,9 @@ class Drive {
   Sense ReadToc(Command& c);
   Sense ReadDiscInformation(Command& c);
   Sense ReadTrackInformation(Command& c);
+  Sense Verify10(Command& c);
+  Sense CompareBlocks(Command& c, std::uint32_t lba, std::uint32_t count);
+  Sense UnformattedPlusRwTrack(Command& c, std::uint8_t type, std::uint32_t value);
   Sense ReadCapacity(Command& c);
   Sense ReadFormatCapacities(Command& c);
   // commands_read.cpp

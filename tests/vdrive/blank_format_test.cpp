@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <utility>
+#include <vector>
 
 #include "tests/vdrive/vdrive_test_support.h"
 
@@ -185,6 +187,38 @@ TEST(FormatTest, DvdRamAndDvdPlusRw) {
   for (int i = 0; i < 8; ++i) Send(*plus, {0x00}, 0);
   EXPECT_EQ(test::Disc(*plus).background, 3);
   EXPECT_EQ(Send(*plus, test::Close(1, 1), 0).sense, kInvalidField);
+}
+
+TEST(FormatTest, NeverFormattedPlusRwDescribesOneBlankTrack) {
+  // Before its first format a DVD+RW holds track 1 over the whole disc, blank, as
+  // recorders describe it (burning tools read it before they format).
+  auto plus = Ready("dvd+rw-blank");
+  constexpr std::uint32_t kBlocks = 2295104;
+  for (const auto& [type, value] : std::vector<std::pair<std::uint8_t, std::uint32_t>>{
+           {1, 1}, {1, 0xFF}, {0, 0}, {0, kBlocks - 1}, {2, 1}}) {
+    SCOPED_TRACE(value);
+    const Answer track = Send(*plus, test::TrackInfo(type, value));
+    ASSERT_EQ(track.sense, kGood);
+    ASSERT_EQ(track.data.size(), 48U);
+    EXPECT_EQ(track.data[2], 1);               // track 1
+    EXPECT_EQ(track.data[3], 1);               // of session 1
+    EXPECT_EQ(track.data[6] & 0xF0, 0x40);     // blank, neither reserved nor packets
+    EXPECT_EQ(track.data[7] & 0x01, 0x01);     // next writable address valid
+    EXPECT_EQ(Be32(track.data, 8), 0U);        // start
+    EXPECT_EQ(Be32(track.data, 12), 0U);       // next writable address
+    EXPECT_EQ(Be32(track.data, 16), kBlocks);  // free blocks
+    EXPECT_EQ(Be32(track.data, 24), kBlocks);  // size
+  }
+  EXPECT_EQ(Send(*plus, test::TrackInfo(1, 2)).sense, kInvalidField);
+  EXPECT_EQ(Send(*plus, test::TrackInfo(2, 2)).sense, kInvalidField);
+  EXPECT_EQ(Send(*plus, test::TrackInfo(0, kBlocks)).sense, kLbaOutOfRange);
+  EXPECT_EQ(Send(*plus, test::TrackInfo(3, 1)).sense, kInvalidField);
+  // Formatted, the track is the formatted area and no longer blank.
+  ASSERT_EQ(test::Format(*plus, 0x26, 0xFFFFFFFF).sense, kGood);
+  const Answer formatted = Send(*plus, test::TrackInfo(1, 1));
+  ASSERT_EQ(formatted.sense, kGood);
+  EXPECT_EQ(formatted.data[6] & 0x40, 0x00);
+  EXPECT_EQ(Be32(formatted.data, 24), kBlocks);
 }
 
 TEST(FormatTest, MalformedListsAndMediaThatCannotBeFormatted) {

@@ -158,7 +158,30 @@ TEST(ModeSenseTest, PagesControlsAndRefusals) {
   for (std::size_t at = 8; at + 2 <= all.data.size(); at += 2 + all.data[at + 1]) {
     codes.push_back(all.data[at] & 0x3F);
   }
-  EXPECT_EQ(codes, (std::vector<std::uint8_t>{0x01, 0x05, 0x1A, 0x2A}));
+  EXPECT_EQ(codes, (std::vector<std::uint8_t>{0x01, 0x05, 0x0A, 0x1A, 0x2A}));
+  // The control page, which SCSI initiators read: fixed-format sense (D_SENSE clear),
+  // through MODE SENSE(6) as well; nothing in it changeable, so MODE SELECT refuses it.
+  for (const std::vector<std::uint8_t>& cdb :
+       {test::ModeSense10(0x0A), std::vector<std::uint8_t>{0x1A, 0x08, 0x0A, 0, 0xFF, 0}}) {
+    const Answer control = Send(*drive, cdb);
+    ASSERT_EQ(control.sense, kGood);
+    const std::size_t at = cdb[0] == 0x5A ? 8 : 4;
+    ASSERT_EQ(control.data.size(), at + 12);
+    EXPECT_EQ(control.data[at], 0x0A);
+    EXPECT_EQ(control.data[at + 1], 0x0A);
+    EXPECT_EQ(control.data[at + 2] & 0x04, 0x00);  // D_SENSE
+    EXPECT_EQ(Be16(control.data, at + 8), 0xFFFFU);
+  }
+  const Answer control_mask = Send(*drive, test::ModeSense10(0x0A, 1));
+  ASSERT_EQ(control_mask.data.size(), 8U + 12U);
+  for (std::size_t i = 8 + 2; i < control_mask.data.size(); ++i) {
+    EXPECT_EQ(control_mask.data[i], 0x00) << i;
+  }
+  std::vector<std::uint8_t> select_control(8 + 12, 0);
+  select_control[8] = 0x0A;
+  select_control[9] = 0x0A;
+  EXPECT_EQ(SendOut(*drive, {0x55, 0x10, 0, 0, 0, 0, 0, 0, 20, 0}, select_control).sense,
+            kInvalidFieldInParameters);
   // Power conditions, behind the Power Management feature: the standby timer.
   const Answer power = Send(*drive, test::ModeSense10(0x1A));
   ASSERT_EQ(power.sense, kGood);

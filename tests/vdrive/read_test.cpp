@@ -104,6 +104,80 @@ TEST(ReadTest, Read10RefusesAudioRunOutAndUnrecordedBlocks) {
   EXPECT_EQ(Send(*blank, test::Read10(0, 1)).sense, kLbaOutOfRange);
 }
 
+std::vector<std::uint8_t> Verify10(std::uint32_t lba, std::uint16_t count, bool bytchk = false) {
+  return {0x2F,
+          static_cast<std::uint8_t>(bytchk ? 0x02 : 0x00),
+          static_cast<std::uint8_t>(lba >> 24),
+          static_cast<std::uint8_t>(lba >> 16),
+          static_cast<std::uint8_t>(lba >> 8),
+          static_cast<std::uint8_t>(lba),
+          0,
+          static_cast<std::uint8_t>(count >> 8),
+          static_cast<std::uint8_t>(count),
+          0};
+}
+
+std::uint32_t SenseInformation(const Answer& answer) {
+  return Be32(std::vector<std::uint8_t>(answer.reply.sense, answer.reply.sense + 18), 3);
+}
+
+TEST(VerifyTest, RecordedBlocksVerifyAndTheRestAnswersAsReadDoes) {
+  auto cdrom = Ready("cdrom");
+  const Answer whole = Send(*cdrom, Verify10(0, 65535), 0);
+  EXPECT_EQ(whole.sense, kGood);
+  EXPECT_TRUE(whole.data.empty());  // no data moves
+  EXPECT_EQ(Send(*cdrom, Verify10(332999, 1), 0).sense, kGood);
+  EXPECT_EQ(Send(*cdrom, Verify10(333000, 0), 0).sense, kGood);  // nothing, at the end
+  const Answer past = Send(*cdrom, Verify10(332999, 2), 0);
+  EXPECT_EQ(past.sense, kLbaOutOfRange);
+  EXPECT_EQ(SenseInformation(past), 332999U);
+  EXPECT_EQ(Send(*cdrom, Verify10(333001, 0), 0).sense, kLbaOutOfRange);
+  // BYTCHK: the blocks the host sends are compared with the disc's; the first difference
+  // is a miscompare at its offset in the data sent.
+  std::vector<std::uint8_t> sent = Pattern(5);
+  const std::vector<std::uint8_t> six = Pattern(6);
+  sent.insert(sent.end(), six.begin(), six.end());
+  EXPECT_EQ(test::SendOut(*cdrom, Verify10(5, 2, true), sent).sense, kGood);
+  sent[2048 + 100] ^= 0x01;
+  const Answer differs = test::SendOut(*cdrom, Verify10(5, 2, true), sent);
+  EXPECT_EQ(differs.sense, kMiscompare);
+  EXPECT_EQ(SenseInformation(differs), 2048U + 100U);
+  // Fewer bytes than the blocks: the request fails at the host adapter.
+  sent.resize(2048);
+  EXPECT_EQ(test::SendOut(*cdrom, Verify10(5, 2, true), sent).status, Status::kTransportFailure);
+  EXPECT_EQ(test::SendOut(*cdrom, Verify10(332999, 2, true), sent).sense, kLbaOutOfRange);
+  // Audio blocks verify, though READ(10) refuses them.
+  auto mixed = Ready("cdmixed");
+  EXPECT_EQ(Send(*mixed, Verify10(29990, 100), 0).sense, kGood);
+  EXPECT_EQ(test::SendOut(*mixed, Verify10(30000, 1, true), std::vector<std::uint8_t>(2048)).sense,
+            kIllegalModeForTrack);  // no 2048-byte blocks to compare
+  // The run-out of a track written at once, and the gap between sessions, do not.
+  auto open = Ready("cdr-open");
+  EXPECT_EQ(Send(*open, Verify10(0, 10000), 0).sense, kGood);
+  const Answer runout = Send(*open, Verify10(9990, 11), 0);
+  EXPECT_EQ(runout.sense, kIllegalModeForTrack);
+  EXPECT_EQ(SenseInformation(runout), 10000U);
+  auto multi = Ready("cdr-multi");
+  const Answer gap = Send(*multi, Verify10(19000, 2000), 0);
+  EXPECT_EQ(gap.sense, kIllegalModeForTrack);  // track 1's run-out comes first
+  EXPECT_EQ(Send(*multi, Verify10(20002, 1), 0).sense, kLbaOutOfRange);
+  EXPECT_EQ(Send(*multi, Verify10(31402, 100), 0).sense, kGood);
+  auto blank = Ready("cdr-blank");
+  EXPECT_EQ(Send(*blank, Verify10(0, 1), 0).sense, kLbaOutOfRange);
+  // A formatted disc verifies over its whole formatted area, written or not.
+  auto plus = Ready("dvd+rw");
+  EXPECT_EQ(Send(*plus, Verify10(2295104 - 16, 16), 0).sense, kGood);
+  EXPECT_EQ(Send(*plus, Verify10(2295104 - 16, 17), 0).sense, kLbaOutOfRange);
+  // A sequential DVD up to what was written.
+  auto dvdr = Ready("dvd-r");
+  ASSERT_EQ(test::WriteAll(*dvdr, 0, std::vector<std::uint8_t>(32 * 2048, 1), 2048), kGood);
+  EXPECT_EQ(Send(*dvdr, Verify10(0, 32), 0).sense, kGood);
+  EXPECT_EQ(Send(*dvdr, Verify10(16, 17), 0).sense, kLbaOutOfRange);
+  // No disc.
+  auto empty = Ready("nodisc");
+  EXPECT_EQ(Send(*empty, Verify10(0, 1), 0).sense, kNoMediumTrayClosed);
+}
+
 std::size_t ReadCdSize(Drive& drive, std::uint32_t lba, std::uint8_t fields,
                        std::uint8_t type = 0) {
   const Answer answer = Send(drive, test::ReadCd(lba, 1, type, fields));

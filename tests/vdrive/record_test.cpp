@@ -496,6 +496,28 @@ TEST(DvdRecordingTest, PlusMediaAndDvdRamReportNoFixedPackets) {
   EXPECT_EQ(PacketBits(*plus, 1, 1) & 0x10, 0);
 }
 
+TEST(DvdRecordingTest, PlusRTracksAreNotIncremental) {
+  // DVD+R is written in ECC blocks without packets, whatever the write parameters say:
+  // the invisible track, a track being written and a closed one describe neither
+  // Packet/Inc nor FP, with the track mode of an uninterrupted data track.
+  for (const char* preset : {"dvd+r", "dvd+r-dl"}) {
+    SCOPED_TRACE(preset);
+    auto drive = Ready(preset);
+    EXPECT_EQ(PacketBits(*drive, 1, 0xFF), 0x00);
+    ASSERT_EQ(SelectFixedPacketIncremental(*drive).sense, kGood);
+    const Answer invisible = Send(*drive, test::TrackInfo(1, 0xFF));
+    ASSERT_EQ(invisible.sense, kGood);
+    EXPECT_EQ(invisible.data[6] & 0x70, 0x40);  // blank only
+    EXPECT_EQ(invisible.data[5] & 0x0F, 0x04);
+    ASSERT_EQ(test::WriteAll(*drive, 0, test::Pattern(40, 2048, 26), 2048), kGood);
+    EXPECT_EQ(PacketBits(*drive, 1, 1), 0x00);
+    ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+    ASSERT_EQ(Send(*drive, test::Close(1, 1), 0).sense, kGood);
+    EXPECT_EQ(PacketBits(*drive, 1, 1), 0x00);
+    EXPECT_EQ(PacketBits(*drive, 1, 0xFF), 0x00);  // the next track
+  }
+}
+
 TEST(CdRecordingTest, MrwFormatThenRandomWrites) {
   auto drive = Ready("cdrw-blank");
   const std::uint32_t area = kCdrLeadout / 39 * 32;

@@ -85,13 +85,34 @@ TEST(DiscStructureTest, MakerIdsFromAdipAndPrePits) {
   EXPECT_EQ(Send(*Ready("dvdrom"), test::DiscStructure(0x0E)).sense, kInvalidField);
 }
 
+TEST(DiscStructureTest, LeadInControlDataOfDvdMinusMedia) {
+  // Format 10h: the control data zone's physical format information, which a DVD-R DL
+  // burner reads for the end of layer 0 before writing.
+  auto dual = Ready("dvd-r-dl");
+  const Answer control = Send(*dual, test::DiscStructure(0x10));
+  ASSERT_EQ(control.sense, kGood);
+  ASSERT_EQ(control.data.size(), 4U + 2048);
+  EXPECT_EQ(control.data[4 + 2] >> 5, 1);                              // two layers
+  EXPECT_EQ(Be32(control.data, 4 + 4), 0x030000U);                     // data zone start
+  EXPECT_EQ(Be32(control.data, 4 + 12), 0x030000U + 4171712 / 2 - 1);  // layer 0 end
+  EXPECT_EQ(control.data, Send(*dual, test::DiscStructure(0x00)).data);
+  EXPECT_EQ(Send(*dual, test::DiscStructure(0x10, 1)).sense, kGood);
+  EXPECT_EQ(Send(*dual, test::DiscStructure(0x10, 2)).sense, kInvalidField);
+  auto single = Ready("dvd-r");
+  EXPECT_EQ(Be32(Send(*single, test::DiscStructure(0x10)).data, 4 + 8), 0x030000U + 2298496 - 1);
+  for (const char* other : {"dvd+r", "dvd+r-dl", "dvd-ram", "dvdrom"}) {
+    SCOPED_TRACE(other);
+    EXPECT_EQ(Send(*Ready(other), test::DiscStructure(0x10)).sense, kInvalidField);
+  }
+}
+
 TEST(DiscStructureTest, ListOfStructuresAndOtherMedia) {
   auto drive = Ready("dvd-rw-seq");
   const Answer list = Send(*drive, test::DiscStructure(0xFF));
   ASSERT_EQ(list.sense, kGood);
   std::vector<std::uint8_t> formats;
   for (std::size_t at = 4; at + 4 <= list.data.size(); at += 4) formats.push_back(list.data[at]);
-  EXPECT_EQ(formats, (std::vector<std::uint8_t>{0x00, 0x01, 0x04, 0x0E, 0xFF}));
+  EXPECT_EQ(formats, (std::vector<std::uint8_t>{0x00, 0x01, 0x04, 0x0E, 0x10, 0xFF}));
   EXPECT_EQ(Be16(list.data, 6), 2050U);
   const Answer copyright = Send(*drive, test::DiscStructure(0x01));
   EXPECT_EQ(copyright.data.size(), 8U);
