@@ -225,8 +225,19 @@ Sense Drive::ModeSelect10(Command& c) {
     const std::uint8_t code = list[at] & 0x3F;
     const std::size_t page_length = list[at + 1];
     if (at + 2 + page_length > length) return kParameterLengthError;
-    if (code != 0x05 || page_length < 0x32) return kInvalidFieldInParameters;
     const std::uint8_t* page = list + at;
+    if (code == 0x0A || code == 0x1A) {
+      // Control and power conditions: nothing in them can be changed, so a page sent back
+      // as the drive reported it is taken (and changes nothing), any other value refused.
+      std::vector<std::uint8_t> current;
+      if (ModePages(0, code, 0, &current) != kGood || page_length != current[1] ||
+          !std::equal(page + 2, page + 2 + page_length, current.begin() + 2)) {
+        return kInvalidFieldInParameters;
+      }
+      at += 2 + page_length;
+      continue;
+    }
+    if (code != 0x05 || page_length < 0x32) return kInvalidFieldInParameters;
     const std::vector<std::uint8_t> mask = WriteParametersMask();
     for (std::size_t i = 2; i < 52; ++i) {
       if ((page[i] & ~mask[i]) != 0) return kInvalidFieldInParameters;  // reserved bits

@@ -254,6 +254,32 @@ TEST(ModeSelectTest, WriteParametersAreValidatedAndKept) {
             kInvalidField);
 }
 
+// Pages with no changeable field: a host that sends back the page it read (mode sense,
+// then mode select of the same bytes, as SCSI libraries do) is answered GOOD; a changed
+// field is refused and the page stays as it was.
+TEST(ModeSelectTest, FixedPagesSentBackUnchangedAreTaken) {
+  auto drive = Ready("dvd+rw");
+  for (const std::uint8_t code : {std::uint8_t{0x0A}, std::uint8_t{0x1A}}) {
+    SCOPED_TRACE(static_cast<int>(code));
+    const Answer sensed = Send(*drive, test::ModeSense10(code));
+    ASSERT_EQ(sensed.sense, kGood);
+    ASSERT_GE(sensed.data.size(), 8u + 12u);
+    std::vector<std::uint8_t> list(8, 0);
+    list.insert(list.end(), sensed.data.begin() + 8, sensed.data.begin() + 8 + 12);
+    const std::vector<std::uint8_t> select = {
+        0x55, 0x10, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(list.size()), 0};
+    EXPECT_EQ(SendOut(*drive, select, list).sense, kGood);
+    std::vector<std::uint8_t> changed = list;
+    changed[8 + 3] ^= 0x01;
+    EXPECT_EQ(SendOut(*drive, select, changed).sense, kInvalidFieldInParameters);
+    std::vector<std::uint8_t> shorter = list;
+    shorter[8 + 1] = 0x06;  // a page length other than the drive's
+    EXPECT_EQ(SendOut(*drive, select, shorter).sense, kInvalidFieldInParameters);
+    const Answer after = Send(*drive, test::ModeSense10(code));
+    EXPECT_EQ(after.data, sensed.data);
+  }
+}
+
 TEST(ModeSelectTest, DvdMediaRefuseCdWriteModes) {
   auto drive = Ready("dvd-r");
   EXPECT_EQ(SendOut(*drive, kModeSelect, WriteParameters(0x01, 0x08)).sense,
