@@ -192,9 +192,8 @@ std::string OutputConflict(const std::string& output, const std::vector<std::str
         info.st_ino == out_info.st_ino) {
       return output + " is the source " + source;
     }
-    char resolved[PATH_MAX];
-    if (out.empty() || ::realpath(source.c_str(), resolved) == nullptr) continue;
-    std::string folder = resolved;
+    std::string folder = Canonical(source);
+    if (out.empty() || folder.empty()) continue;
     if (out == folder) return output + " is the source " + source;
     if (folder != "/") folder += '/';
     if (out.compare(0, folder.size(), folder) == 0)
