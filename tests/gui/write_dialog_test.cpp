@@ -234,7 +234,7 @@ class WriteDialogWindowTest : public QObject {
     QCOMPARE(Control<QLabel>(job, kEraseMedium)->text(), QStringLiteral("CD-RW"));
     QVERIFY(Control<QPushButton>(job, kOkButton)->isEnabled());
     QVERIFY(window_->CommandPane()->Text().contains(
-        QStringLiteral("BLANK  A1 00 00 00 00 00 00 00 00 00 00 00")));
+        QStringLiteral("BLANK  A1 10 00 00 00 00 00 00 00 00 00 00")));
     SaveShot(job, "07-erase.png");
     QTest::mouseClick(Control<QPushButton>(job, kCancelButton), Qt::LeftButton);
     QTRY_VERIFY(OpenJobWindow() == nullptr);
