@@ -23,11 +23,11 @@ constexpr const char* kEraseOnlyMessage = "抹除僅使用於CD-RW與DVD-RW";
 
 constexpr ControlTemplate kEraseControls[] = {
     {kNoId, K::kGroupBox, "抹除方式", 7, 7, 170, 62, kStyleNone},
-    {kFullBlank, K::kCheckBox, "完全抹除", 15, 19, 70, 10, kStyleNone},
-    {kMinimalBlank, K::kCheckBox, "最低限度抹除", 95, 19, 75, 10, kStyleNone},
-    {kUncloseSession, K::kCheckBox, "重啟節區", 15, 35, 70, 10, kStyleNone},
-    {kEraseSession, K::kCheckBox, "節區抹除", 95, 35, 75, 10, kStyleNone},
-    {kEraseMedium, K::kStatic, "", 15, 52, 155, 10, kStyleNone},
+    {kFullBlank, K::kRadioButton, "完全抹除", 15, 19, 70, 10, kStyleGroup},
+    {kMinimalBlank, K::kRadioButton, "最低限度抹除", 95, 19, 75, 10, kStyleNone},
+    {kUncloseSession, K::kRadioButton, "重啟節區", 15, 35, 70, 10, kStyleNone},
+    {kEraseSession, K::kRadioButton, "節區抹除", 95, 35, 75, 10, kStyleNone},
+    {kEraseMedium, K::kStatic, "", 15, 52, 155, 10, kStyleGroup},
     {kEraseStatus, K::kStatic, "完全抹除會頗為費時，需注意！", 7, 76, 170, 10, kStyleNone},
     {kOkButton, K::kButton, "確定(&O)", 185, 10, 50, 15, kStyleDefault},
     {kCancelButton, K::kButton, "結束(&X)", 185, 30, 50, 15, kStyleNone},
