@@ -157,6 +157,8 @@ void EraseDialog::OnTimer(Dialog& dialog, int timer_id) {
 }
 
 void EraseDialog::OnClose(Dialog& /*dialog*/) {
+  // The worker stops following the drive with the dialog (the drive goes on blanking).
+  job_->run.store(0);
   job_->Detach();
 }
 

@@ -404,6 +404,19 @@ TEST_F(EraseTest, AStopEndsTheFollowingAndTheDriveGoesOn) {
   EXPECT_CONTAINS(run.err, "zorvane-cli: erase: stopped following the drive");
   EXPECT_CONTAINS(run.err, "the drive goes on blanking the disc\n");
   EXPECT_LACKS(run.out, "完成");
+
+  // Closing the window's dialog ends its polls too.
+  Fresh(Spec("cdrw-blank", "time=real"));
+  EraseDialog handler;
+  MemoryDialog dialog;
+  handler.OnInit(dialog);
+  handler.OnCommand(dialog, kFullBlank);
+  handler.OnCommand(dialog, kOkButton);
+  handler.OnClose(dialog);
+  for (int i = 0; i < 5000 && handler.Job()->Running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(handler.Job()->state.load(), WriteState::kCancelled);
 }
 
 // Following a format ends only on the drive's own answer: a poll that finds no answer is
