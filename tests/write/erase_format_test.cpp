@@ -238,11 +238,9 @@ TEST_F(FormatTest, DvdPlusRwAndDvdRamTakeTheirFormats) {
 
 TEST_F(FormatTest, WaitReturnsWhenARealTimeFormatEnds) {
   // A quick real-time format: the blank DVD+RW's background format of a small disc.
-  const auto start = std::chrono::steady_clock::now();
   const CliRun run = Cli(Spec("dvd+rw-blank", "time=real,blocks=20000"), {"format", "--wait"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_CONTAINS(run.out, kFormatDoneMessage);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
 
 TEST_F(FormatTest, RefusalsEndWithTheirLine) {
