@@ -193,13 +193,15 @@ FollowResult FollowDrive(const DriveAddress& drive, FollowedOperation operation,
     const std::uint8_t key = sense[2] & 0x0F;
     // Sense-key specific bytes: SKSV and the progress indication in 65,536ths.
     const bool indication = (sense[15] & 0x80) != 0;
-    if (key == 0x02 && sense[12] == 0x04 &&
-        (sense[13] == 0x01 || sense[13] == 0x04 || sense[13] == 0x07 || sense[13] == 0x08)) {
-      running = true;  // becoming ready, format, operation or long write in progress
+    // Not ready while becoming ready, or with a format, an operation or a long write in
+    // progress; a unit attention says nothing of the operation, so the drive is asked again.
+    const bool busy =
+        key == 0x02 && sense[12] == 0x04 &&
+        (sense[13] == 0x01 || sense[13] == 0x04 || sense[13] == 0x07 || sense[13] == 0x08);
+    if (busy || key == 0x06) {
+      running = true;
     } else if (key == 0x00) {
       running = indication;  // a background operation may report its progress with no sense
-    } else if (key == 0x06) {
-      running = true;  // a unit attention says nothing of the operation: ask again
     } else {
       // The drive reports the operation failed or the disc gone.
       result.cause = "the drive reports " + ResultInWords(code);
