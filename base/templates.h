@@ -12,6 +12,7 @@ enum class ControlKind {
   kStatic,
   kButton,
   kCheckBox,
+  kRadioButton,    // option button: one of an exclusive group (see kStyleGroup)
   kEdit,           // single-line edit
   kMultiLineEdit,  // multi-line, read-only console pane
   kComboEdit,      // combo box with an edit field (drop-down)
@@ -31,6 +32,9 @@ enum ControlStyle : std::uint32_t {
   kStyleVScroll = 1u << 4,
   kStyleKeepSelection = 1u << 5,
   kStyleDefault = 1u << 6,  // the default push button
+  // The first control of a group: the option buttons from one control with this style up to
+  // the next one form one exclusive group (checking one unchecks the others of that group).
+  kStyleGroup = 1u << 7,
 };
 
 inline constexpr int kNoId = -1;

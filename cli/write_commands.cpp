@@ -272,6 +272,47 @@ int RunWriteAt(CommandContext& context) {
   return RunDialogJob(context, *handler, dialog, "write-at");
 }
 
+// Lines on standard error while a job follows a long operation of the drive: one each time
+// the drive's whole percentage changes, and one at least every 4 s otherwise, with the time
+// since the start, so that a blank or a format of many minutes is never silent.
+class FollowLines {
+ public:
+  FollowLines(std::FILE* stream, const char* name)
+      : stream_(stream), name_(name), start_(Clock::now()), last_(start_) {}
+
+  void Report(int percent) {
+    const Clock::time_point now = Clock::now();
+    if (drawn_ && percent == shown_ && now - last_ < std::chrono::seconds(4)) return;
+    drawn_ = true;
+    shown_ = percent;
+    last_ = now;
+    const long seconds =
+        static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(now - start_).count());
+    if (percent >= 0) {
+      std::fprintf(stream_, "%s: %d%% (the drive's progress), %ld:%02ld\n", name_, percent,
+                   seconds / 60, seconds % 60);
+    } else {
+      std::fprintf(stream_, "%s: running, the drive gives no progress figure, %ld:%02ld\n", name_,
+                   seconds / 60, seconds % 60);
+    }
+    std::fflush(stream_);
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::FILE* stream_;
+  const char* name_;
+  Clock::time_point start_;
+  Clock::time_point last_;
+  int shown_ = -1;
+  bool drawn_ = false;
+};
+
+// "at 37%" when the drive gave a figure.
+std::string AtPercent(int percent) {
+  return percent >= 0 ? " at " + std::to_string(percent) + "%" : std::string();
+}
+
 int RunErase(CommandContext& context) {
   int option = kMinimalBlank;
   const std::vector<std::string>& args = context.args;
@@ -310,19 +351,39 @@ int RunErase(CommandContext& context) {
   LoadTemplate(dialog, EraseTemplate());
   handler.OnInit(dialog);
   handler.OnCommand(dialog, option);
+  if (StopRequested()) {
+    std::fprintf(context.err, "zorvane-cli: erase: stopped before the blank was sent\n");
+    return kExitStopped;
+  }
+  const std::shared_ptr<EraseJob>& job = handler.Job();
+  FollowLines lines(context.err, "erase");
+  job->on_progress = [&lines](int percent) { lines.Report(percent); };
   handler.OnCommand(dialog, kOkButton);
-  const std::shared_ptr<WriteJob>& job = handler.Job();
   for (;;) {
     const bool running = job->Running();
     handler.OnTimer(dialog, kUpdateTimer);
     if (!running) break;
+    // Ctrl-C stops following the drive; the drive goes on with the blank it has taken.
+    if (StopRequested()) job->run.store(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(kUpdatePeriodMs));
   }
   const std::string medium = Trimmed(dialog.Text(kEraseMedium));
   const std::string status = Trimmed(dialog.Text(kEraseStatus));
+  if (job->state.load() == WriteState::kCancelled) {
+    std::fprintf(context.err,
+                 "zorvane-cli: erase: stopped following the drive%s; the drive goes on blanking "
+                 "the disc\n",
+                 AtPercent(job->percent.load()).c_str());
+    return kExitStopped;
+  }
   if (job->state.load() != WriteState::kFinished) {
-    std::fprintf(context.err, "zorvane-cli: erase: %s%s%s\n", medium.c_str(),
-                 medium.empty() ? "" : ": ", status.c_str());
+    std::string line;
+    for (const std::string& part : {medium, status, job->Failure()}) {
+      if (part.empty()) continue;
+      line += line.empty() ? part : ": " + part;
+    }
+    if (line.empty()) line = "the erase did not start";
+    std::fprintf(context.err, "zorvane-cli: erase: %s\n", line.c_str());
     return kExitFailed;
   }
   std::fprintf(context.out, "%s: %s\n", medium.c_str(), status.c_str());
@@ -339,18 +400,34 @@ int RunFormat(CommandContext& context) {
     }
     wait = true;
   }
-  if (!FormatMedium(*context.window)) {
-    std::fprintf(context.err, "zorvane-cli: format: the drive did not start a format\n");
+  if (StopRequested()) {
+    std::fprintf(context.err, "zorvane-cli: format: stopped before the format was started\n");
+    return kExitStopped;
+  }
+  std::string failure;
+  if (!FormatMedium(*context.window, &failure)) {
+    std::fprintf(context.err, "zorvane-cli: format: the drive did not start a format: %s\n",
+                 failure.c_str());
     return kExitFailed;
   }
+  std::fflush(context.out);
   if (!wait) return kExitOk;
-  CliProgress progress(context.err, "format");
-  const bool ended = WaitForFormat([&progress](int percent) {
-    if (percent >= 0) progress.Update(static_cast<std::uint64_t>(percent), 100);
-  });
-  progress.Finish();
-  if (!ended) {
-    std::fprintf(context.err, "zorvane-cli: format: the drive did not report the end\n");
+  FollowLines lines(context.err, "format");
+  const FollowResult result = FollowDrive(
+      CurrentDriveAddress(), FollowedOperation::kFormat,
+      [&lines](int percent) { lines.Report(percent); }, [] { return StopRequested(); },
+      [&context](const std::string& failure) {
+        std::fprintf(context.err, "format: the drive did not answer a poll: %s\n", failure.c_str());
+      });
+  if (result.end == FollowEnd::kStopped) {
+    std::fprintf(context.err,
+                 "zorvane-cli: format: stopped following the drive%s; the drive goes on "
+                 "formatting the disc\n",
+                 AtPercent(result.percent).c_str());
+    return kExitStopped;
+  }
+  if (result.end != FollowEnd::kDone) {
+    std::fprintf(context.err, "zorvane-cli: format: %s\n", result.cause.c_str());
     return kExitFailed;
   }
   std::fprintf(context.out, "%s", kFormatDoneMessage);

@@ -91,6 +91,7 @@ void MainWindowForm::UpdateDataLimit() {
 }
 
 MainWindowForm::~MainWindowForm() {
+  StopFollowingFormat();  // its polls end with the window; the drive goes on formatting
   if (MainWindow.load() == &controls_) MainWindow.store(nullptr);
   if (CommandConsole.load() == command_console_) CommandConsole.store(nullptr);
   if (InfoConsole.load() == info_console_) InfoConsole.store(nullptr);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -102,7 +103,18 @@ bool QtDialog::IsChecked(int id) const {
 
 void QtDialog::SetChecked(int id, bool checked) {
   OnControl(id, [checked](QWidget* widget) {
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setChecked(checked);
+    auto* button = qobject_cast<QAbstractButton*>(widget);
+    if (button == nullptr) return;
+    QButtonGroup* group = button->group();
+    if (!checked && group != nullptr && group->exclusive() && button->isChecked()) {
+      // An exclusive group keeps its checked button checked; the dialog logic may still
+      // clear a group (a medium that offers none of its options).
+      group->setExclusive(false);
+      button->setChecked(false);
+      group->setExclusive(true);
+      return;
+    }
+    button->setChecked(checked);
   });
 }
 

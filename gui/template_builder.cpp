@@ -1,5 +1,6 @@
 #include "gui/template_builder.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -12,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTreeWidget>
 
 namespace zorvane {
@@ -43,6 +45,8 @@ QWidget* MakeControl(const ControlTemplate& control, QWidget* form) {
     }
     case ControlKind::kCheckBox:
       return new QCheckBox(caption, form);
+    case ControlKind::kRadioButton:
+      return new QRadioButton(caption, form);
     case ControlKind::kEdit: {
       auto* edit = new QLineEdit(caption, form);
       edit->setReadOnly((control.style & kStyleReadOnly) != 0);
@@ -115,8 +119,17 @@ void BuildDialog(const DialogTemplate& dialog, QWidget* form) {
   form->setFont(font);
   const DialogBaseUnits base = BaseUnitsOf(font);
   std::vector<QWidget*> frames;
+  QButtonGroup* group = nullptr;  // the exclusive group option buttons join
   for (const ControlTemplate& control : dialog.controls) {
     QWidget* widget = MakeControl(control, form);
+    if ((control.style & kStyleGroup) != 0) group = nullptr;
+    if (auto* option = qobject_cast<QRadioButton*>(widget)) {
+      if (group == nullptr) {
+        group = new QButtonGroup(form);
+        group->setExclusive(true);
+      }
+      group->addButton(option);
+    }
     widget->setFont(font);
     if (control.id != kNoId) widget->setObjectName(QString::number(control.id));
     QRect rect = DialogUnitsToPixels(base, control.x, control.y, control.width, control.height);

@@ -164,10 +164,13 @@ std::uint32_t CommandTimeout(std::uint8_t opcode) {
   return opcode == 0x54 ? 120 : 10;
 }
 
-std::int32_t ExecuteCdb(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t target,
-                        std::uint32_t lun, std::uint32_t transfer_length, void* buffer,
-                        std::uint8_t direction, std::uint8_t close_after) {
-  (void)target;  // the drive is addressed by its slot alone
+namespace {
+
+std::int32_t Execute(const std::uint8_t* cdb, std::uint8_t slot, std::uint32_t lun,
+                     std::uint32_t transfer_length, void* buffer, std::uint8_t direction,
+                     std::uint8_t close_after, bool traced) {
+  // What the trace shows of this call: the CDB and failures (1), the sense line (non-zero).
+  auto trace = [traced] { return traced ? TraceEnabled.load() : 0; };
   if (slot >= kSlotCount || cdb == nullptr) return -1;
   Slot& entry = Slots()[slot];
   int open_error = 0;
@@ -188,10 +191,10 @@ std::int32_t ExecuteCdb(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t
       request.buffer = buffer;
       request.timeout_seconds = CommandTimeout(cdb[0]);
 
-      if (TraceEnabled.load() == 1) TraceCdb(request.cdb, request.cdb_length);
+      if (trace() == 1) TraceCdb(request.cdb, request.cdb_length);
       const int error = entry.handle->Execute(request);
       if (error != 0) {
-        if (TraceEnabled.load() == 1) {
+        if (trace() == 1) {
           Console* console = CommandConsole.load();
           ConsoleLog(console, "GetLastError was %d\n", error);
           if (error == EPERM || error == EACCES) ConsoleLog(console, "%s\n", kRefusedHint);
@@ -199,7 +202,7 @@ std::int32_t ExecuteCdb(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t
         return -1;
       }
       const SenseCode code = SenseCodeOf(request.sense);
-      if (TraceEnabled.load() != 0) {
+      if (trace() != 0) {
         Console* console = CommandConsole.load();
         ConsoleLog(console, "SK/ASC/ASCQ=%lXh, ", static_cast<unsigned long>(code));
         LogSenseText(console, code);
@@ -210,10 +213,26 @@ std::int32_t ExecuteCdb(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t
   }
   // The message box is shown outside the slot lock, so a box waiting for the user does
   // not hold up other commands to this drive.
-  if (TraceEnabled.load() == 1) {
+  if (trace() == 1) {
     ShowMessage("Error", "Error opening %s  Error: %d\n", DriveName(slot), open_error);
   }
   return -1;
+}
+
+}  // namespace
+
+std::int32_t ExecuteCdb(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t target,
+                        std::uint32_t lun, std::uint32_t transfer_length, void* buffer,
+                        std::uint8_t direction, std::uint8_t close_after) {
+  (void)target;  // the drive is addressed by its slot alone
+  return Execute(cdb, slot, lun, transfer_length, buffer, direction, close_after, true);
+}
+
+std::int32_t ExecuteCdbUntraced(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t target,
+                                std::uint32_t lun, std::uint32_t transfer_length, void* buffer,
+                                std::uint8_t direction, std::uint8_t close_after) {
+  (void)target;
+  return Execute(cdb, slot, lun, transfer_length, buffer, direction, close_after, false);
 }
 
 void CloseAllDevices() {

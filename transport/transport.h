@@ -41,6 +41,13 @@ std::int32_t ExecuteCdb(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t
                         std::uint32_t lun, std::uint32_t transfer_length, void* buffer,
                         std::uint8_t direction, std::uint8_t close_after);
 
+// ExecuteCdb without a word to the command console, whatever TraceEnabled says: for a job
+// that polls the drive in the background (following a format or a blank), whose commands
+// every half second would bury the user's own trace. TraceEnabled itself is left alone.
+std::int32_t ExecuteCdbUntraced(const std::uint8_t* cdb, std::uint8_t slot, std::uint8_t target,
+                                std::uint32_t lun, std::uint32_t transfer_length, void* buffer,
+                                std::uint8_t direction, std::uint8_t close_after);
+
 // Closes every cached device (used when the drive map changes, and between tests).
 void CloseAllDevices();
 

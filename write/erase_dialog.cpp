@@ -8,6 +8,7 @@
 #include "transport/console.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
+#include "write/format.h"
 #include "write/write_dialog.h"
 
 namespace zorvane {
@@ -22,11 +23,11 @@ constexpr const char* kEraseOnlyMessage = "抹除僅使用於CD-RW與DVD-RW";
 
 constexpr ControlTemplate kEraseControls[] = {
     {kNoId, K::kGroupBox, "抹除方式", 7, 7, 170, 62, kStyleNone},
-    {kFullBlank, K::kCheckBox, "完全抹除", 15, 19, 70, 10, kStyleNone},
-    {kMinimalBlank, K::kCheckBox, "最低限度抹除", 95, 19, 75, 10, kStyleNone},
-    {kUncloseSession, K::kCheckBox, "重啟節區", 15, 35, 70, 10, kStyleNone},
-    {kEraseSession, K::kCheckBox, "節區抹除", 95, 35, 75, 10, kStyleNone},
-    {kEraseMedium, K::kStatic, "", 15, 52, 155, 10, kStyleNone},
+    {kFullBlank, K::kRadioButton, "完全抹除", 15, 19, 70, 10, kStyleGroup},
+    {kMinimalBlank, K::kRadioButton, "最低限度抹除", 95, 19, 75, 10, kStyleNone},
+    {kUncloseSession, K::kRadioButton, "重啟節區", 15, 35, 70, 10, kStyleNone},
+    {kEraseSession, K::kRadioButton, "節區抹除", 95, 35, 75, 10, kStyleNone},
+    {kEraseMedium, K::kStatic, "", 15, 52, 155, 10, kStyleGroup},
     {kEraseStatus, K::kStatic, "完全抹除會頗為費時，需注意！", 7, 76, 170, 10, kStyleNone},
     {kOkButton, K::kButton, "確定(&O)", 185, 10, 50, 15, kStyleDefault},
     {kCancelButton, K::kButton, "結束(&X)", 185, 30, 50, 15, kStyleNone},
@@ -39,6 +40,16 @@ constexpr int kEraseOptions[] = {kFullBlank, kMinimalBlank, kUncloseSession, kEr
 const DialogTemplate& EraseTemplate() {
   static const DialogTemplate form{kEraseDialog, "抹除", 242, 94, "細明體", 9, kEraseControls};
   return form;
+}
+
+void EraseJob::SetFailure(std::string cause) {
+  std::lock_guard lock(failure_mutex_);
+  failure_ = std::move(cause);
+}
+
+std::string EraseJob::Failure() const {
+  std::lock_guard lock(failure_mutex_);
+  return failure_;
 }
 
 std::uint8_t BlankingType(Dialog& dialog) {
@@ -69,7 +80,7 @@ void EraseDialog::StartErasing(Dialog& dialog) {
   dialog.Enable(kCancelButton, false);
   job_->run.store(1);
   job_->state.store(WriteState::kWriting);
-  std::shared_ptr<WriteJob> job = job_;
+  std::shared_ptr<EraseJob> job = job_;
   const std::uint8_t type = BlankingType(dialog);
   std::thread([job, type] { EraseWorker(job, type); }).detach();
 }
@@ -83,6 +94,7 @@ void EraseDialog::Start(Dialog& dialog) {
     const std::int32_t ready = ExecuteOnCurrent(kTestUnitReady, 0, nullptr, kDataNone, 1);
     if ((ready & 0xFFFF00) == 0x023A00) {
       dialog.SetText(kEraseStatus, code == kMediumNoDisc ? "未放入光碟片!" : "門沒關!");
+      job_->SetFailure(code == kMediumNoDisc ? "no disc in the drive" : "the tray is open");
       job_->state.store(WriteState::kFailed);
       return;
     }
@@ -93,7 +105,12 @@ void EraseDialog::Start(Dialog& dialog) {
     StartErasing(dialog);
     return;
   }
-  if (Query(kGetCurrentProfile, ReplyBuffer, 256, 255) != 0) {
+  if (const std::int32_t result = Query(kGetCurrentProfile, ReplyBuffer, 256, 255); result != 0) {
+    // Without the profile only a DVD (or a disc of unknown type) could still be a DVD-RW:
+    // any other medium is no disc to erase whatever the drive would have said.
+    if (!IsDvdMedium(code) && code != kMediumUnknown)
+      dialog.SetText(kEraseStatus, kEraseOnlyMessage);
+    job_->SetFailure("GET CONFIGURATION failed: " + ResultInWords(result));
     job_->state.store(WriteState::kFailed);
     return;
   }
@@ -109,6 +126,8 @@ void EraseDialog::Start(Dialog& dialog) {
     return;
   }
   dialog.SetText(kEraseStatus, kEraseOnlyMessage);
+  job_->SetFailure(std::string("a ") + name +
+                   " is not erased: only CD-RW and DVD-RW discs are blanked");
   job_->state.store(WriteState::kFailed);
 }
 
@@ -138,26 +157,48 @@ void EraseDialog::OnTimer(Dialog& dialog, int timer_id) {
 }
 
 void EraseDialog::OnClose(Dialog& /*dialog*/) {
+  // The worker stops following the drive with the dialog (the drive goes on blanking).
+  job_->run.store(0);
   job_->Detach();
 }
 
-void EraseWorker(const std::shared_ptr<WriteJob>& job, std::uint8_t type) {
+void EraseWorker(const std::shared_ptr<EraseJob>& job, std::uint8_t type) {
   PostedDialog dialog(job);
   const DriveAddress drive = CurrentDriveAddress();
   dialog.SetText(kEraseStatus, "請稍候...\n");
-  const std::uint8_t blank[12] = {0xA1, type, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  // Immed: the drive takes the command and blanks on its own, reporting its progress to
+  // REQUEST SENSE, so the job can show it and stop following when asked.
+  const std::uint8_t blank[12] = {
+      0xA1, static_cast<std::uint8_t>(0x10 | type), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   TraceEnabled.store(1);
-  const std::int32_t result = SendTo(drive, blank, 0, nullptr, kDataNone, 1);
-  if (result == 0) {
-    dialog.SetText(kEraseStatus, "完成\n");
-  } else {
+  const std::int32_t result = SendTo(drive, blank, 0, nullptr, kDataNone, 0);
+  WriteState state = WriteState::kFailed;
+  if (result != 0) {
     // A refused or failed BLANK is no blank disc; its sense is in the command console.
-    dialog.SetText(kEraseStatus, "抹除失敗\n");
+    job->SetFailure("BLANK failed: " + ResultInWords(result));
+  } else {
+    const FollowResult followed = FollowDrive(
+        drive, type <= 1 ? FollowedOperation::kBlankWhole : FollowedOperation::kBlankPart,
+        [&job, &dialog](int percent) {
+          if (job->on_progress) job->on_progress(percent);
+          if (percent < 0 || percent == job->percent.exchange(percent)) return;
+          dialog.SetText(kEraseStatus, FormatText(kConsoleTextLimit, "請稍候... %d%%\n", percent));
+        },
+        [&job] { return job->run.load() == 0; });
+    if (followed.end == FollowEnd::kDone) {
+      state = WriteState::kFinished;
+    } else if (followed.end == FollowEnd::kStopped) {
+      state = WriteState::kCancelled;
+    } else {
+      job->SetFailure(followed.cause);
+    }
   }
+  if (state == WriteState::kFinished) dialog.SetText(kEraseStatus, "完成\n");
+  if (state == WriteState::kFailed) dialog.SetText(kEraseStatus, "抹除失敗\n");
   dialog.Enable(kOkButton, true);
   dialog.Enable(kCancelButton, true);
   dialog.SetText(kCancelButton, "結束(&X)");
-  job->state.store(result == 0 ? WriteState::kFinished : WriteState::kFailed);
+  job->state.store(state);
 }
 
 }  // namespace zorvane

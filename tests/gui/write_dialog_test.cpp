@@ -2,20 +2,25 @@
 // for the loaded disc; a speed is picked, an image chosen, OK pressed, and the window shows
 // the progress and the finished state.
 #include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
+#include <algorithm>
 #include <memory>
 
 #include "base/templates.h"
 #include "gui/file_dialogs.h"
 #include "gui/job_window.h"
 #include "gui/main_window.h"
+#include "gui/qt_dialog.h"
 #include "gui/template_builder.h"
 #include "transport/discovery.h"
 #include "transport/polling.h"
@@ -234,10 +239,69 @@ class WriteDialogWindowTest : public QObject {
     QCOMPARE(Control<QLabel>(job, kEraseMedium)->text(), QStringLiteral("CD-RW"));
     QVERIFY(Control<QPushButton>(job, kOkButton)->isEnabled());
     QVERIFY(window_->CommandPane()->Text().contains(
-        QStringLiteral("BLANK  A1 00 00 00 00 00 00 00 00 00 00 00")));
+        QStringLiteral("BLANK  A1 10 00 00 00 00 00 00 00 00 00 00")));
     SaveShot(job, "07-erase.png");
     QTest::mouseClick(Control<QPushButton>(job, kCancelButton), Qt::LeftButton);
     QTRY_VERIFY(OpenJobWindow() == nullptr);
+  }
+
+  // The option buttons of the write and erase dialogs are radio buttons, one exclusive
+  // group per template group: a click checks one and unchecks the others of its group
+  // only; the dialog logic can still clear a group through the Dialog port.
+  void optionButtonsAreRadioButtonsInTheirTemplatesGroups() {
+    struct Case {
+      const DialogTemplate* form;
+      std::vector<std::vector<int>> groups;
+      std::vector<int> check_boxes;
+    };
+    const Case cases[] = {
+        {&EraseTemplate(), {{kFullBlank, kMinimalBlank, kUncloseSession, kEraseSession}}, {}},
+        {&CdWriteTemplate(),
+         {{kTrackAtOnce, kSessionAtOnce}, {kKeepSessionOpen, kCloseSessionOption}},
+         {kMultiSession}},
+        {&DvdWriteTemplate(), {{kCloseTrackOption, kCloseSessionDvdOption, kCloseDiscOption}}, {}},
+    };
+    for (const Case& c : cases) {
+      QWidget form;
+      BuildDialog(*c.form, &form);
+      form.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&form));
+      std::vector<QButtonGroup*> groups;
+      for (const std::vector<int>& members : c.groups) {
+        QButtonGroup* group = Control<QRadioButton>(&form, members.front())->group();
+        QVERIFY(group != nullptr && group->exclusive());
+        QCOMPARE(group->buttons().size(), static_cast<qsizetype>(members.size()));
+        for (int id : members) {
+          QCOMPARE(Control<QRadioButton>(&form, id)->group(), group);
+          Control<QRadioButton>(&form, id)->setEnabled(true);
+        }
+        QVERIFY(std::find(groups.begin(), groups.end(), group) == groups.end());
+        groups.push_back(group);
+      }
+      for (int id : c.check_boxes) QVERIFY(Control<QCheckBox>(&form, id)->group() == nullptr);
+      for (const std::vector<int>& members : c.groups) {
+        QTest::mouseClick(Control<QRadioButton>(&form, members.front()), Qt::LeftButton);
+      }
+      for (std::size_t g = 0; g < c.groups.size(); ++g) {
+        for (int clicked : c.groups[g]) {
+          QTest::mouseClick(Control<QRadioButton>(&form, clicked), Qt::LeftButton);
+          for (int id : c.groups[g]) {
+            QCOMPARE(Control<QRadioButton>(&form, id)->isChecked(), id == clicked);
+          }
+          for (std::size_t other = 0; other < c.groups.size(); ++other) {
+            if (other != g) QVERIFY(groups[other]->checkedButton() != nullptr);
+          }
+        }
+      }
+      // The port clears a group's checked button and checks another as before.
+      QtDialog port(&form);
+      const std::vector<int>& first = c.groups.front();
+      port.SetChecked(first.back(), false);
+      QVERIFY(groups.front()->checkedButton() == nullptr);
+      port.SetChecked(first.front(), true);
+      QVERIFY(port.IsChecked(first.front()));
+      QVERIFY(!port.IsChecked(first.back()));
+    }
   }
 
   void formatButtonStartsAndFollowsTheFormat() {

@@ -193,16 +193,27 @@ TEST_F(ExecuteCdbTest, CloseAfterOneClosesAndAnythingElseKeeps) {
   EXPECT_EQ(drive->CloseCount(), 1);
 }
 
-TEST_F(ExecuteCdbTest, SilentWhileTracingIsOff) {
-  TraceEnabled = 0;
-  EXPECT_EQ(Send({0x00}, 0, kDataNone, 1, 3), -1);  // g: has no device
-  auto drive = Attach(0);
-  drive->On({0x00}, {{}, 0x023A00});
-  EXPECT_EQ(Send({0x00}), 0x023A00);
-  drive->On({0x00}, {{}, 0, EIO});
-  EXPECT_EQ(Send({0x00}), -1);
-  EXPECT_EQ(command_console_.Text(), "");
-  EXPECT_EQ(messages_.Count(), 0);
+// Silent with tracing off, and untraced calls (a job's background polls) silent with tracing
+// on, leaving the switch as it was.
+TEST_F(ExecuteCdbTest, SilentWhileTracingIsOffOrTheCallIsUntraced) {
+  for (const bool untraced : {false, true}) {
+    CloseAllDevices();
+    TraceEnabled = untraced ? 1 : 0;
+    auto send = [&](std::vector<std::uint8_t> cdb, std::uint8_t slot = 0) {
+      cdb.resize(16, 0);
+      return untraced ? ExecuteCdbUntraced(cdb.data(), slot, 0, 0, 0, buffer_, kDataNone, 1)
+                      : ExecuteCdb(cdb.data(), slot, 0, 0, 0, buffer_, kDataNone, 1);
+    };
+    EXPECT_EQ(send({0x00}, 3), -1);  // g: has no device
+    auto drive = Attach(0);
+    drive->On({0x00}, {{}, 0x023A00});
+    EXPECT_EQ(send({0x00}), 0x023A00);
+    drive->On({0x00}, {{}, 0, EIO});
+    EXPECT_EQ(send({0x00}), -1);
+    EXPECT_EQ(command_console_.Text(), "");
+    EXPECT_EQ(messages_.Count(), 0);
+    EXPECT_EQ(TraceEnabled.load(), untraced ? 1 : 0);
+  }
 }
 
 TEST_F(ExecuteCdbTest, LunAndSlotReachTheRequest) {
