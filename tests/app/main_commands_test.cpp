@@ -60,6 +60,14 @@ TEST_F(MainCommandsTest, StartupListsDrivesAtFAndHAndSelectsTheFirst) {
   EXPECT_TRUE(window_.IsChecked(kClearCommandPane));
   EXPECT_TRUE(window_.IsChecked(kClearInfoPane));
   EXPECT_FALSE(StartDirectory.empty());
+  // Two recorders of one model differ by their letters alone.
+  CloseAllDevices();
+  Attach(3)->On({0x12}, {test::InquiryData("HL-DT-ST", "DVDRAM GH24NSD1", "LG00")});
+  DiscoverDevices();
+  StartMainWindow(window_);
+  ASSERT_EQ(window_.ItemCount(kDeviceList), 3);
+  EXPECT_EQ(window_.ItemText(kDeviceList, 1), "g: HL-DT-STDVDRAM GH24NSD1 ");
+  EXPECT_NE(window_.ItemText(kDeviceList, 1), window_.ItemText(kDeviceList, 2));
 }
 
 TEST_F(MainCommandsTest, DeviceSwitchLogsTheNewDriveAndWaitsForIt) {
