@@ -82,6 +82,12 @@ void OpenWriteDialog(JobDialogs& dialogs, int template_id) {
   SendNoData(kAllowRemoval, 1);
 }
 
+// A drive's description as the device list shows it: its first 24 characters.
+std::string ShortDescription(const DeviceEntry& entry) {
+  const std::string_view description(entry.description);
+  return std::string(description.substr(0, Utf8PrefixLength(description, 24)));
+}
+
 }  // namespace
 
 void StartMainWindow(Dialog& window) {
@@ -93,8 +99,9 @@ void StartMainWindow(Dialog& window) {
   for (int row = 0; row < DeviceCount; ++row) {
     const DeviceEntry& entry = DeviceTable[row];
     ConsoleLog(CommandConsole.load(), "%s %s\n", DriveName(entry.slot), entry.description);
-    const std::string_view description(entry.description);
-    window.AddItem(kDeviceList, description.substr(0, Utf8PrefixLength(description, 24)));
+    // The letter first: two drives of one model differ only by it.
+    window.AddItem(kDeviceList, FormatText(kConsoleTextLimit, "%s %s", DriveName(entry.slot),
+                                           ShortDescription(entry).c_str()));
   }
   if (DeviceCount > 0) SelectDevice(DeviceTable[0]);
   window.SelectItem(kDeviceList, 0);
@@ -128,13 +135,13 @@ Outcome CloseTray(Dialog& window) {
   return loaded == 0 ? Succeeded() : CommandFailed(kLoad, loaded);
 }
 
-void SwitchDevice(Dialog& window, int index) {
+void SwitchDevice(Dialog& /*window*/, int index) {
   if (index < 0 || index >= DeviceCount) return;
-  const std::string item = window.ItemText(kDeviceList, index);
   SelectDevice(DeviceTable[index]);
   if (Console* console = Info()) console->Clear();
-  const std::string line = FormatText(kConsoleTextLimit, "裝備切換至 %s %s",
-                                      DriveName(DeviceTable[index].slot), item.c_str());
+  const std::string line =
+      FormatText(kConsoleTextLimit, "裝備切換至 %s %s", DriveName(DeviceTable[index].slot),
+                 ShortDescription(DeviceTable[index]).c_str());
   ConsoleLog(Info(), "%s\n", line.c_str());
   WaitUntilReady(true);
 }
@@ -263,37 +270,42 @@ void PressAddressWrite(Dialog& window, JobDialogs& dialogs) {
   ConsoleLog(Info(), "%s", kAddressWriteOnlyMessage);
 }
 
-void PressC2Scan(Dialog& window, JobDialogs& dialogs) {
+Outcome PressC2Scan(Dialog& window, JobDialogs& dialogs) {
   ApplyClearRule(window);
   std::uint8_t cdb[12];
   ReadCdC2Command.Snapshot(cdb);
-  if (SendDataIn(cdb, 0, 0) != 0) {
-    ConsoleLog(Info(), "光碟設備不支援ReadCD指令檢測C2!\n");
-    return;
-  }
+  // A drive refuses the C2 test as well when the disc has nothing to read: the drive is
+  // blamed only once the medium checks have found a written CD.
+  const std::int32_t c2_test = SendDataIn(cdb, 0, 0);
   const std::uint8_t code = ProbeMediumType(0);
-  if (code == kMediumNoDevice) return;
+  if (code == kMediumNoDevice) return ProbeFailed(code);
   if (code == kMediumNoDisc) {
     ConsoleLog(Info(), "%s", kNoDiscMessage);
-    return;
+    return ProbeFailed(code);
   }
   if (code == kMediumDoorOpen) {
     ConsoleLog(Info(), "%s", kDoorOpenMessage);
-    return;
+    return ProbeFailed(code);
   }
   if (IsDvdMedium(code)) {
     ConsoleLog(Info(), "此一指令僅使用於CD光碟片, 非使用於DVD光碟片\n");
-    return;
+    return Failed("the C2 scan is for CDs, and the disc is a DVD");
   }
-  if (SendDataIn(cdb::kReadCapacity, 8, 1) != 0) {
+  if (const std::int32_t result = SendDataIn(cdb::kReadCapacity, 8, 1); result != 0) {
     ConsoleLog(Info(), "光碟片容量讀取失敗.\n");
-    return;
+    return CommandFailed(cdb::kReadCapacity, result);
   }
   if (ReadBe32(ReplyBuffer) == 0) {
     ConsoleLog(Info(), "光碟片尚未寫入資料.\n");
-    return;
+    return Failed("the disc has nothing written to scan");
+  }
+  if (c2_test != 0) {
+    ConsoleLog(Info(), "光碟設備不支援ReadCD指令檢測C2!\n");
+    return Failed("the drive does not read the C2 error flags: " +
+                  CommandFailed(cdb, c2_test).reason);
   }
   dialogs.Open(kC2ScanDialog);
+  return Succeeded();
 }
 
 void PressErase(Dialog& window, JobDialogs& dialogs) {

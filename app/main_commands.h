@@ -29,7 +29,8 @@ class JobDialogs {
 };
 
 // The window's first showing: start directory, both check boxes checked, one start-up
-// line per drive in the command console, the device list (24 characters per item), and
+// line per drive in the command console, the device list (each item the drive letter and
+// the first 24 characters of its description, "d: ZORVANE VIRTUAL DVD-RW  "), and
 // the first drive made current. The consoles must be set before.
 void StartMainWindow(Dialog& window);
 
@@ -58,7 +59,9 @@ Outcome PressManufacturer(Dialog& window);
 void PressRead(Dialog& window, JobDialogs& dialogs);
 void PressWrite(Dialog& window, JobDialogs& dialogs);
 void PressAddressWrite(Dialog& window, JobDialogs& dialogs);
-void PressC2Scan(Dialog& window, JobDialogs& dialogs);
+// The C2 scan's checks tell why the dialog did not open (a disc with nothing written has
+// nothing to scan; only a written CD lets the drive be blamed for refusing the C2 test).
+Outcome PressC2Scan(Dialog& window, JobDialogs& dialogs);
 void PressErase(Dialog& window, JobDialogs& dialogs);
 
 }  // namespace zorvane

@@ -1,8 +1,7 @@
 // The quality scans on a terminal: `c2scan` runs the C2 button's checks and the C2 dialog
 // in memory; `qscan` runs the PIE/PIF or BLER scan, one status line per measurement, and
-// can keep the measurements as CSV. Ctrl-C ends either scan with the figures so far.
-#include <signal.h>
-
+// can keep the measurements as CSV. Ctrl-C stops either scan before its next command, with
+// the figures so far (exit 130).
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -13,10 +12,13 @@
 #include "app/main_commands.h"
 #include "base/templates.h"
 #include "cli/cli_support.h"
+#include "info/commands.h"
+#include "info/outcome.h"
 #include "scan/c2_dialog.h"
 #include "scan/quality_scan.h"
 #include "scan/scan_record.h"
 #include "transport/console.h"
+#include "transport/vocabulary.h"
 
 namespace zorvane {
 
@@ -24,35 +26,6 @@ namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
 constexpr std::int32_t kLbaOutOfRange = 0x052100;
-
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnInterrupt(int) {
-  interrupted.store(true);
-}
-
-// Ctrl-C sets a flag while a scan runs; the previous handling comes back afterwards.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    interrupted.store(false);
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    installed_ = sigaction(SIGINT, &action, &previous_) == 0;
-  }
-  ~InterruptGuard() {
-    if (installed_) sigaction(SIGINT, &previous_, nullptr);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-  bool Raised() const { return interrupted.load(); }
-
- private:
-  struct sigaction previous_ {};
-  bool installed_ = false;
-};
 
 // The C2 button's checks end by asking for the C2 dialog; nothing else opens here.
 class C2Jobs : public JobDialogs {
@@ -64,6 +37,15 @@ class C2Jobs : public JobDialogs {
   bool opened = false;
 };
 
+// A refused command's answer in words: the sense code and its text, or a failed request.
+std::string SenseWords(std::int32_t result) {
+  if (result == -1) return "the request did not reach the drive";
+  std::string text = SenseText(result) != nullptr ? SenseText(result) : "";
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return FormatText(kConsoleTextLimit, "SK/ASC/ASCQ=%06Xh%s%s", static_cast<unsigned>(result),
+                    text.empty() ? "" : ", ", text.c_str());
+}
+
 std::string Figure(const Dialog& dialog, int id) {
   std::string text = dialog.Text(id);
   while (!text.empty() && text.back() == '\n') text.pop_back();
@@ -73,9 +55,10 @@ std::string Figure(const Dialog& dialog, int id) {
 int RunC2Scan(CommandContext& context) {
   if (int status = NoArguments(context, "c2scan"); status != kExitOk) return status;
   C2Jobs jobs;
-  PressC2Scan(*context.window, jobs);
-  if (!jobs.opened) {
-    std::fprintf(context.err, "zorvane-cli: c2scan: the disc cannot be scanned for C2 errors\n");
+  const Outcome checked = PressC2Scan(*context.window, jobs);
+  if (!checked.ok || !jobs.opened) {
+    std::fprintf(context.err, "zorvane-cli: c2scan: %s\n",
+                 checked.ok ? "the disc cannot be scanned for C2 errors" : checked.reason.c_str());
     return kExitFailed;
   }
   MemoryDialog dialog;
@@ -84,12 +67,16 @@ int RunC2Scan(CommandContext& context) {
   }
   auto handler = std::make_shared<C2Dialog>();
   const std::shared_ptr<C2ScanState>& state = handler->State();
-  InterruptGuard interrupt;
   CliProgress progress(context.err, "C2 scan");
   handler->OnInit(dialog);
+  bool stop_asked = false;
   while (!handler->Finished()) {
     std::this_thread::sleep_for(kPollInterval);
-    if (interrupt.Raised()) state->run.store(false);
+    if (StopRequested() && !stop_asked) {
+      // As the dialog's 結束(&X) does: the scan stops before its next command.
+      stop_asked = true;
+      handler->OnCommand(dialog, kC2ExitButton);
+    }
     handler->OnTimer(dialog, kC2Timer);
     const std::uint32_t last = state->last.load();
     progress.Update(state->scanned.load(), last == 0 ? 0 : std::uint64_t{last} + 1,
@@ -105,17 +92,25 @@ int RunC2Scan(CommandContext& context) {
     case C2Phase::kDone:
       return kExitOk;
     case C2Phase::kNoCapacity:
-      std::fprintf(context.err, "zorvane-cli: c2scan: READ CAPACITY failed\n");
-      break;
-    case C2Phase::kCommandError:
-      std::fprintf(context.err, "zorvane-cli: c2scan: READ CD failed at sector %u\n",
-                   state->scanned.load());
-      break;
-    default:
+      std::fprintf(context.err, "zorvane-cli: c2scan: %s\n",
+                   CommandFailed(cdb::kReadCapacity, state->failure.load()).reason.c_str());
+      return kExitFailed;
+    case C2Phase::kCommandError: {
+      const std::uint8_t read_cd[1] = {0xBE};
+      std::fprintf(context.err, "zorvane-cli: c2scan: READ CD failed at sector %u: %s\n",
+                   state->failed_at.load(),
+                   CommandFailed(read_cd, state->failure.load()).reason.c_str());
+      return kExitFailed;
+    }
+    case C2Phase::kStopped:
       std::fprintf(context.err, "zorvane-cli: c2scan: stopped after %u of %u sectors\n",
                    state->scanned.load(), state->last.load() + 1);
+      return kExitStopped;
+    case C2Phase::kStarting:
+    case C2Phase::kScanning:
       break;
   }
+  std::fprintf(context.err, "zorvane-cli: c2scan: the scan ended without an outcome\n");
   return kExitFailed;
 }
 
@@ -205,7 +200,6 @@ int RunQualityScan(CommandContext& context) {
       csv_failed->store(true);
     }
   };
-  InterruptGuard interrupt;
   const auto state = StartQualityScan(*context.window, record, on_sample);
   if (!state) {
     std::fprintf(context.err, "zorvane-cli: qscan: a quality scan is already running\n");
@@ -214,12 +208,18 @@ int RunQualityScan(CommandContext& context) {
   const auto start = std::chrono::steady_clock::now();
   const auto limit = std::chrono::seconds(options.seconds);
   CliProgress progress(context.err, "quality scan");
+  bool stop_asked = false;
   while (!state->finished.load()) {
     std::this_thread::sleep_for(kPollInterval);
     if (options.seconds > 0 && std::chrono::steady_clock::now() - start >= limit) {
       state->run.store(false);
     }
-    if (interrupt.Raised() || csv_failed->load()) state->run.store(false);
+    // Ctrl-C stops the scan as the window's stop button does: before its next command.
+    if (StopRequested() && !stop_asked) {
+      stop_asked = true;
+      state->run.store(false);
+    }
+    if (csv_failed->load()) state->run.store(false);
     if (record->Size() > 0) {
       progress.Update(static_cast<std::uint64_t>(std::max<std::int64_t>(position->load(), 0)),
                       static_cast<std::uint64_t>(std::max<std::int64_t>(record->Extent(), 0)),
@@ -229,49 +229,76 @@ int RunQualityScan(CommandContext& context) {
   progress.Finish();
   const std::uint32_t measurements = state->measurements.load();
   if (measurements > 0) PrintTotals(context.out, *record, measurements);
-  if (csv->IsOpen() && !csv->Close(&csv_error) && !csv_failed->load()) {
-    *csv_failure = csv_error;
-    csv_failed->store(true);
-  }
   if (csv_failed->load()) {
     std::fprintf(context.err, "zorvane-cli: qscan: CSV not written: %s\n", csv_failure->c_str());
     return kExitFailed;
   }
+
   const std::int32_t failure = state->failure.load();
+  int status = kExitFailed;
+  std::string why;
   switch (state->end.load()) {
     case QualityScanEnd::kStopped:
-      // Ended here: at --seconds or by Ctrl-C, with the figures so far.
-      return kExitOk;
+      // At --seconds the scan ends as asked; Ctrl-C stops it.
+      if (stop_asked) {
+        status = kExitStopped;
+        why = FormatText(64, "stopped after %u measurements", measurements);
+      } else {
+        status = kExitOk;
+      }
+      break;
     case QualityScanEnd::kScanError:
     case QualityScanEnd::kCountError:
       // The drive ends the scan by failing the measurement after the end of the disc.
-      if (failure == kLbaOutOfRange && measurements > 0) return kExitOk;
-      std::fprintf(context.err,
-                   "zorvane-cli: qscan: the drive failed a measurement (result %06X) after %u "
-                   "measurements\n",
-                   static_cast<unsigned>(failure), measurements);
-      return kExitFailed;
+      if (failure == kLbaOutOfRange && measurements > 0) {
+        status = kExitOk;
+        break;
+      }
+      why =
+          FormatText(kConsoleTextLimit, "the drive failed a measurement after %u measurements (%s)",
+                     measurements, SenseWords(failure).c_str());
+      break;
     case QualityScanEnd::kResetError:
-      std::fprintf(context.err, "zorvane-cli: qscan: the drive refused to move on (result %06X)\n",
-                   static_cast<unsigned>(failure));
-      return kExitFailed;
+      why = "the drive refused to move on to the next second (" + SenseWords(failure) + ")";
+      break;
     case QualityScanEnd::kStartError:
-      std::fprintf(context.err,
-                   "zorvane-cli: qscan: the drive does not start a quality scan (result %06X)\n",
-                   static_cast<unsigned>(failure));
-      return kExitFailed;
+      why = "the drive does not start a quality scan (" + SenseWords(failure) + ")";
+      break;
     case QualityScanEnd::kCapacityError:
-      std::fprintf(context.err, "zorvane-cli: qscan: READ CAPACITY failed\n");
-      return kExitFailed;
+      why = CommandFailed(cdb::kReadCapacity, failure).reason;
+      break;
     case QualityScanEnd::kNoDisc:
-      std::fprintf(context.err, "zorvane-cli: qscan: no disc in the drive\n");
-      return kExitFailed;
+      why = "no disc in the drive";
+      break;
+    case QualityScanEnd::kNothingToScan:
+      why = "the disc has nothing written to scan";
+      break;
     case QualityScanEnd::kNoDevice:
     case QualityScanEnd::kRunning:
+      why = "the drive could not be reached";
       break;
   }
-  std::fprintf(context.err, "zorvane-cli: qscan: the drive could not be reached\n");
-  return kExitFailed;
+  if (csv->IsOpen()) {
+    // The file takes its name only when the scan succeeded; otherwise the measurements so far
+    // are kept beside it and an older file of that name stays as it was.
+    std::string error;
+    if (status == kExitOk) {
+      if (!csv->Commit(&error)) {
+        std::fprintf(context.err, "zorvane-cli: qscan: CSV not written: %s\n", error.c_str());
+        return kExitFailed;
+      }
+    } else if (measurements > 0) {
+      const std::string kept = csv->KeepPartial(&error);
+      if (!kept.empty()) {
+        std::fprintf(context.err, "zorvane-cli: qscan: kept %u measurements in %s\n", measurements,
+                     kept.c_str());
+      } else if (!error.empty()) {
+        std::fprintf(context.err, "zorvane-cli: qscan: measurements not kept: %s\n", error.c_str());
+      }
+    }
+  }
+  if (!why.empty()) std::fprintf(context.err, "zorvane-cli: qscan: %s\n", why.c_str());
+  return status;
 }
 
 }  // namespace
@@ -280,14 +307,15 @@ std::vector<Command> ScanCommands() {
   return {
       {"c2scan", "c2scan",
        "count the C2 errors of a CD sector by sector; exit 0 when every sector\n"
-       "                               was read",
+       "                               was read, 130 when Ctrl-C stopped it",
        RunC2Scan},
       {"qscan", "qscan [--csv FILE] [--seconds N]",
        "PIE/PIF (DVD) or BLER/E22/E32 (CD) scan\n"
        "                               with the drive's vendor commands: a line per measurement, "
        "the totals at\n"
        "                               the end; ends at the end of the disc, after N seconds or\n"
-       "                               on Ctrl-C; FILE gets the measurements as CSV",
+       "                               on Ctrl-C (exit 130); FILE gets the measurements as CSV\n"
+       "                               when the scan succeeded, FILE.part otherwise",
        RunQualityScan},
   };
 }

@@ -1,6 +1,7 @@
 #include "gui/scan_chart.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QImageWriter>
@@ -8,13 +9,14 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "base/output_file.h"
 
 namespace zorvane {
 
@@ -261,11 +263,14 @@ bool ScanChartPanel::SavePng(const QString& path, QString* error) const {
     return false;
   }
   // Written whole or not at all: the file takes the place of an old one only after every
-  // byte reached the disk.
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-    if (error != nullptr) *error = path + QStringLiteral(": ") + file.errorString();
-    file.cancelWriting();
+  // byte reached it.
+  OutputFile file;
+  int code = 0;
+  if (!file.Create(QFile::encodeName(path).toStdString(), &code) ||
+      !file.Write(bytes.constData(), static_cast<std::size_t>(bytes.size()), &code) ||
+      !file.Commit(&code)) {
+    if (error != nullptr)
+      *error = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(code));
     return false;
   }
   return true;

@@ -8,6 +8,7 @@
 
 #include "base/utilities.h"
 #include "info/commands.h"
+#include "info/run_out.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
@@ -61,8 +62,11 @@ void C2ScanWorker(const std::shared_ptr<C2ScanState>& shared) {
                       CurrentDevice.lun.load()};
   // The buffer is as large as the transfer length the commands announce.
   std::vector<std::uint8_t> buffer(kTransferLength + 1, 0);
+  std::vector<std::uint8_t> single(kTransferLength + 1, 0);  // one sector at a time
 
-  if (Send(device, cdb::kReadCapacity, buffer.data(), kDataIn, 1) != 0) {
+  if (const std::int32_t result = Send(device, cdb::kReadCapacity, buffer.data(), kDataIn, 1);
+      result != 0) {
+    state.failure.store(result);
     Finish(state, C2Phase::kNoCapacity);
     return;
   }
@@ -76,6 +80,7 @@ void C2ScanWorker(const std::shared_ptr<C2ScanState>& shared) {
   std::uint8_t cdb[12] = {0xBE, 0x01, 0, 0, 0, 0, 0, 0, 0, 0x04, 0, 0};
   std::uint32_t error_sectors = 0;
   std::uint32_t error_flags = 0;
+  bool run_out = false;  // the run-out blocks were met
   // READ CAPACITY names the last sector, which is read as well: the scan covers last + 1
   // sectors. A disc reported as 0 has nothing written to scan.
   const std::uint64_t end = last == 0 ? 0 : static_cast<std::uint64_t>(last) + 1;
@@ -86,24 +91,50 @@ void C2ScanWorker(const std::shared_ptr<C2ScanState>& shared) {
       return;
     }
     const auto first = static_cast<std::uint32_t>(p);
-    const auto count =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(kC2SectorsPerCommand, end - p));
+    auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kC2SectorsPerCommand, end - p));
     WriteBe32(first, cdb + 2);
     cdb[6] = 0;
     cdb[7] = 0;
     cdb[8] = static_cast<std::uint8_t>(count);
     std::memset(buffer.data(), 0, kCommandBytes);
-    if (Send(device, cdb, buffer.data(), kDataIn, 0) != 0) {
+    std::int32_t result = Send(device, cdb, buffer.data(), kDataIn, 0);
+    std::uint32_t failed_at = first;
+    if (result != 0 && IsRunOutAnswer(result) && IsRunOutBlock(first + count - 1, last)) {
+      // The command reaches the run-out blocks that end a track written track at once,
+      // which no drive reads: its sectors one at a time, and the first run-out block that
+      // answers as one ends the scan, complete. Any other failure is one.
+      for (std::uint32_t i = 0; i < count; ++i) {
+        if (!state.run.load()) {
+          Finish(state, C2Phase::kStopped);
+          return;
+        }
+        const std::uint32_t sector = first + i;
+        failed_at = sector;
+        WriteBe32(sector, cdb + 2);
+        cdb[8] = 1;
+        std::memset(single.data(), 0, kC2BlockSize);
+        result = Send(device, cdb, single.data(), kDataIn, 0);
+        if (result == 0) {
+          std::memcpy(buffer.data() + i * kC2BlockSize, single.data(), kC2BlockSize);
+          continue;
+        }
+        if (IsRunOutAnswer(result) && IsRunOutBlock(sector, last)) {
+          run_out = true;
+          count = i;
+          result = 0;
+        }
+        break;
+      }
+    }
+    if (result != 0) {
       // Once more with tracing on, so that the command and its sense are shown.
       TraceEnabled.store(1);
-      Send(device, cdb, buffer.data(), kDataIn, 0);
-      if (last - first >= kC2EndTolerance) {
-        ConsoleLog(InfoConsole.load(), "Read CD C2 Command Error.\n");
-        Finish(state, C2Phase::kCommandError);
-        return;
-      }
-      // Near the end (run-out blocks of a track written at once) the failure is passed
-      // over and whatever the buffer holds is counted.
+      Send(device, cdb, single.data(), kDataIn, 0);
+      ConsoleLog(InfoConsole.load(), "Read CD C2 Command Error.\n");
+      state.failure.store(result);
+      state.failed_at.store(failed_at);
+      Finish(state, C2Phase::kCommandError);
+      return;
     }
     ScanSample sample;
     sample.position = first;
@@ -120,8 +151,11 @@ void C2ScanWorker(const std::shared_ptr<C2ScanState>& shared) {
     state.error_flags.store(error_flags);
     state.scanned.store(first + count);
     state.position.store(first);
-    if (state.record) state.record->Add(sample);
-    if (state.on_command) state.on_command(sample);
+    if (count > 0) {
+      if (state.record) state.record->Add(sample);
+      if (state.on_command) state.on_command(sample);
+    }
+    if (run_out) break;
   }
   state.position.store(last);
   ExecuteOnCurrent(cdb::kTestUnitReady, 0, nullptr, kDataNone, 1);

@@ -18,9 +18,6 @@ inline constexpr std::uint32_t kC2SectorsPerCommand = 25;
 inline constexpr std::size_t kC2FlagBytes = 294;
 inline constexpr std::size_t kC2BlockSize = 296;
 
-// Within this many sectors of the end, a failing command is passed over.
-inline constexpr std::uint32_t kC2EndTolerance = 150;
-
 // The set bits in the flag bytes of one 296-byte block (the block error byte and the pad
 // are not counted).
 int CountC2Flags(const std::uint8_t* block);
@@ -28,9 +25,10 @@ int CountC2Flags(const std::uint8_t* block);
 enum class C2Phase : int {
   kStarting,  // before READ CAPACITY has answered
   kScanning,
-  kDone,          // every sector scanned (or the disc holds nothing to scan)
+  kDone,          // every sector scanned, up to the run-out blocks of a track-at-once
+                  // track (or the disc holds nothing to scan)
   kStopped,       // the run flag was cleared
-  kCommandError,  // a READ CD failed before the last 150 sectors
+  kCommandError,  // a READ CD failed (anywhere but on the run-out blocks, as they answer)
   kNoCapacity,    // READ CAPACITY failed
 };
 
@@ -44,7 +42,9 @@ struct C2ScanState {
   std::atomic<std::uint32_t> scanned{0};   // sectors read so far
   std::atomic<std::uint32_t> error_sectors{0};
   std::atomic<std::uint32_t> error_flags{0};
-  std::atomic<bool> finished{false};  // set last, after every figure
+  std::atomic<std::int32_t> failure{0};     // result of the command that ended the scan
+  std::atomic<std::uint32_t> failed_at{0};  // its first sector
+  std::atomic<bool> finished{false};        // set last, after every figure
 
   // Optional: each command's figures, for the chart (added on the worker's thread).
   std::shared_ptr<ScanRecord> record;

@@ -60,6 +60,9 @@ class Worker {
     if (code == kMediumNoDisc || code == kMediumDoorOpen) {
       return End(QualityScanEnd::kNoDisc, nullptr, 0);
     }
+    // A disc with nothing recorded has nothing to measure (the vendor commands would be
+    // refused as if the drive offered no scan).
+    if (capacity == 0) return End(QualityScanEnd::kNothingToScan, "光碟片尚未寫入資料.\n", 0);
     if (IsDvdMedium(code)) {
       ScanDvd(capacity);
     } else {

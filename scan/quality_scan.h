@@ -20,6 +20,7 @@ enum class QualityScanEnd : int {
   kNoDevice,       // the probe could not reach the drive
   kCapacityError,  // "Read Capacity Error."
   kNoDisc,         // no disc, or the tray is open
+  kNothingToScan,  // "光碟片尚未寫入資料." (READ CAPACITY names no recorded block)
   kStartError,     // "Initial Scan Error N."
   kScanError,      // "Scan Error." (a measurement or the CD position failed)
   kCountError,     // "CX Read Error."

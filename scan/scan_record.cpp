@@ -1,6 +1,5 @@
 #include "scan/scan_record.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "transport/console.h"
@@ -61,21 +60,16 @@ std::string FrameTime(std::int64_t frames) {
                     static_cast<long long>(frames % kFramesPerSecond));
 }
 
-CsvWriter::~CsvWriter() {
-  if (file_ != nullptr) std::fclose(file_);
-}
-
 bool CsvWriter::Open(const std::string& path, ScanKind kind, std::string* error) {
   return Open(path, error) && Begin(kind, error);
 }
 
 bool CsvWriter::Open(const std::string& path, std::string* error) {
-  if (file_ != nullptr) std::fclose(file_);
   failure_.clear();
   path_ = path;
-  file_ = std::fopen(path.c_str(), "w");
-  if (file_ == nullptr) {
-    failure_ = path + ": " + std::strerror(errno);
+  int code = 0;
+  if (!file_.Create(path, &code)) {
+    failure_ = path + ": " + std::strerror(code);
     if (error != nullptr) *error = failure_;
     return false;
   }
@@ -88,12 +82,10 @@ bool CsvWriter::Begin(ScanKind kind, std::string* error) {
 }
 
 bool CsvWriter::Put(const std::string& line, std::string* error) {
-  if (failure_.empty() && file_ == nullptr) failure_ = path_ + ": not open";
-  if (failure_.empty()) {
-    errno = 0;
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size()) {
-      failure_ = path_ + ": " + std::strerror(errno != 0 ? errno : EIO);
-    }
+  if (failure_.empty() && !file_.IsOpen()) failure_ = path_ + ": not open";
+  int code = 0;
+  if (failure_.empty() && !file_.Write(line.data(), line.size(), &code)) {
+    failure_ = path_ + ": " + std::strerror(code);
   }
   if (!failure_.empty() && error != nullptr) *error = failure_;
   return failure_.empty();
@@ -103,26 +95,23 @@ bool CsvWriter::Write(const ScanSample& sample, std::string* error) {
   return Put(LineOf(kind_, sample), error);
 }
 
-bool CsvWriter::Close(std::string* error) {
-  if (file_ != nullptr) {
-    errno = 0;
-    const bool flushed = std::fflush(file_) == 0 && std::ferror(file_) == 0;
-    const int flush_errno = errno;
-    errno = 0;
-    const bool closed = std::fclose(file_) == 0;
-    const int close_errno = errno;
-    file_ = nullptr;
-    if (failure_.empty() && !flushed) {
-      failure_ = path_ + ": " + std::strerror(flush_errno != 0 ? flush_errno : EIO);
-    }
-    if (failure_.empty() && !closed) {
-      failure_ = path_ + ": " + std::strerror(close_errno != 0 ? close_errno : EIO);
-    }
-  } else if (failure_.empty()) {
-    failure_ = path_ + ": not open";
+bool CsvWriter::Commit(std::string* error) {
+  if (failure_.empty() && !file_.IsOpen()) failure_ = path_ + ": not open";
+  int code = 0;
+  if (failure_.empty() && !file_.Commit(&code)) failure_ = path_ + ": " + std::strerror(code);
+  if (!failure_.empty()) {
+    file_.Abandon();
+    if (error != nullptr) *error = failure_;
   }
-  if (!failure_.empty() && error != nullptr) *error = failure_;
   return failure_.empty();
+}
+
+std::string CsvWriter::KeepPartial(std::string* error) {
+  int code = 0;
+  std::string kept = file_.KeepPartial(&code);
+  if (kept.empty() && code != 0 && error != nullptr)
+    *error = path_ + ".part: " + std::strerror(code);
+  return kept;
 }
 
 ScanKind ScanRecord::Kind() const {
@@ -184,9 +173,9 @@ bool ScanRecord::WriteCsv(const std::string& path, std::string* error) const {
   CsvWriter writer;
   if (!writer.Open(path, Kind(), error)) return false;
   for (const ScanSample& sample : samples) {
-    if (!writer.Write(sample, error)) break;
+    if (!writer.Write(sample, error)) return false;  // the old file stays as it was
   }
-  return writer.Close(error);
+  return writer.Commit(error);
 }
 
 }  // namespace zorvane

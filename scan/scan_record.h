@@ -4,10 +4,11 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "base/output_file.h"
 
 namespace zorvane {
 
@@ -33,29 +34,35 @@ std::vector<ScanSeries> SeriesOf(ScanKind kind);
 // Disc time of a CD frame count as "MM:SS:FF".
 std::string FrameTime(std::int64_t frames);
 
-// A CSV file written as the samples come: a header line, then one line per sample. Every
-// write is checked; the first failure is kept and reported by the calls after it.
+// A CSV file written as the samples come: a header line, then one line per sample. The
+// lines go to a temporary file beside the target, which takes the target's name only when
+// Commit is called: an existing file is never truncated by a scan that fails or is stopped.
+// Every write is checked; the first failure (the path and the system's reason) is kept and
+// reported by the calls after it. A writer neither committed nor kept removes its file.
 class CsvWriter {
  public:
   CsvWriter() = default;
-  ~CsvWriter();
   CsvWriter(const CsvWriter&) = delete;
   CsvWriter& operator=(const CsvWriter&) = delete;
 
-  // Creates the file and writes the header of `kind`.
+  // Creates the temporary file and writes the header of `kind`.
   bool Open(const std::string& path, ScanKind kind, std::string* error);
-  // Creates the file only; Begin writes the header once the kind is known.
+  // Creates the temporary file only; Begin writes the header once the kind is known.
   bool Open(const std::string& path, std::string* error);
   bool Begin(ScanKind kind, std::string* error);
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return file_.IsOpen(); }
   bool Write(const ScanSample& sample, std::string* error);
-  // Flushes and closes; false (and why) when anything written did not reach the file.
-  bool Close(std::string* error);
+  // Renames the file over the target; false (and why) when anything written did not reach
+  // the file, and then the target is untouched.
+  bool Commit(std::string* error);
+  // Keeps what was written as PATH.part; the name kept, or empty (nothing written, or the
+  // rename failed: then *error says why).
+  std::string KeepPartial(std::string* error);
 
  private:
   bool Put(const std::string& line, std::string* error);
 
-  std::FILE* file_ = nullptr;
+  OutputFile file_;
   std::string path_;
   ScanKind kind_ = ScanKind::kC2;
   std::string failure_;
@@ -87,7 +94,8 @@ class ScanRecord {
   };
   Stats StatsOf(int value) const;
 
-  // Writes every sample (see CsvWriter).
+  // Writes every sample (see CsvWriter): the file takes the place of `path` only when
+  // every line was written.
   bool WriteCsv(const std::string& path, std::string* error) const;
 
  private:

@@ -52,13 +52,22 @@ TEST_F(MainCommandsTest, StartupListsDrivesAtFAndHAndSelectsTheFirst) {
   EXPECT_EQ(command_console_.Text(),
             "f: ZORVANE VIRTUAL DVD-RW  1.00\nh: HL-DT-STDVDRAM GH24NSD1 LG00\n");
   ASSERT_EQ(window_.ItemCount(kDeviceList), 2);
-  EXPECT_EQ(window_.ItemText(kDeviceList, 0), "ZORVANE VIRTUAL DVD-RW  ");
-  EXPECT_EQ(window_.ItemText(kDeviceList, 1), "HL-DT-STDVDRAM GH24NSD1 ");
+  // Each item begins with its drive letter, so two drives of one model differ.
+  EXPECT_EQ(window_.ItemText(kDeviceList, 0), "f: ZORVANE VIRTUAL DVD-RW  ");
+  EXPECT_EQ(window_.ItemText(kDeviceList, 1), "h: HL-DT-STDVDRAM GH24NSD1 ");
   EXPECT_EQ(window_.SelectedItem(kDeviceList), 0);
   EXPECT_EQ(CurrentDevice.slot.load(), 2);
   EXPECT_TRUE(window_.IsChecked(kClearCommandPane));
   EXPECT_TRUE(window_.IsChecked(kClearInfoPane));
   EXPECT_FALSE(StartDirectory.empty());
+  // Two recorders of one model differ by their letters alone.
+  CloseAllDevices();
+  Attach(3)->On({0x12}, {test::InquiryData("HL-DT-ST", "DVDRAM GH24NSD1", "LG00")});
+  DiscoverDevices();
+  StartMainWindow(window_);
+  ASSERT_EQ(window_.ItemCount(kDeviceList), 3);
+  EXPECT_EQ(window_.ItemText(kDeviceList, 1), "g: HL-DT-STDVDRAM GH24NSD1 ");
+  EXPECT_NE(window_.ItemText(kDeviceList, 1), window_.ItemText(kDeviceList, 2));
 }
 
 TEST_F(MainCommandsTest, DeviceSwitchLogsTheNewDriveAndWaitsForIt) {
@@ -235,24 +244,50 @@ TEST_F(MainCommandsTest, AddressWriteByMediumAndProfile) {
 }
 
 TEST_F(MainCommandsTest, C2ScanChecks) {
-  drive_->On({0xBE}, {{}, 0x052000});
-  PressC2Scan(window_, jobs_);
-  EXPECT_EQ(info_console_.Text(), "光碟設備不支援ReadCD指令檢測C2!\n");
+  // The drive is blamed for refusing the C2 test only on a written CD: a DVD, a disc whose
+  // capacity cannot be read and a disc with nothing written say so whatever READ CD did.
+  const Bytes written = {0, 0x05, 0x14, 0xC7, 0, 0, 8, 0};
+  const Bytes nothing = {0, 0, 0, 0, 0, 0, 8, 0};
+  struct Case {
+    std::int32_t c2_test;
+    std::uint8_t medium;
+    std::int32_t capacity_sense;
+    const Bytes* capacity;
+    const char* line;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {0x052000, 0x11, 0, &written, "光碟設備不支援ReadCD指令檢測C2!\n",
+       "the drive does not read the C2 error flags: the drive refused READ CD "
+       "(SK/ASC/ASCQ=52000h, INVALID COMMAND OPERATION CODE)"},
+      {0, 0x41, 0, &written, "此一指令僅使用於CD光碟片, 非使用於DVD光碟片\n",
+       "the C2 scan is for CDs, and the disc is a DVD"},
+      {0x052100, 0x41, 0, &nothing, "此一指令僅使用於CD光碟片, 非使用於DVD光碟片\n",
+       "the C2 scan is for CDs, and the disc is a DVD"},
+      {0, 0x11, 0x023A01, &nothing, "光碟片容量讀取失敗.\n",
+       "the drive refused READ CAPACITY (SK/ASC/ASCQ=23A01h, MEDIUM NOT PRESENT - TRAY CLOSED)"},
+      {0, 0x11, 0, &nothing, "光碟片尚未寫入資料.\n", "the disc has nothing written to scan"},
+      {0x052100, 0x10, 0, &nothing, "光碟片尚未寫入資料.\n",
+       "the disc has nothing written to scan"},
+      {0x052400, 0x20, 0, &nothing, "光碟片尚未寫入資料.\n",
+       "the disc has nothing written to scan"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    drive_->On({0xBE}, {{}, c.c2_test}, 1);
+    Medium(c.medium);
+    drive_->On({0x25}, {*c.capacity, c.capacity_sense}, 1);
+    const Outcome outcome = PressC2Scan(window_, jobs_);
+    EXPECT_EQ(info_console_.Text(), c.line);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.reason, c.reason);
+    EXPECT_TRUE(jobs_.opened.empty());
+  }
   EXPECT_EQ(drive_->Requests().front().cdb, (Bytes{0xBE, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x04, 0, 0}));
   drive_->On({0xBE}, {});
-  Medium(0x41);
-  PressC2Scan(window_, jobs_);
-  EXPECT_EQ(info_console_.Text(), "此一指令僅使用於CD光碟片, 非使用於DVD光碟片\n");
   Medium(0x11);
-  drive_->On({0x25}, {{}, 0x023A01});
-  PressC2Scan(window_, jobs_);
-  EXPECT_EQ(info_console_.Text(), "光碟片容量讀取失敗.\n");
-  drive_->On({0x25}, {{0, 0, 0, 0, 0, 0, 8, 0}});
-  PressC2Scan(window_, jobs_);
-  EXPECT_EQ(info_console_.Text(), "光碟片尚未寫入資料.\n");
-  EXPECT_TRUE(jobs_.opened.empty());
-  drive_->On({0x25}, {{0, 0x05, 0x14, 0xC7, 0, 0, 8, 0}});
-  PressC2Scan(window_, jobs_);
+  drive_->On({0x25}, {written});
+  EXPECT_TRUE(PressC2Scan(window_, jobs_).ok);
   EXPECT_EQ(jobs_.opened, std::vector<int>{kC2ScanDialog});
 }
 

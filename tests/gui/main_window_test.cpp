@@ -121,8 +121,8 @@ class MainWindowTest : public QObject {
                                               "Zorvane"));
     auto* devices = Control<QComboBox>(kDeviceList);
     QCOMPARE(devices->count(), 2);
-    QCOMPARE(devices->itemText(0), QStringLiteral("ZORVANE VIRTUAL DVD-RW  "));
-    QCOMPARE(devices->itemText(1), QStringLiteral("HL-DT-STDVDRAM GH24NSD1 "));
+    QCOMPARE(devices->itemText(0), QStringLiteral("f: ZORVANE VIRTUAL DVD-RW  "));
+    QCOMPARE(devices->itemText(1), QStringLiteral("h: HL-DT-STDVDRAM GH24NSD1 "));
     QCOMPARE(devices->currentIndex(), 0);
     QCOMPARE(int(CurrentDevice.slot.load()), 2);
     QVERIFY(Control<QCheckBox>(kClearCommandPane)->isChecked());

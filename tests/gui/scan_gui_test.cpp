@@ -2,6 +2,7 @@
 // chart, 結束 stops it; the quality-scan button starts a scan with its chart window and
 // stops it; the charts fill and save.
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -180,10 +181,15 @@ class ScanGuiTest : public QObject {
     QFile csv(folder.filePath("chart.csv"));
     QVERIFY(csv.open(QIODevice::ReadOnly));
     QCOMPARE(csv.readAll().count('\n'), 135);  // the header and one line a second
+    // A failed save names the path and the system's reason and leaves what was there.
     QVERIFY(!panel->SaveCsv("/dev/full", &error));
-    QVERIFY(error.contains("No space left on device"));
-    QVERIFY(!panel->SavePng(folder.filePath("no/such/folder/chart.png"), &error));
-    QVERIFY(!error.isEmpty());
+    QCOMPARE(error, QStringLiteral("/dev/full: No such device"));
+    QVERIFY(!panel->SavePng("/dev/full", &error));
+    QCOMPARE(error, QStringLiteral("/dev/full: No such device"));
+    const QString missing = folder.filePath("no/such/folder/chart.png");
+    QVERIFY(!panel->SavePng(missing, &error));
+    QCOMPARE(error, missing + QStringLiteral(": No such file or directory"));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);  // no leftovers
   }
 };
 

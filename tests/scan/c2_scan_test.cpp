@@ -113,38 +113,38 @@ TEST_F(C2ScanTest, FullEightyMinuteCdCountsExactlyTheDamagedSectors) {
   EXPECT_EQ(dialog_.EndResult(), kC2ExitButton);
 }
 
-TEST_F(C2ScanTest, RunOutBlocksOfATrackAtOnceDiscArePassedOver) {
+TEST_F(C2ScanTest, RunOutBlocksOfATrackAtOnceDiscEndTheScanComplete) {
   // The closed CD-R: a 10,000-block track and its two run-out blocks, which READ CD
-  // refuses; READ CAPACITY names the second run-out block.
+  // refuses with 05/64/00; READ CAPACITY names the second run-out block.
   Insert("cdr-closed,damage=9990-10001");
   C2Dialog handler;
   Run(handler);
   EXPECT_EQ(handler.State()->phase.load(), C2Phase::kDone);
+  EXPECT_EQ(handler.State()->scanned.load(), 10000U);
   EXPECT_EQ(Shown(kC2ErrorSectors), "    10\n");
   EXPECT_EQ(Shown(kC2SectorReached), " 10001\n");
   EXPECT_EQ(Shown(kC2LastSector), " 10001\n");
   EXPECT_EQ(info_console_.Text(), "");
-  // The failing command was sent once more with tracing on; the scan ends with TEST UNIT
-  // READY.
+  // The run-out blocks are no failure: nothing is sent again for the trace.
   const std::string trace = command_console_.Text();
-  EXPECT_NE(trace.find("BE 01 00 00 27 10 00 00 02 04 00 00"), std::string::npos) << trace;
-  EXPECT_NE(trace.find("TEST UNIT READY"), std::string::npos);
+  EXPECT_EQ(trace.find("BE 01"), std::string::npos) << trace;
   EXPECT_EQ(TraceEnabled.load(), 1);
 }
 
-TEST_F(C2ScanTest, AFailureWithinTheLast150SectorsIsIgnored) {
-  // last = 1000: the command at 975 holds sector 990.
-  Insert("cdrom,blocks=1001,damage=980-981,fault=BE@990:031100");
-  C2Dialog handler;
-  Run(handler);
-  EXPECT_EQ(handler.State()->phase.load(), C2Phase::kDone);
-  EXPECT_EQ(Shown(kC2SectorReached), "  1000\n");
-  EXPECT_EQ(Shown(kC2LastSector), "  1000\n");
-  // The failed command's sectors count nothing: its buffer was cleared (the figure was
-  // never redrawn from the dialog's own zero).
-  EXPECT_EQ(Shown(kC2ErrorSectors), "     0");
-  EXPECT_EQ(info_console_.Text(), "");
-  EXPECT_NE(command_console_.Text().find("BE 01 00 00 03 CF 00 00 19 04 00 00"), std::string::npos);
+TEST_F(C2ScanTest, AFailureNearTheEndOfAPressedDiscEndsTheScan) {
+  // last = 1000: the command at 975 holds sector 990. A pressed disc has no run-out
+  // blocks, and an unreadable sector is a failure wherever it lies.
+  for (const char* fault : {"fault=BE@990:031100", "fault=BE@1000:031100", "fault=BE@999:052100"}) {
+    Insert(std::string("cdrom,blocks=1001,damage=980-981,") + fault);
+    command_console_.Clear();
+    info_console_.Clear();
+    C2Dialog handler;
+    Run(handler);
+    EXPECT_EQ(handler.State()->phase.load(), C2Phase::kCommandError) << fault;
+    EXPECT_EQ(info_console_.Text(), "Read CD C2 Command Error.\n") << fault;
+    EXPECT_NE(command_console_.Text().find("BE 01 00 00 03"), std::string::npos) << fault;
+    EXPECT_EQ(command_console_.Text().find("TEST UNIT READY"), std::string::npos) << fault;
+  }
 }
 
 TEST_F(C2ScanTest, AFailureEarlierEndsTheScanWithItsMessage) {
@@ -188,6 +188,10 @@ class C2ScriptedTest : public C2ScanTest {
                                 static_cast<std::uint32_t>(request.cdb[3]) << 16 |
                                 static_cast<std::uint32_t>(request.cdb[4]) << 8 | request.cdb[5];
       ScriptedDrive::Reply reply;
+      for (std::uint32_t i = 0; i < request.cdb[8] && fail_of; ++i) {
+        if (const std::int32_t sense = fail_of(lba + i); sense != 0)
+          return ScriptedDrive::Reply{{}, sense};
+      }
       for (std::uint32_t i = 0; i < request.cdb[8]; ++i) {
         Bytes block(296, 0);
         if (flags_of) flags_of(lba + i, block);
@@ -213,7 +217,61 @@ class C2ScriptedTest : public C2ScanTest {
 
   std::shared_ptr<ScriptedDrive> drive_;
   std::function<void(std::uint32_t, Bytes&)> flags_of;
+  std::function<std::int32_t(std::uint32_t)> fail_of;  // the sense a sector answers
 };
+
+TEST_F(C2ScriptedTest, OnlyTheRunOutAnswerOnTheRunOutBlocksEndsTheScanComplete) {
+  struct Case {
+    std::uint32_t last;
+    std::uint32_t first_failing;  // this sector and every one after it fail
+    std::int32_t sense;
+    C2Phase phase;
+    std::uint32_t scanned;
+    std::uint32_t failed_at = 0;  // the sector named when the scan failed
+  };
+  const Case cases[] = {
+      // Both run-out blocks answer as run-out blocks do: every sector before them read.
+      {10001, 10000, 0x056400, C2Phase::kDone, 10000},
+      {1000, 999, 0x056300, C2Phase::kDone, 999},
+      {1010, 1009, 0x056400, C2Phase::kDone, 1009},
+      // Only the last one: it alone is passed over.
+      {1010, 1010, 0x056400, C2Phase::kDone, 1010},
+      {24, 23, 0x056400, C2Phase::kDone, 23},
+      // A third block from the end is data that could not be read.
+      {1010, 1008, 0x056400, C2Phase::kCommandError, 1000, 1008},
+      {10001, 9999, 0x056300, C2Phase::kCommandError, 9975, 9975},
+      // Another answer on the run-out blocks is a failure.
+      {1010, 1009, 0x031100, C2Phase::kCommandError, 1000, 1000},
+      {1010, 1010, 0x052100, C2Phase::kCommandError, 1000, 1000},
+      {1000, 1000, 0x031100, C2Phase::kCommandError, 1000, 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << c.last << " from " << c.first_failing << " " << std::hex << c.sense);
+    fail_of = [&c](std::uint32_t lba) { return lba >= c.first_failing ? c.sense : 0; };
+    flags_of = [&c](std::uint32_t lba, Bytes& block) {
+      if (lba + 3 >= c.first_failing) block[0] = 0x01;  // the last sectors before the end
+    };
+    info_console_.Clear();
+    CloseAllDevices();
+    Script(c.last);
+    C2Dialog handler;
+    Run(handler);
+    EXPECT_EQ(handler.State()->phase.load(), c.phase);
+    EXPECT_EQ(handler.State()->scanned.load(), c.scanned);
+    if (c.phase == C2Phase::kDone) {
+      EXPECT_EQ(info_console_.Text(), "");
+      // The sectors read one at a time before the run-out blocks are counted.
+      EXPECT_EQ(Shown(kC2ErrorSectors), FormatText(32, "%6i\n", 3));
+      EXPECT_EQ(drive_->Opcodes().back(), 0x00);
+    } else {
+      EXPECT_EQ(info_console_.Text(), "Read CD C2 Command Error.\n");
+      EXPECT_EQ(handler.State()->failure.load(), c.sense);
+      EXPECT_EQ(handler.State()->failed_at.load(), c.failed_at);
+      EXPECT_EQ(drive_->Opcodes().back(), 0xBE);  // sent again for the trace
+    }
+  }
+}
 
 TEST_F(C2ScriptedTest, LastThousandIsReadToItsLastSector) {
   Script(1000);

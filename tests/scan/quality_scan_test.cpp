@@ -173,12 +173,22 @@ TEST_F(QualityScanTest, WrittenDvdPlusRAtEachQuality) {
   }
 }
 
-TEST_F(QualityScanTest, BlankDvdPlusRHasNothingToMeasure) {
-  Insert("dvd+r");
-  const auto state = Scan();
-  EXPECT_EQ(state->end.load(), QualityScanEnd::kScanError);
-  EXPECT_EQ(state->measurements.load(), 0U);
-  EXPECT_EQ(info_console_.Text(), "Scan Error.\n");
+TEST_F(QualityScanTest, BlankDiscsHaveNothingToMeasure) {
+  // Said of the disc, not blamed on the drive, and no vendor command is sent.
+  for (const char* preset : {"dvd+r", "dvd-r", "cdr-blank", "cdrw-blank"}) {
+    SCOPED_TRACE(preset);
+    Insert(preset);
+    command_console_.Clear();
+    info_console_.Clear();
+    const auto state = Scan();
+    EXPECT_EQ(state->end.load(), QualityScanEnd::kNothingToScan);
+    EXPECT_EQ(state->measurements.load(), 0U);
+    EXPECT_EQ(info_console_.Text(), "光碟片尚未寫入資料.\n");
+    const std::string trace = command_console_.Text();
+    EXPECT_EQ(trace.find("F3 0E"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("DF A"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("SEEK"), std::string::npos) << trace;
+  }
 }
 
 TEST_F(QualityScanTest, CdScanLinesCountMeasurementsAndComputeBlerPerSecond) {

@@ -2,6 +2,7 @@
 // CSV file and totals, and every way a scan ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -47,16 +48,45 @@ TEST_F(ScanCliTest, C2ScanPrintsTheDialogsFigures) {
 }
 
 TEST_F(ScanCliTest, C2ScanFailuresExitNonZeroAndSayWhy) {
-  CliRun run = RunCliCaptured({"--drive", "d=virtual:cdr-closed,quirk=noc2", "c2scan"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "光碟設備不支援ReadCD指令檢測C2!\n");
-  EXPECT_NE(run.err.find("zorvane-cli: c2scan: the disc cannot be scanned"), std::string::npos);
-  run = RunCliCaptured({"--drive", "d=virtual:cdrom,blocks=1001,fault=BE@500:031100", "c2scan"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out.rfind("Read CD C2 Command Error.\n", 0), 0U) << run.out;
-  EXPECT_NE(run.err.find("zorvane-cli: c2scan: READ CD failed at sector 500"), std::string::npos)
-      << run.err;
-  run = RunCliCaptured({"--drive", "d=virtual:cdr-closed", "c2scan", "extra"});
+  struct Case {
+    const char* spec;
+    int status;
+    const char* out_start;  // the window's own line
+    const char* err;        // the cause on standard error
+  };
+  const Case cases[] = {
+      {"cdr-closed,quirk=noc2", 1, "光碟設備不支援ReadCD指令檢測C2!\n",
+       "zorvane-cli: c2scan: the drive does not read the C2 error flags: the drive refused READ "
+       "CD (SK/ASC/ASCQ=52400h, INVALID FIELD IN CDB)\n"},
+      // Nothing written: the disc is said to have nothing to scan, whatever the drive does.
+      {"cdr-blank", 1, "光碟片尚未寫入資料.\n",
+       "zorvane-cli: c2scan: the disc has nothing written to scan\n"},
+      {"cdrw-blank,quirk=noc2", 1, "光碟片尚未寫入資料.\n",
+       "zorvane-cli: c2scan: the disc has nothing written to scan\n"},
+      {"dvd+rw", 1, "此一指令僅使用於CD光碟片, 非使用於DVD光碟片\n",
+       "zorvane-cli: c2scan: the C2 scan is for CDs, and the disc is a DVD\n"},
+      {"cdrom,blocks=1001,fault=BE@500:031100", 1, "Read CD C2 Command Error.\n",
+       "zorvane-cli: c2scan: READ CD failed at sector 500: the drive refused READ CD "
+       "(SK/ASC/ASCQ=31100h, UNRECOVERED READ ERROR)\n"},
+      // Within the last 150 sectors a failure is one all the same (named by the first
+      // sector of the command that failed).
+      {"cdrom,blocks=2000,fault=BE@1999:031100", 1, "Read CD C2 Command Error.\n",
+       "zorvane-cli: c2scan: READ CD failed at sector 1975: the drive refused READ CD "
+       "(SK/ASC/ASCQ=31100h, UNRECOVERED READ ERROR)\n"},
+      {"cdr-open,fault=BE@9900:031100", 1, "Read CD C2 Command Error.\n",
+       "zorvane-cli: c2scan: READ CD failed at sector 9900: the drive refused READ CD "
+       "(SK/ASC/ASCQ=31100h, UNRECOVERED READ ERROR)\n"},
+      // The run-out blocks of a track written at once end the scan, complete.
+      {"cdr-open", 0, "檢測第 10001/ 10001個碟區\n", ""},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = RunCliCaptured({"--drive", std::string("d=virtual:") + c.spec, "c2scan"});
+    EXPECT_EQ(run.status, c.status) << c.spec << run.err;
+    EXPECT_EQ(run.out.rfind(c.out_start, 0), 0U) << c.spec << run.out;
+    const std::size_t cause = run.err.find("zorvane-cli: ");
+    EXPECT_EQ(cause == std::string::npos ? "" : run.err.substr(cause), c.err) << c.spec;
+  }
+  const CliRun run = RunCliCaptured({"--drive", "d=virtual:cdr-closed", "c2scan", "extra"});
   EXPECT_EQ(run.status, 2);
 }
 
@@ -106,20 +136,45 @@ TEST_F(ScanCliTest, QualityScanEndsAtItsTimeLimit) {
 }
 
 TEST_F(ScanCliTest, QualityScanFailuresAndUsage) {
-  CliRun run = RunCliCaptured({"--drive", "d=virtual:cdr-closed,quirk=novendor", "qscan"});
+  // An older CSV of the same name stays as it was when the scan fails.
+  const std::string csv = ::testing::TempDir() + "/failed_qscan.csv";
+  { std::ofstream(csv) << "older\n"; }
+  CliRun run =
+      RunCliCaptured({"--drive", "d=virtual:cdr-closed,quirk=novendor", "qscan", "--csv", csv});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Initial Scan Error 1.\n");
-  EXPECT_NE(run.err.find("does not start a quality scan (result 052000)"), std::string::npos);
-  run = RunCliCaptured({"--drive", "d=virtual:dvd+r", "qscan"});
-  EXPECT_EQ(run.status, 1);  // a blank disc: nothing measured
-  EXPECT_EQ(run.out, "Scan Error.\n");
+  EXPECT_NE(run.err.find("zorvane-cli: qscan: the drive does not start a quality scan "
+                         "(SK/ASC/ASCQ=052000h, INVALID COMMAND OPERATION CODE)\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(ReadFile(csv), "older\n");
+  EXPECT_FALSE(std::ifstream(csv + ".part").good());  // nothing measured, nothing kept
+  run = RunCliCaptured({"--drive", "d=virtual:dvdrom,fault=F3:031100", "qscan", "--csv", csv});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("zorvane-cli: qscan: the drive failed a measurement after 0 "
+                         "measurements (SK/ASC/ASCQ=031100h, UNRECOVERED READ ERROR)\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(ReadFile(csv), "older\n");
+  std::remove(csv.c_str());
+  // A blank disc has nothing to scan: said of the disc, not of the drive.
+  for (const char* blank : {"d=virtual:dvd+r", "d=virtual:cdr-blank"}) {
+    run = RunCliCaptured({"--drive", blank, "qscan"});
+    EXPECT_EQ(run.status, 1) << blank;
+    EXPECT_EQ(run.out, "光碟片尚未寫入資料.\n") << blank;
+    EXPECT_NE(run.err.find("\nzorvane-cli: qscan: the disc has nothing written to scan\n"),
+              std::string::npos)
+        << blank;
+  }
+  // A device or a missing folder is refused before anything is scanned, with the reason.
   run = RunCliCaptured({"--drive", "d=virtual:cdr-closed", "qscan", "--csv", "/dev/full"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("CSV not written: /dev/full: No space left on device"), std::string::npos)
-      << run.err;
-  run = RunCliCaptured({"--drive", "d=virtual:cdr-closed", "qscan", "--csv",
-                        ::testing::TempDir() + "/no/such/folder/x.csv"});
+  EXPECT_EQ(run.err, "zorvane-cli: qscan: /dev/full: No such device\n");
+  EXPECT_EQ(run.out, "");
+  const std::string missing = ::testing::TempDir() + "/no/such/folder/x.csv";
+  run = RunCliCaptured({"--drive", "d=virtual:cdr-closed", "qscan", "--csv", missing});
   EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "zorvane-cli: qscan: " + missing + ": No such file or directory\n");
   EXPECT_EQ(run.out, "");  // nothing was scanned
   for (const auto& args : std::vector<std::vector<std::string>>{{"qscan", "--seconds", "0"},
                                                                 {"qscan", "--seconds", "2x"},
@@ -134,23 +189,43 @@ TEST_F(ScanCliTest, QualityScanFailuresAndUsage) {
   }
 }
 
-TEST_F(ScanCliTest, CtrlCEndsEitherScanWithTheFiguresSoFar) {
+TEST_F(ScanCliTest, CtrlCStopsEitherScanWithTheFiguresSoFar) {
+  // The first Ctrl-C stops the scan before its next command: the totals so far, what was
+  // done, exit 130; an older CSV stays, the measurements are kept beside it.
+  const std::string csv = ::testing::TempDir() + "/stopped_qscan.csv";
+  { std::ofstream(csv) << "older\n"; }
+  std::remove((csv + ".part").c_str());
   std::string out;
   const int status =
       test::RunCommand(std::string("timeout --preserve-status -s INT 1 ") + ZORVANE_CLI_PATH +
-                           " --drive d=virtual:dvdrom,time=real qscan 2>/dev/null",
+                           " --drive d=virtual:dvdrom,time=real qscan --csv " + csv + " 2>&1",
                        &out);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(status, 130) << out;
   EXPECT_EQ(CountLines(out, "Totals: PIE="), 1) << out;
   EXPECT_EQ(CountLines(out, "Scan Error."), 0);
-  // The C2 scan stopped early prints its figures so far and fails: the disc was not read
-  // to its end.
+  unsigned stopped = 0;
+  unsigned kept = 0;
+  const std::size_t line = out.find("zorvane-cli: qscan: stopped after ");
+  ASSERT_NE(line, std::string::npos) << out;
+  ASSERT_EQ(std::sscanf(out.c_str() + line, "zorvane-cli: qscan: stopped after %u", &stopped), 1);
+  const std::size_t keep = out.find("zorvane-cli: qscan: kept ");
+  ASSERT_NE(keep, std::string::npos) << out;
+  ASSERT_EQ(std::sscanf(out.c_str() + keep, "zorvane-cli: qscan: kept %u", &kept), 1);
+  EXPECT_GT(stopped, 0U);
+  EXPECT_EQ(kept, stopped);
+  EXPECT_NE(out.find(", " + std::to_string(stopped) + " measurements\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(csv), "older\n");
+  const std::string part = ReadFile(csv + ".part");
+  EXPECT_EQ(CountLines(part, "lba,pie,pif"), 1);
+  EXPECT_EQ(static_cast<unsigned>(std::count(part.begin(), part.end(), '\n')), stopped + 1);
+  std::remove(csv.c_str());
+  std::remove((csv + ".part").c_str());
+
   const int c2 =
       test::RunCommand(std::string("timeout --preserve-status -s INT 1 ") + ZORVANE_CLI_PATH +
-                           " --drive d=virtual:cdrom,blocks=359849,time=real c2scan "
-                           "2>&1",
+                           " --drive d=virtual:cdrom,blocks=359849,time=real c2scan 2>&1",
                        &out);
-  EXPECT_EQ(c2, 1);
+  EXPECT_EQ(c2, 130);
   EXPECT_EQ(CountLines(out, "檢測第"), 1) << out;
   EXPECT_EQ(CountLines(out, "zorvane-cli: c2scan: stopped after "), 1) << out;
 }

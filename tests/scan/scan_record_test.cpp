@@ -2,7 +2,11 @@
 // writes.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -77,22 +81,83 @@ TEST(ScanRecordTest, CsvOfEachKind) {
   std::remove(path.c_str());
 }
 
-TEST(ScanRecordTest, CsvFailuresAreReported) {
+// The files in `folder` whose names begin with `prefix` (an output's temporary files
+// begin with "." and the target's name).
+int FilesStartingWith(const std::string& folder, const std::string& prefix) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    count += entry.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
+  }
+  return count;
+}
+
+TEST(ScanRecordTest, CsvFailuresNameThePathAndLeaveTheOldFile) {
   ScanRecord record;
   record.Reset(ScanKind::kDvd, 100);
   for (int i = 0; i < 5000; ++i) record.Add({i * 128, {1, 0, 0}});
   std::string error;
-  // A folder cannot be opened for writing.
+  // A folder or a device is never written over.
   EXPECT_FALSE(record.WriteCsv(::testing::TempDir(), &error));
-  EXPECT_FALSE(error.empty());
-  // A full device takes the bytes into the buffer and refuses them on the way out.
-  error.clear();
+  EXPECT_NE(error.find("Is a directory"), std::string::npos) << error;
   EXPECT_FALSE(record.WriteCsv("/dev/full", &error));
-  EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
-  // Writing to a writer that was never opened says so.
+  EXPECT_EQ(error, "/dev/full: No such device");
+  const std::string missing = TempPath("no/such/folder/x.csv");
+  EXPECT_FALSE(record.WriteCsv(missing, &error));
+  EXPECT_EQ(error, missing + ": No such file or directory");
+
+  // A file system that takes the first bytes and then no more (a size limit, as a full
+  // disk does): the old file keeps its contents and no temporary file is left beside it.
+  const std::string folder = TempPath("csv_limit");
+  std::filesystem::create_directories(folder);
+  const std::string path = folder + "/scan.csv";
+  for (const rlim_t limit : {rlim_t{0}, rlim_t{10}, rlim_t{4096}, rlim_t{40000}}) {
+    { std::ofstream(path) << "the scan before\n"; }
+    struct rlimit old_limit {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old_limit;
+    small.rlim_cur = limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = record.WriteCsv(path, &error);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_FALSE(written) << limit;
+    EXPECT_EQ(error, path + ": File too large") << limit;
+    EXPECT_EQ(ReadFile(path), "the scan before\n") << limit;
+    EXPECT_EQ(FilesStartingWith(folder, ".scan.csv"), 0) << limit;
+  }
+  // Written whole, it takes the old file's place.
+  ASSERT_TRUE(record.WriteCsv(path, &error)) << error;
+  EXPECT_EQ(ReadFile(path).rfind("lba,pie,pif\n0,1,0\n128,1,0\n", 0), 0U);
+  std::filesystem::remove_all(folder);
+
+  // Writing to a writer that was never opened says so, and nothing takes a name.
   CsvWriter writer;
   EXPECT_FALSE(writer.Write({0, {}}, &error));
-  EXPECT_FALSE(writer.Close(&error));
+  EXPECT_FALSE(writer.Commit(&error));
+  EXPECT_EQ(writer.KeepPartial(&error), "");
+}
+
+TEST(ScanRecordTest, CsvKeptAsPartOnlyWhenSomethingWasWritten) {
+  const std::string path = TempPath("kept.csv");
+  { std::ofstream(path) << "older\n"; }
+  std::string error;
+  {
+    CsvWriter writer;
+    ASSERT_TRUE(writer.Open(path, ScanKind::kC2, &error)) << error;
+    ASSERT_TRUE(writer.Write({25, {25, 1, 3}}, &error));
+    EXPECT_EQ(writer.KeepPartial(&error), path + ".part");
+  }
+  EXPECT_EQ(ReadFile(path), "older\n");
+  EXPECT_EQ(ReadFile(path + ".part"), "lba,sectors,c2_sectors,c2_flags\n25,25,1,3\n");
+  {
+    CsvWriter writer;  // dropped without a word: nothing stays
+    ASSERT_TRUE(writer.Open(path, ScanKind::kC2, &error)) << error;
+  }
+  EXPECT_EQ(ReadFile(path), "older\n");
+  EXPECT_EQ(FilesStartingWith(::testing::TempDir(), ".kept.csv"), 0);
+  std::remove(path.c_str());
+  std::remove((path + ".part").c_str());
 }
 
 TEST(C2FlagsTest, OnlyTheFlagBytesCount) {
