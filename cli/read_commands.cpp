@@ -10,6 +10,7 @@
 #include "cli/cli_support.h"
 #include "info/toc.h"
 #include "read/read_dialog.h"
+#include "transport/console.h"
 
 namespace zorvane {
 
@@ -34,8 +35,8 @@ bool ParseNumber(const std::string& text, long long* value) {
 
 struct ReadArguments {
   long long track = -1;
-  std::string first;
-  std::string last;
+  long long first = -1;  // -1: as the track gives it
+  long long last = -1;
   std::string out;
 };
 
@@ -69,7 +70,8 @@ int ParseReadArguments(CommandContext& context, ReadArguments* arguments) {
         if (number < 1 || number > 99) return Usage(context, "--track takes 1 to 99");
         arguments->track = number;
       } else {
-        (arg == "--first" ? arguments->first : arguments->last) = std::to_string(number);
+        if (number < 0) return Usage(context, arg + " takes a sector from 0, not " += value);
+        (arg == "--first" ? arguments->first : arguments->last) = number;
       }
     } else if (arg.size() > 1 && arg[0] == '-' && !has_value) {
       return Usage(context, "unknown option " + arg);
@@ -80,6 +82,40 @@ int ParseReadArguments(CommandContext& context, ReadArguments* arguments) {
     }
   }
   if (arguments->out.empty()) return Usage(context, "no output file given");
+  if (arguments->first >= 0 && arguments->last >= 0 && arguments->first > arguments->last) {
+    return Usage(context, "--first " + std::to_string(arguments->first) + " lies after --last " +
+                              std::to_string(arguments->last));
+  }
+  return kExitOk;
+}
+
+// The range to read: the track's own, narrowed by --first and --last, which are disc
+// addresses and must lie within the track when --track is given. kExitOk or the usage
+// status (already reported).
+int CheckRange(CommandContext& context, const ReadArguments& arguments, const TrackEntry& entry) {
+  const long long first = arguments.first >= 0 ? arguments.first : entry.first_block;
+  const long long last = arguments.last >= 0 ? arguments.last : entry.last_block;
+  if (arguments.track > 0) {
+    for (const auto& [name, value] :
+         {std::pair{"--first", arguments.first}, std::pair{"--last", arguments.last}}) {
+      if (value >= 0 && (value < entry.first_block || value > entry.last_block)) {
+        return Usage(context,
+                     FormatText(kConsoleTextLimit,
+                                "%s %lld lies outside track %d (sectors %d to %d); "
+                                "--first and --last are disc addresses",
+                                name, value, entry.track, entry.first_block, entry.last_block));
+      }
+    }
+  }
+  if (first > last) {
+    return Usage(
+        context,
+        arguments.first >= 0
+            ? FormatText(kConsoleTextLimit, "--first %lld lies after the track's last sector %lld",
+                         first, last)
+            : FormatText(kConsoleTextLimit, "--last %lld lies before the track's first sector %lld",
+                         last, first));
+  }
   return kExitOk;
 }
 
@@ -108,8 +144,9 @@ int RunRead(CommandContext& context) {
   SetTemplateCaptions(dialog, dvd ? DvdReadTemplate() : CdReadTemplate());
   ReadDialog handler(dvd ? ReadDialog::Kind::kDvd : ReadDialog::Kind::kCd);
   handler.OnInit(dialog);
+  int index = 0;
   if (arguments.track > 0) {
-    int index = -1;
+    index = -1;
     for (int row = 0; row < kTrackRows; ++row) {
       const TrackEntry entry = TrackList.Get(row);
       if (entry.track == 0) break;
@@ -122,16 +159,33 @@ int RunRead(CommandContext& context) {
     dialog.SelectItem(kTrackChoice, index);
     handler.OnCommand(dialog, kTrackChoice);
   }
-  if (!arguments.first.empty()) dialog.SetText(kReadFirstSector, arguments.first);
-  if (!arguments.last.empty()) dialog.SetText(kReadLastSector, arguments.last);
+  if (int status = CheckRange(context, arguments, TrackList.Get(index)); status != kExitOk) {
+    return status;
+  }
+  if (arguments.first >= 0) dialog.SetText(kReadFirstSector, std::to_string(arguments.first));
+  if (arguments.last >= 0) dialog.SetText(kReadLastSector, std::to_string(arguments.last));
   dialog.SetText(kReadPath, arguments.out);
 
   handler.OnCommand(dialog, kOkButton);
+  if (handler.Job() == nullptr) {  // the dialog refused the range (and said why)
+    return kExitUsage;
+  }
   CliProgress progress(context.err, "read");
   using Clock = std::chrono::steady_clock;
   auto next_second = Clock::now() + std::chrono::seconds(1);
+  bool stopped = false;
   while (!handler.Ended()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kRefreshMilliseconds / 2));
+    if (StopRequested() && !stopped) {
+      // As the window's Cancel: the worker stops before its next command and keeps what it
+      // read; the dialog shows no more, so the worker's end is waited for here.
+      stopped = true;
+      handler.OnCommand(dialog, kCancelButton);
+    }
+    if (stopped) {
+      if (handler.Job()->outcome.load() != ReadOutcome::kRunning) break;
+      continue;
+    }
     if (dialog.TimerRunning(kRefreshTimer)) handler.OnTimer(dialog, kRefreshTimer);
     if (Clock::now() >= next_second) {
       next_second += std::chrono::seconds(1);
@@ -147,18 +201,30 @@ int RunRead(CommandContext& context) {
                       static_cast<std::uint64_t>(job->total.load()), detail);
     }
   }
+  // The last figures: what the worker published at its end (a finished read counts its
+  // whole range, as the window's bar shows it).
   const std::shared_ptr<const ReadJob> job = handler.Job();
+  const ReadOutcome outcome = job->outcome.load();
   if (job->started.load()) {
-    progress.Update(static_cast<std::uint64_t>(job->done.load()),
-                    static_cast<std::uint64_t>(job->total.load()),
-                    "sector " + Trimmed(dialog.Text(kSectorReached)));
+    const std::int64_t total = job->total.load();
+    const std::int64_t done = outcome == ReadOutcome::kFinished ? total : job->done.load();
+    progress.Update(static_cast<std::uint64_t>(done), static_cast<std::uint64_t>(total),
+                    "sector " + std::to_string(job->current.load()));
   }
   progress.Finish();
 
-  if (job->outcome.load() == ReadOutcome::kFinished) return kExitOk;
+  const std::string kept = job->Kept();
+  if (outcome == ReadOutcome::kFinished) return kExitOk;
+  if (outcome == ReadOutcome::kCancelled) {
+    std::fprintf(context.err, "zorvane-cli: read: stopped after %lld sectors\n",
+                 static_cast<long long>(job->done.load()));
+    if (!kept.empty()) std::fprintf(context.err, "zorvane-cli: read: %s\n", kept.c_str());
+    return kExitStopped;
+  }
   std::string reason = job->Reason();
   if (reason.empty()) reason = "the read did not finish";
   std::fprintf(context.err, "zorvane-cli: read: %s\n", reason.c_str());
+  if (!kept.empty()) std::fprintf(context.err, "zorvane-cli: read: %s\n", kept.c_str());
   return kExitFailed;
 }
 
@@ -169,7 +235,11 @@ std::vector<Command> ReadCommands() {
       {"read", "read [--track N] [--first LBA] [--last LBA] OUT",
        "read a track (by default the first) or a sector range to OUT: 2048-byte sectors,\n"
        "                               2336-byte sectors for a name ending in .md2, a WAVE "
-       "file for audio",
+       "file for audio;\n"
+       "                               --first/--last are disc addresses (within the track "
+       "given); OUT is\n"
+       "                               replaced only by a whole read, a failed or stopped one "
+       "keeps OUT.part",
        RunRead},
   };
 }

@@ -17,6 +17,9 @@ namespace zorvane {
 namespace {
 
 constexpr const char* kFinishedCaption = "結束(&X)";
+constexpr const char* kRangeCaption = "讀取";
+constexpr const char* kNegativeFirstMessage = "起始碟區 %lld 不可小於 0, 請更正讀取範圍.";
+constexpr const char* kReversedRangeMessage = "起始碟區 %lld 大於結束碟區 %lld, 請更正讀取範圍.";
 
 void EnableReadButton(bool enabled) {
   if (Dialog* window = MainWindow.load()) window->Enable(kReadButton, enabled);
@@ -35,13 +38,15 @@ std::int64_t SectorOf(const std::string& text) {
   return value;
 }
 
-// The number formed by the leading decimal digits of the mode display ("14h" gives 14).
-int ModeNumberOf(const std::string& text) {
+// The ADR/control byte the mode display shows in hexadecimal ("12h" gives 12h).
+int AdrControlOf(const std::string& text) {
   int value = 0;
   for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) break;
-    value = value * 10 + (c - '0');
-    if (value > 1000000) break;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) break;
+    value = (value * 16 + (std::isdigit(static_cast<unsigned char>(c))
+                               ? c - '0'
+                               : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10)) &
+            0xFF;
   }
   return value;
 }
@@ -96,7 +101,10 @@ void ReadDialog::SelectTrack(Dialog& dialog) {
   dialog.SetText(kReadMode, FormatText(64, "%02Xh\n", entry.adr_control));
   dialog.SetText(kReadFirstSector, FormatText(64, "%7i\n", entry.first_block));
   dialog.SetText(kReadLastSector, FormatText(64, "%7i\n", entry.last_block));
-  const bool audio = entry.adr_control == 0x10 || (kind_ == Kind::kCd && entry.adr_control == 0x12);
+  // On a CD the control nibble says audio (bit 2 clear) whatever its copy and pre-emphasis
+  // bits.
+  const bool audio =
+      kind_ == Kind::kCd ? (entry.adr_control & 0x04) == 0 : entry.adr_control == 0x10;
   if (audio) {
     filter_ = ReadFileFilter::kWave;
   } else {
@@ -126,10 +134,25 @@ void ReadDialog::OnCommand(Dialog& dialog, int id) {
 void ReadDialog::Start(Dialog& dialog) {
   if (job_ != nullptr && job_->outcome.load() == ReadOutcome::kRunning) return;
   ReadRequest request;
-  request.mode_number = ModeNumberOf(dialog.Text(kReadMode));
+  request.adr_control = AdrControlOf(dialog.Text(kReadMode));
   request.first = SectorOf(dialog.Text(kReadFirstSector));
   request.last = SectorOf(dialog.Text(kReadLastSector));
   request.path = dialog.Text(kReadPath);
+  // A range that holds no sector is refused before anything is opened or sent.
+  if (request.first < 0) {
+    ShowMessage(kRangeCaption, kNegativeFirstMessage, static_cast<long long>(request.first));
+    return;
+  }
+  if (request.first > request.last) {
+    ShowMessage(kRangeCaption, kReversedRangeMessage, static_cast<long long>(request.first),
+                static_cast<long long>(request.last));
+    return;
+  }
+  for (int row = 0; row < kTrackRows; ++row) {
+    const TrackEntry entry = TrackList.Get(row);
+    if (entry.track == 0) break;
+    request.track_ends.push_back(entry.last_block);
+  }
   job_ = std::make_shared<ReadJob>(std::move(request));
   ticks_ = 0;
   highest_ = 0;

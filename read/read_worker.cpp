@@ -1,6 +1,5 @@
 #include "read/read_worker.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,9 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/output_file.h"
 #include "base/utilities.h"
 #include "info/commands.h"
 #include "info/media.h"
+#include "info/outcome.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
@@ -39,79 +40,6 @@ constexpr const char* kWriteFailedMessage = "檔案 %s 無法寫入, errorcode=%
 Console* Info() {
   return InfoConsole.load();
 }
-
-// The output file: every write is checked, partial writes are continued, and a failure
-// keeps what was written.
-class OutputFile {
- public:
-  OutputFile() = default;
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  // Always created anew, replacing a file of that name; others may read it.
-  bool Create(const std::string& path, int* error) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) *error = errno;
-    return fd_ >= 0;
-  }
-
-  bool Write(const std::uint8_t* data, std::size_t size, int* error) {
-    while (size > 0) {
-      const ssize_t n = ::write(fd_, data, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        *error = errno;
-        return false;
-      }
-      if (n == 0) {  // nothing taken and no reason given: treat as a full device
-        *error = ENOSPC;
-        return false;
-      }
-      data += n;
-      size -= static_cast<std::size_t>(n);
-      written_ += n;
-    }
-    return true;
-  }
-
-  bool WriteAt(off_t offset, const std::uint8_t* data, std::size_t size, int* error) {
-    while (size > 0) {
-      const ssize_t n = ::pwrite(fd_, data, size, offset);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        *error = errno;
-        return false;
-      }
-      if (n == 0) {
-        *error = ENOSPC;
-        return false;
-      }
-      data += n;
-      size -= static_cast<std::size_t>(n);
-      offset += n;
-    }
-    return true;
-  }
-
-  bool Close(int* error) {
-    const int fd = fd_;
-    fd_ = -1;
-    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
-      *error = errno;
-      return false;
-    }
-    return true;
-  }
-
-  std::int64_t Written() const { return written_; }
-
- private:
-  int fd_ = -1;
-  std::int64_t written_ = 0;
-};
 
 // Writes the read's sectors on a thread of its own, so that the drive's next command and
 // the file system's write of the last one overlap. A few buffers go round: the reader
@@ -218,7 +146,8 @@ class OutputPipe {
 
 struct Method {
   std::uint8_t opcode;       // A8h READ(12) or BEh READ CD
-  std::uint8_t sector_type;  // READ CD byte 1
+  std::uint8_t sector_type;  // READ CD byte 1: the expected sector type
+  std::uint8_t fields;       // READ CD byte 9: the fields of each sector
   int per_command;
   std::size_t sector_size;
   bool dvd;
@@ -226,10 +155,19 @@ struct Method {
   const char* message;  // logged when a failure ends the read
 };
 
-constexpr Method kDvdMethod{0xA8, 0x00, 31, 2048, true, false, "Read12 Command Error.\n"};
-constexpr Method kMode2Method{0xBE, 0x0C, 25, 2336, false, false, "ReadCD Command Error.\n"};
-constexpr Method kDataMethod{0xA8, 0x00, 30, 2048, false, false, "Read12 Command Error.\n"};
-constexpr Method kAudioMethod{0xBE, 0x04, 25, 2352, false, true, "ReadCDDA Command Error.\n"};
+constexpr Method kDvdMethod{0xA8, 0x00, 0x00, 31, 2048, true, false, "Read12 Command Error.\n"};
+// Mode 2 formless sectors: their 2336 bytes are user data.
+constexpr Method kMode2Method{0xBE, 0x0C, 0x10, 25, 2336, false, false, "ReadCD Command Error.\n"};
+// CD-ROM XA sectors (Form 1 and Form 2 mixed, as on a VCD or a multisession CD-R), which a
+// drive will not read as formless Mode 2: any sector type, with the sub-header, user data
+// and EDC/ECC fields, the same 2336 bytes a sector.
+constexpr Method kXaMethod{0xBE, 0x00, 0x58, 25, 2336, false, false, "ReadCD Command Error.\n"};
+constexpr Method kDataMethod{0xA8, 0x00, 0x00, 30, 2048, false, false, "Read12 Command Error.\n"};
+constexpr Method kAudioMethod{0xBE, 0x04, 0x10, 25, 2352, false, true, "ReadCDDA Command Error.\n"};
+
+// READ CD's expected sector types of the two CD-ROM XA forms (byte 1).
+constexpr std::uint8_t kXaForm1 = 0x10;
+constexpr std::uint8_t kXaForm2 = 0x14;
 
 void BuildCommand(const Method& method, std::int64_t lba, int count, std::uint8_t cdb[12]) {
   std::memset(cdb, 0, 12);
@@ -240,7 +178,7 @@ void BuildCommand(const Method& method, std::int64_t lba, int count, std::uint8_
   } else {
     cdb[1] = method.sector_type;
     cdb[8] = static_cast<std::uint8_t>(count);
-    cdb[9] = 0x10;  // user data only, no sub-channel
+    cdb[9] = method.fields;  // no C2 pointers, no sub-channel
   }
 }
 
@@ -267,10 +205,18 @@ class Reader {
                     std::uint8_t close_after) {
     return ExecuteCdb(cdb, slot_, target_, lun_, length, buffer, kDataIn, close_after);
   }
-  void ReadRange(const Method& method);
-  // Ends the writer, gives a WAVE file the lengths of what it holds, and closes the file.
-  // False, with the write message logged once, when the file system refused anything.
-  bool CloseOutput();
+  void ReadRange(Method method);
+  // Whether the drive reads the sector at `lba` as a CD-ROM XA sector of either form.
+  bool IsXaSector(std::int64_t lba);
+  // Whether `lba` is one of the run-out blocks that may end a track written track at once.
+  bool InRunOut(std::int64_t lba) const;
+  // Ends the writer and gives a WAVE file the lengths of what it holds. False, with the
+  // write message logged once, when the file system refused anything.
+  bool FlushOutput();
+  // The end of a read that finished: the file renamed over the target.
+  void Finish();
+  // The end of a read that failed or was stopped: what was read kept as NAME.part.
+  void KeepPartial(ReadOutcome outcome);
   void LogWriteFailure(int error);
   void End(ReadOutcome outcome) {
     TraceEnabled.store(1);
@@ -278,7 +224,7 @@ class Reader {
   }
   void Fail(std::string reason) {
     job_.SetReason(std::move(reason));
-    End(ReadOutcome::kFailed);
+    KeepPartial(ReadOutcome::kFailed);
   }
 
   ReadJob& job_;
@@ -289,16 +235,20 @@ class Reader {
   OutputFile file_;
   std::unique_ptr<OutputPipe> pipe_;
   bool wave_ = false;
+  std::size_t sector_size_ = 2048;
   std::uint32_t announced_ = 0;  // the data length the WAVE header gives
+  bool write_failed_ = false;    // the write message is logged
 };
 
 void Reader::LogWriteFailure(int error) {
+  if (write_failed_) return;
+  write_failed_ = true;
   ConsoleLog(Info(), kWriteFailedMessage, job_.request.path.c_str(), error);
   job_.SetReason(FormatText(kConsoleTextLimit, "cannot write %s: %s", job_.request.path.c_str(),
                             std::strerror(error)));
 }
 
-bool Reader::CloseOutput() {
+bool Reader::FlushOutput() {
   int error = 0;
   bool ok = pipe_ == nullptr || pipe_->Finish(&error);
   // Even after a failed write the header tells what the file holds: it lies within the
@@ -308,7 +258,6 @@ bool Reader::CloseOutput() {
                                  : 0;
   const std::uint32_t length =
       static_cast<std::uint32_t>(std::min<std::uint64_t>(data, 0xFFFFFFFFu - 36));
-  // (A file that holds what its header announced is left alone, so a pipe works too.)
   if (wave_ && file_.Written() >= kWaveHeaderSize && length != announced_) {
     std::uint8_t field[4];
     int patch_error = 0;
@@ -321,74 +270,129 @@ bool Reader::CloseOutput() {
       error = patch_error;
     }
   }
-  int close_error = 0;
-  if (!file_.Close(&close_error) && ok) {
-    ok = false;
-    error = close_error;
-  }
   if (!ok) LogWriteFailure(error);
   return ok;
+}
+
+void Reader::Finish() {
+  int error = 0;
+  if (!FlushOutput()) {
+    KeepPartial(ReadOutcome::kFailed);
+    return;
+  }
+  if (!file_.Commit(&error)) {
+    LogWriteFailure(error);
+    End(ReadOutcome::kFailed);
+    return;
+  }
+  ExecuteCdb(cdb::kTestUnitReady, slot_, target_, lun_, 0, nullptr, kDataNone, 1);
+  End(ReadOutcome::kFinished);
+}
+
+void Reader::KeepPartial(ReadOutcome outcome) {
+  if (file_.IsOpen()) {
+    FlushOutput();
+    const std::int64_t header = wave_ ? kWaveHeaderSize : 0;
+    const std::int64_t sectors = std::max<std::int64_t>(0, file_.Written() - header) /
+                                 static_cast<std::int64_t>(sector_size_);
+    int error = 0;
+    // Whole sectors only: a write the file system cut short leaves no part of one behind.
+    // (Should that fail, the count said is still the whole sectors the file begins with.)
+    const off_t whole =
+        static_cast<off_t>(header + sectors * static_cast<std::int64_t>(sector_size_));
+    const bool cut = ::ftruncate(file_.Descriptor(), whole) == 0;
+    (void)cut;
+    // A file without one whole sector is of no use: it goes.
+    const std::string part = sectors > 0 ? file_.KeepPartial(&error) : std::string();
+    if (sectors == 0) file_.Abandon();
+    if (!part.empty()) {
+      const std::string kept = FormatText(kConsoleTextLimit, "kept %lld sectors in %s",
+                                          static_cast<long long>(sectors), part.c_str());
+      ConsoleLog(Info(), "%s\n", kept.c_str());
+      job_.SetKept(kept);
+    } else if (sectors > 0) {
+      ConsoleLog(Info(), "%s could not be kept: %s\n", job_.request.path.c_str(),
+                 std::strerror(error));
+    }
+  }
+  End(outcome);
+}
+
+bool Reader::IsXaSector(std::int64_t lba) {
+  for (const std::uint8_t form : {kXaForm1, kXaForm2}) {
+    const Method probe{0xBE, form, 0x10, 1, 2336, false, false, ""};
+    std::uint8_t cdb[12];
+    BuildCommand(probe, lba, 1, cdb);
+    if (Send(cdb, scratch_.data(), form == kXaForm1 ? 2048 : 2324, 0) == 0) return true;
+  }
+  return false;
+}
+
+bool Reader::InRunOut(std::int64_t lba) const {
+  const std::vector<std::int64_t>& ends = job_.request.track_ends;
+  if (ends.empty()) return true;  // no table of contents to tell: the range's end decides
+  return std::any_of(ends.begin(), ends.end(),
+                     [lba](std::int64_t end) { return lba <= end && end - lba < kRunOutBlocks; });
 }
 
 void Reader::Run() {
   std::vector<std::uint8_t> probe(kReplyBufferSize);
   const std::uint8_t code = ProbeMediumType(0, probe.data());
   if (code == kMediumNoDisc || code == kMediumDoorOpen) {
-    Fail(code == kMediumNoDisc ? "no disc in the drive" : "the drive's door is open");
+    job_.SetReason(code == kMediumNoDisc ? "no disc in the drive" : "the drive's door is open");
+    End(ReadOutcome::kFailed);
     return;
   }
   if (const std::int32_t result = Send(cdb::kReadCapacity, scratch_.data(), 0xFFFF, 0);
       result != 0) {
-    Fail(FormatText(kConsoleTextLimit, "READ CAPACITY failed (%06X)",
-                    static_cast<unsigned>(result)));
+    job_.SetReason(CommandFailed(cdb::kReadCapacity, result).reason);
+    End(ReadOutcome::kFailed);
     return;
   }
 
   const ReadRequest& request = job_.request;
   int error = 0;
+  if (request.first < 0 || request.first > request.last) {
+    // The dialog refuses such a range before the read starts; nothing is opened for it.
+    job_.SetReason(FormatText(kConsoleTextLimit, "no sectors from %lld to %lld",
+                              static_cast<long long>(request.first),
+                              static_cast<long long>(request.last)));
+    End(ReadOutcome::kFailed);
+    return;
+  }
   if (!file_.Create(request.path, &error)) {
     ConsoleLog(Info(), kOpenFailedMessage, request.path.c_str(), error);
-    job_.SetReason(FormatText(kConsoleTextLimit, "cannot create %s: %s", request.path.c_str(),
-                              std::strerror(error)));
+    job_.SetReason(error == ENODEV ? request.path + " is not a regular file (a device or FIFO)"
+                                   : FormatText(kConsoleTextLimit, "cannot create %s: %s",
+                                                request.path.c_str(), std::strerror(error)));
     End(ReadOutcome::kNotOpened);
     return;
   }
-  const int mode = EndsInMd2(request.path) ? kMode2File : request.mode_number;
 
-  const std::int64_t total = std::max<std::int64_t>(0, request.last - request.first + 1);
+  const std::int64_t total = request.last - request.first + 1;
   job_.current.store(request.first);
   job_.previous.store(request.first);
   job_.total.store(total);
   job_.done.store(0);
 
-  const Method* method = nullptr;
+  // The control nibble of the track says audio (bit 2 clear) or data, whatever its copy
+  // and pre-emphasis bits; a name ending in md2 asks a CD for its Mode 2 sectors.
+  const Method* method = &kAudioMethod;
   if (IsDvdMedium(code)) {
     method = &kDvdMethod;
-  } else if (mode == kMode2File) {
+  } else if (EndsInMd2(request.path)) {
     method = &kMode2Method;
-  } else if (mode == 14) {
+  } else if ((request.adr_control & 0x04) != 0) {
     method = &kDataMethod;
-  } else if ((mode & 0x04) == 0) {
-    method = &kAudioMethod;
   }
-  job_.sector_width.store(method != nullptr && method->dvd ? 7 : 6);
+  job_.sector_width.store(method->dvd ? 7 : 6);
   job_.started.store(true);
-  if (method == nullptr) {
-    // A mode this reader has no method for: nothing is read.
-    job_.sector_width.store(6);
-    if (!CloseOutput()) {
-      End(ReadOutcome::kFailed);
-      return;
-    }
-    ExecuteCdb(cdb::kTestUnitReady, slot_, target_, lun_, 0, nullptr, kDataNone, 1);
-    End(ReadOutcome::kFinished);
-    return;
-  }
+  sector_size_ = method->sector_size;
   pipe_ = std::make_unique<OutputPipe>(file_);
   ReadRange(*method);
 }
 
-void Reader::ReadRange(const Method& method) {
+void Reader::ReadRange(Method method) {
   const ReadRequest& request = job_.request;
   std::uint8_t* buffer = pipe_->Acquire();
   if (method.audio) {
@@ -403,20 +407,19 @@ void Reader::ReadRange(const Method& method) {
   std::int64_t p = request.first;
   int count = method.per_command;
   bool failed_once = false;
+  bool tried_xa = false;
   std::uint8_t cdb[12];
   while (p <= request.last) {
     job_.current.store(p);
     TraceEnabled.store(0);
     if (!job_.run.load()) {
       if (buffer != nullptr) pipe_->Release(buffer);
-      CloseOutput();
-      End(ReadOutcome::kCancelled);
+      KeepPartial(ReadOutcome::kCancelled);
       return;
     }
     if (buffer == nullptr) buffer = pipe_->Acquire();
     if (buffer == nullptr) {  // the file system took no more
-      CloseOutput();
-      End(ReadOutcome::kFailed);
+      KeepPartial(ReadOutcome::kFailed);
       return;
     }
     if (request.last - p < kSingleSectorTail) count = 1;
@@ -438,8 +441,18 @@ void Reader::ReadRange(const Method& method) {
     // A track written track at once ends in two run-out blocks that hold no data and that
     // no drive reads: meeting them at the end of the range ends the read, complete.
     if (!method.dvd && count == 1 && result == kIllegalModeForTrack &&
-        request.last - p < kRunOutBlocks) {
+        request.last - p < kRunOutBlocks && InRunOut(p)) {
       break;
+    }
+    // A drive that will not read a CD-ROM XA track as formless Mode 2 reads it as any
+    // sector type with the sub-header: the same 2336 bytes, for the rest of the read.
+    if (method.sector_type == kMode2Method.sector_type && method.opcode == 0xBE && !tried_xa &&
+        result == kIllegalModeForTrack) {
+      tried_xa = true;
+      if (IsXaSector(p)) {
+        method = kXaMethod;
+        continue;
+      }
     }
     if (method.audio) {
       ConsoleLog(Info(),
@@ -458,21 +471,15 @@ void Reader::ReadRange(const Method& method) {
     pipe_->Release(buffer);
     const bool in_tail = request.last - p < kSingleSectorTail;
     if (!((method.dvd || method.audio) && in_tail)) ConsoleLog(Info(), "%s", method.message);
-    CloseOutput();
-    Fail(FormatText(kConsoleTextLimit, "read failed at sector %lld (%06X)",
-                    static_cast<long long>(p), static_cast<unsigned>(result)));
+    Fail(FormatText(kConsoleTextLimit, "read failed at sector %lld: %s", static_cast<long long>(p),
+                    CommandFailed(cdb, result).reason.c_str()));
     return;
   }
   if (buffer != nullptr) pipe_->Release(buffer);
 
   job_.current.store(p);
   job_.sector_width.store(6);
-  if (!CloseOutput()) {
-    End(ReadOutcome::kFailed);
-    return;
-  }
-  ExecuteCdb(cdb::kTestUnitReady, slot_, target_, lun_, 0, nullptr, kDataNone, 1);
-  End(ReadOutcome::kFinished);
+  Finish();
 }
 
 }  // namespace
@@ -485,6 +492,16 @@ std::string ReadJob::Reason() const {
 void ReadJob::SetReason(std::string reason) {
   std::lock_guard lock(mutex_);
   reason_ = std::move(reason);
+}
+
+std::string ReadJob::Kept() const {
+  std::lock_guard lock(mutex_);
+  return kept_;
+}
+
+void ReadJob::SetKept(std::string kept) {
+  std::lock_guard lock(mutex_);
+  kept_ = std::move(kept);
 }
 
 void MakeWaveHeader(std::uint32_t data_length, std::uint8_t header[44]) {

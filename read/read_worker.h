@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace zorvane {
 
@@ -38,24 +39,27 @@ inline constexpr int kClockTimer = 1;
 inline constexpr int kRefreshTimer = 2;
 inline constexpr int kRefreshMilliseconds = 100;
 
-// Mode number of a Mode 2 file (a name ending in MD2).
-inline constexpr int kMode2File = 255;
-
 // What the dialog hands the worker when OK is pressed.
 struct ReadRequest {
-  int mode_number = 0;     // leading decimal digits of the mode display (14h gives 14)
+  int adr_control = 0x14;  // the track's ADR/control byte as the mode display shows it (hex)
   std::int64_t first = 0;  // first sector to read
   std::int64_t last = 0;   // last sector to read
   std::string path;        // output file
+  // The last block of each track as the table of contents counts it (run-out included):
+  // only there may a read meet run-out blocks.
+  std::vector<std::int64_t> track_ends;
 };
 
 enum class ReadOutcome : int {
   kRunning,
-  kFinished,   // the range was read (or the method reads nothing)
+  kFinished,   // the range was read and the file renamed into place
   kFailed,     // a command or the file ended the read; OK stays disabled
   kNotOpened,  // the file could not be created; OK is enabled again
   kCancelled,  // the run flag was cleared
 };
+
+// The output file is written under a temporary name beside the target and renamed over it
+// only when the read finished; a failed or stopped read keeps what it read as NAME.part.
 
 // The state one dialog's run shares with its worker; each run has its own.
 struct ReadJob {
@@ -77,10 +81,14 @@ struct ReadJob {
   // Why the read did not finish, for front ends that must say it (empty when it did).
   std::string Reason() const;
   void SetReason(std::string reason);
+  // "kept N sectors in NAME.part" after a failed or stopped read that kept its sectors.
+  std::string Kept() const;
+  void SetKept(std::string kept);
 
  private:
   mutable std::mutex mutex_;
   std::string reason_;
+  std::string kept_;
 };
 
 // Runs the read on the calling thread (the dialog starts it on a thread of its own).

@@ -3,10 +3,14 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
-#include <iterator>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <random>
 #include <thread>
+
+#include "cli/cli_support.h"
 
 #include "tests/read/read_test_support.h"
 
@@ -57,23 +61,17 @@ TEST_F(ReadCliTest, TrackAndSectorOptionsChooseTheRange) {
   EXPECT_NE(run.err.find("read: "), std::string::npos);
 }
 
-// A whole WAVE read needs no going back to its header, so it may go to a pipe.
-TEST_F(ReadCliTest, AWholeWaveReadGoesThroughAPipe) {
+// An output is renamed into place, never written through: a FIFO or a device is refused
+// before anything opens it (nothing waits for a reader).
+TEST_F(ReadCliTest, AnOutputThatIsNoRegularFileIsRefused) {
   const std::string fifo = Path("pipe");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::vector<std::uint8_t> received;
-  std::thread reader([&] {
-    std::ifstream in(fifo, std::ios::binary);
-    received.assign(std::istreambuf_iterator<char>(in), {});
-  });
   const CliRun run = RunCliCaptured(
       {"--drive", "d=virtual:cdda", "read", "--first", "100", "--last", "299", fifo});
-  reader.join();
-  EXPECT_EQ(run.status, 0) << run.err;
-  ASSERT_EQ(received.size(), 44u + 200 * 2352);
-  EXPECT_EQ(Le32(received, 40), 200u * 2352);
-  const std::vector<std::uint8_t> block = AudioBlock(299);
-  EXPECT_TRUE(std::equal(block.begin(), block.end(), received.end() - 2352));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("zorvane-cli: read: " + fifo + " is not a regular file"),
+            std::string::npos)
+      << run.err;
 }
 
 TEST_F(ReadCliTest, FailuresExitOneWithTheReasonAndUsageErrorsTwo) {
@@ -81,7 +79,8 @@ TEST_F(ReadCliTest, FailuresExitOneWithTheReasonAndUsageErrorsTwo) {
       {"--drive", "d=virtual:cdrom,fault=A8@100:031100", "read", "--last", "999", Path("bad.iso")});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("Read12 Command Error.\n"), std::string::npos);
-  EXPECT_NE(run.err.find("zorvane-cli: read: read failed at sector 100 (031100)\n"),
+  EXPECT_NE(run.err.find("zorvane-cli: read: read failed at sector 100: the drive refused "
+                         "READ12 (SK/ASC/ASCQ=31100h, UNRECOVERED READ ERROR)\n"),
             std::string::npos);
 
   run = RunCliCaptured({"--drive", "d=virtual:cdrom", "read", "--track", "2", Path("x.iso")});
@@ -103,12 +102,223 @@ TEST_F(ReadCliTest, FailuresExitOneWithTheReasonAndUsageErrorsTwo) {
                                                {"read", "--first", "x", "o"},
                                                {"read", "a", "b"},
                                                {"read", "--bogus", "o"},
-                                               {"read", "--track", "0", "o"}}) {
+                                               {"read", "--track", "0", "o"},
+                                               {"read", "--first", "-5", "o"},
+                                               {"read", "--last=-1", "o"}}) {
     std::vector<std::string> full = {"--drive", "d=virtual:cdrom"};
     full.insert(full.end(), args.begin(), args.end());
     run = RunCliCaptured(full);
     EXPECT_EQ(run.status, 2) << args.back();
     EXPECT_NE(run.err.find("usage: zorvane-cli read"), std::string::npos);
+  }
+}
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+  ASSERT_EQ(std::fclose(file), 0);
+}
+
+// The last "read: " progress line of standard error.
+std::string LastProgressLine(const std::string& err) {
+  std::string last;
+  std::size_t at = 0;
+  while ((at = err.find("read: ", at)) != std::string::npos) {
+    if (at == 0 || err[at - 1] == '\n') {
+      const std::size_t end = err.find('\n', at);
+      const std::string line = err.substr(at, end - at);
+      if (line.find('%') != std::string::npos) last = line;
+    }
+    ++at;
+  }
+  return last;
+}
+
+// A read that fails never touches an existing output: what it read is kept as OUT.part and
+// said on standard error, with the drive's refusal in words, and the last progress line
+// shows the sectors kept. A read that finishes replaces the old file.
+TEST_F(ReadCliTest, AFailedReadKeepsItsSectorsBesideAnUntouchedOutput) {
+  struct Case {
+    const char* spec;
+    const char* name;
+    const char* range;  // last sector
+    std::size_t kept;
+    std::size_t header;
+    std::size_t sector;
+    const char* refusal;
+  };
+  const char* kUnrecovered = "(SK/ASC/ASCQ=31100h, UNRECOVERED READ ERROR)";
+  for (const Case& c :
+       {Case{"cdr-closed,fault=A8@0:031100", "first.iso", "999", 0, 0, 2048, "READ12"},
+        Case{"cdrom,fault=A8@700:031100", "cd.iso", "999", 700, 0, 2048, "READ12"},
+        Case{"dvdrom,fault=A8@1000:031100", "dvd.iso", "4999", 992, 0, 2048, "READ12"},
+        Case{"cdda,fault=BE@60:031100", "song.wav", "499", 60, 44, 2352, "READ CD"}}) {
+    SCOPED_TRACE(c.spec);
+    const std::string out = Path(c.name);
+    const std::vector<std::uint8_t> old(5000, 0xC3);
+    WriteBytes(out, old);
+    const CliRun run = RunCliCaptured({"--drive", std::string("d=virtual:") + c.spec, "read",
+                                       "--first", "0", "--last", c.range, out});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(FileBytes(out), old);
+    EXPECT_NE(run.err.find(std::string("the drive refused ") + c.refusal + " " + kUnrecovered),
+              std::string::npos)
+        << run.err;
+    const std::string part = out + ".part";
+    if (c.kept == 0) {
+      EXPECT_FALSE(FileExists(part));
+      EXPECT_EQ(run.err.find("kept "), std::string::npos);
+    } else {
+      EXPECT_NE(run.err.find("zorvane-cli: read: kept " + std::to_string(c.kept) + " sectors in " +
+                             part + "\n"),
+                std::string::npos)
+          << run.err;
+      EXPECT_NE(run.out.find("kept " + std::to_string(c.kept) + " sectors in " + part + "\n"),
+                std::string::npos);
+      EXPECT_EQ(FileBytes(part).size(), c.header + c.kept * c.sector);
+    }
+    EXPECT_NE(LastProgressLine(run.err).find(" " + std::to_string(c.kept) + "/"), std::string::npos)
+        << LastProgressLine(run.err);
+    // The same read without the fault replaces the old file.
+    std::string spec = c.spec;
+    spec = spec.substr(0, spec.find(",fault"));
+    const CliRun whole = RunCliCaptured(
+        {"--drive", "d=virtual:" + spec, "read", "--first", "0", "--last", c.range, out});
+    EXPECT_EQ(whole.status, 0) << whole.err;
+    const std::size_t sectors = std::stoul(c.range) + 1;
+    EXPECT_EQ(FileBytes(out).size(), c.header + sectors * c.sector);
+    EXPECT_EQ(LastProgressLine(whole.err).rfind(
+                  "read: 100% " + std::to_string(sectors) + "/" + std::to_string(sectors), 0),
+              0u)
+        << LastProgressLine(whole.err);
+  }
+}
+
+// Only the run-out blocks at a track's end may end a read as finished: the same refusal
+// elsewhere at the end of a range is a failure.
+TEST_F(ReadCliTest, IllegalModeAtTheEndOfARangeInsideATrackIsAFailure) {
+  for (const long long at : {5000LL, 123456LL}) {
+    SCOPED_TRACE(at);
+    const CliRun run = RunCliCaptured(
+        {"--drive", "d=virtual:cdrom,fault=A8@" + std::to_string(at) + ":056400", "read", "--first",
+         std::to_string(at - 1), "--last", std::to_string(at), Path("o.iso")});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("ILLEGAL MODE FOR THIS TRACK"), std::string::npos);
+    EXPECT_FALSE(FileExists(Path("o.iso")));
+    EXPECT_EQ(FileBytes(Path("o.iso.part")).size(), 2048u);
+  }
+}
+
+// A range that holds no sector, or lies outside the track asked for, is a usage error that
+// says why; nothing is written.
+TEST_F(ReadCliTest, RangesWithoutSectorsOrOutsideTheTrackAreUsageErrors) {
+  struct Case {
+    const char* preset;
+    std::vector<std::string> args;
+    const char* why;
+  };
+  const std::vector<Case> cases = {
+      {"cdrom", {"--first", "500", "--last", "100"}, "--first 500 lies after --last 100"},
+      {"cdrom", {"--first", "333000"}, "--first 333000 lies after the track's last sector 332999"},
+      {"cdr-multi",
+       {"--track", "2", "--first", "10", "--last", "20"},
+       "--first 10 lies outside track 2 (sectors 31402 to 39402)"},
+      {"cdr-multi", {"--track", "1", "--last", "20002"}, "--last 20002 lies outside track 1"},
+      {"cdda", {"--track", "3", "--last", "100"}, "--last 100 lies outside track 3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    const std::string out = Path("keep.iso");
+    WriteBytes(out, {1, 2, 3});
+    std::vector<std::string> args = {"--drive", std::string("d=virtual:") + c.preset, "read"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(out);
+    const CliRun run = RunCliCaptured(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(c.why), std::string::npos) << run.err;
+    EXPECT_EQ(FileBytes(out), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(run.err.find("READ12 "), std::string::npos);
+  }
+}
+
+// Ctrl-C stops the read before its next command, as Cancel does: what was read is kept as
+// OUT.part, said on standard error, and the status is 130.
+TEST_F(ReadCliTest, AStopRequestEndsTheReadWithItsSectorsKept) {
+  for (const char* preset : {"dvdrom", "cdda"}) {
+    SCOPED_TRACE(preset);
+    const bool audio = std::string(preset) == "cdda";
+    const std::string out = Path(audio ? "stop.wav" : "stop.iso");
+    const std::vector<std::uint8_t> old(100, 7);
+    WriteBytes(out, old);
+    std::atomic<bool> done{false};
+    std::thread stopper([&] {
+      // Once the temporary file holds some sectors, as a user presses Ctrl-C.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (!done.load() && std::chrono::steady_clock::now() < deadline) {
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_, ignored)) {
+          const std::string name = entry.path().filename().string();
+          if (name.rfind(audio ? ".stop.wav." : ".stop.iso.", 0) == 0 &&
+              entry.file_size(ignored) > 300 * 2352) {
+            RequestStop();
+            return;
+          }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    });
+    const CliRun run = RunCliCaptured({"--drive", std::string("d=virtual:") + preset + ",time=real",
+                                       "read", "--first", "0", "--last", "60000", out});
+    done.store(true);
+    stopper.join();
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_EQ(FileBytes(out), old);
+    const std::size_t at = run.err.find("zorvane-cli: read: stopped after ");
+    ASSERT_NE(at, std::string::npos) << run.err;
+    const long long sectors = std::stoll(run.err.substr(at + 33));
+    EXPECT_GT(sectors, 100);
+    EXPECT_LT(sectors, 60001);
+    EXPECT_NE(run.err.find("zorvane-cli: read: kept " + std::to_string(sectors) + " sectors in " +
+                           out + ".part\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(FileBytes(out + ".part").size(),
+              (audio ? 44 : 0) + static_cast<std::size_t>(sectors) * (audio ? 2352 : 2048));
+    EXPECT_NE(LastProgressLine(run.err).find(" " + std::to_string(sectors) + "/60001"),
+              std::string::npos)
+        << LastProgressLine(run.err);
+  }
+}
+
+// A CD-ROM XA track (Mode 2 Form 1 here), which the drive will not read as formless Mode 2,
+// gives its 2336-byte sectors to an .md2 file: sub-header, user data, EDC/ECC.
+TEST_F(ReadCliTest, Md2ReadOfAnXaTrackGivesItsSubHeaderDataAndEdc) {
+  struct Case {
+    std::vector<std::string> range;
+    std::uint32_t first;
+    std::size_t sectors;
+  };
+  for (const Case& c :
+       {Case{{"--track", "1", "--last", "999"}, 0, 1000}, Case{{"--track", "2"}, 31402, 8000},
+        Case{{"--track", "2", "--first", "35000", "--last", "35009"}, 35000, 10}}) {
+    SCOPED_TRACE(c.first);
+    std::vector<std::string> args = {"--drive", "d=virtual:cdr-multi", "read"};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    args.push_back(Path("xa.md2"));
+    const CliRun run = RunCliCaptured(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::uint8_t> data = FileBytes(Path("xa.md2"));
+    ASSERT_EQ(data.size(), c.sectors * 2336);
+    for (std::size_t i = 0; i < c.sectors; i += std::max<std::size_t>(1, c.sectors / 7)) {
+      const std::vector<std::uint8_t> block = PatternBlock(c.first + static_cast<std::uint32_t>(i));
+      const auto sector = data.begin() + static_cast<long>(i * 2336);
+      EXPECT_TRUE(std::equal(sector, sector + 4, sector + 4)) << "sub-header copies, sector " << i;
+      EXPECT_EQ(sector[2] & 0x20, 0) << "Form 1, sector " << i;
+      EXPECT_TRUE(std::equal(block.begin(), block.end(), sector + 8)) << "sector " << i;
+      EXPECT_TRUE(std::any_of(sector + 8 + 2048, sector + 2336, [](std::uint8_t b) { return b; }))
+          << "EDC/ECC, sector " << i;
+    }
   }
 }
 

@@ -110,23 +110,20 @@ TEST_F(ScriptedReadTest, EachMediumAndModeHasItsCommandAndSize) {
   EXPECT_EQ(Reads(), Expected(0xBE, 0x0C, 0, 400, 25));
   EXPECT_EQ(FileBytes(Path("any.Md2")).size(), 401u * 2336);
 
-  // Bit 2 clear: audio. 16h is taken as sixteen, so it reads audio too.
-  for (const char* mode : {"10h\n", "00h\n", "16h\n"}) {
+  // The mode display is the ADR/control byte in hexadecimal: control bit 2 clear is audio,
+  // with or without the copy-permitted (12h, 13h) and pre-emphasis (11h) bits.
+  for (const char* mode : {"10h\n", "00h\n", "11h\n", "12h\n", "13h\n"}) {
     SCOPED_TRACE(mode);
     EXPECT_EQ(ReadWith(false, mode, "audio.iso", 0, 400), ReadOutcome::kFinished);
     EXPECT_EQ(Reads(), Expected(0xBE, 0x04, 0, 400, 25));
     EXPECT_EQ(FileBytes(Path("audio.iso")).size(), 44u + 401 * 2352);
   }
-
-  // Bit 2 set and not 14: nothing is read, the read finishes at once.
-  for (const char* mode : {"12h\n", "04h\n", "15h\n"}) {
+  // Bit 2 set: data, whether recorded incrementally (15h) or copy-permitted (16h, 17h).
+  for (const char* mode : {"15h\n", "16h\n", "17h\n", "04h\n"}) {
     SCOPED_TRACE(mode);
-    EXPECT_EQ(ReadWith(false, mode, "none.iso", 0, 400), ReadOutcome::kFinished);
-    EXPECT_TRUE(Reads().empty());
-    EXPECT_TRUE(FileExists(Path("none.iso")));
-    EXPECT_EQ(FileBytes(Path("none.iso")).size(), 0u);
-    EXPECT_EQ(dialog_.Text(kCancelButton), "結束(&X)");
-    EXPECT_EQ(dialog_.Text(kSectorReached), "     0\n");
+    EXPECT_EQ(ReadWith(false, mode, "data.iso", 0, 400), ReadOutcome::kFinished);
+    EXPECT_EQ(Reads(), Expected(0xA8, 0x00, 0, 400, 30));
+    EXPECT_EQ(FileBytes(Path("data.iso")).size(), 401u * 2048);
   }
 }
 
@@ -158,24 +155,47 @@ TEST_F(ScriptedReadTest, AShortAnswerLeavesZerosNotAnEarlierCommandsBytes) {
                           [](std::uint8_t byte) { return byte == 0; }));
 }
 
-TEST_F(ScriptedReadTest, StartAboveEndReadsNothingButAudioKeepsItsHeader) {
-  Load(0x01);
-  EXPECT_EQ(ReadWith(false, "14h\n", "data.iso", 101, 100), ReadOutcome::kFinished);
-  EXPECT_TRUE(Reads().empty());
-  EXPECT_EQ(FileBytes(Path("data.iso")).size(), 0u);
-  EXPECT_EQ(dialog_.Text(kSectorReached), "   101\n");
-  EXPECT_EQ(dialog_.ProgressRange(kReadProgress), std::make_pair(0, 0));
-  EXPECT_EQ(drive_->Opcodes().back(), 0x00);  // TEST UNIT READY after the end
-
-  EXPECT_EQ(ReadWith(false, "10h\n", "audio.wav", 101, 100), ReadOutcome::kFinished);
-  const std::vector<std::uint8_t> wave = FileBytes(Path("audio.wav"));
-  ASSERT_EQ(wave.size(), 44u);
-  EXPECT_EQ(Le32(wave, 4), 36u);
-  EXPECT_EQ(Le32(wave, 40), 0u);
-
-  Load(0x41);
-  EXPECT_EQ(ReadWith(true, "14h\n", "dvd.iso", 101, 100), ReadOutcome::kFinished);
-  EXPECT_TRUE(Reads().empty());
+// A range that holds no sector (start above end, or a negative start) is refused with a
+// message before anything is opened or sent: an existing file keeps its bytes.
+TEST_F(ScriptedReadTest, ARangeWithoutSectorsIsRefusedBeforeAnythingIsOpened) {
+  struct Case {
+    bool dvd;
+    const char* mode;
+    const char* first;
+    const char* last;
+    const char* text;
+  };
+  for (const Case& c : {Case{false, "14h\n", "500", "100", "起始碟區 500 大於結束碟區 100"},
+                        Case{false, "10h\n", "101", "100", "起始碟區 101 大於結束碟區 100"},
+                        Case{true, "14h\n", "2298495", "7", "起始碟區 2298495 大於結束碟區 7"},
+                        Case{false, "14h\n", "-5", "100", "起始碟區 -5 不可小於 0"}}) {
+    SCOPED_TRACE(std::string(c.first) + " to " + c.last);
+    Load(c.dvd ? 0x41 : 0x01);
+    TrackList.Clear();
+    TrackList.Set(0, TrackEntry{1, 0x14, 0, 400000});
+    OpenDialogOf(c.dvd ? ReadDialog::Kind::kDvd : ReadDialog::Kind::kCd);
+    dialog_.SetText(kReadMode, c.mode);
+    const std::string out = Path("kept.iso");
+    const std::vector<std::uint8_t> old(3000, 0x5A);
+    {
+      FILE* file = std::fopen(out.c_str(), "wb");
+      ASSERT_NE(file, nullptr);
+      std::fwrite(old.data(), 1, old.size(), file);
+      std::fclose(file);
+    }
+    Fill(c.first, c.last, out);
+    drive_->ClearRecords();
+    const int shown = messages_.Count();
+    handler_->OnCommand(dialog_, kOkButton);
+    EXPECT_EQ(handler_->Job(), nullptr);
+    EXPECT_EQ(messages_.Count(), shown + 1);
+    EXPECT_NE(messages_.Text().find(c.text), std::string::npos) << messages_.Text();
+    EXPECT_TRUE(drive_->Requests().empty());
+    EXPECT_EQ(FileBytes(out), old);
+    EXPECT_TRUE(dialog_.IsEnabled(kOkButton));
+    EXPECT_FALSE(dialog_.TimerRunning(kRefreshTimer));
+    EXPECT_EQ(dialog_.ProgressPosition(kReadProgress), 0);
+  }
 }
 
 // The worker's early ends: no disc, READ CAPACITY refused, a file that cannot be created.
@@ -249,11 +269,13 @@ TEST_F(ReadEdgeTest, ASecondCdFailureEndsTheReadWithTheMethodsMessage) {
   Fill("0", "999", Path("twice.iso"));
   const std::size_t info_before = InfoText().size();
   EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
-  EXPECT_EQ(InfoText().substr(info_before), "Read12 Command Error.\n");
+  EXPECT_EQ(InfoText().substr(info_before),
+            "Read12 Command Error.\nkept 40 sectors in " + Path("twice.iso.part") + "\n");
   // The failing command, sent once more with tracing on.
   EXPECT_NE(CommandText().find("A8 00 00 00 00 28 00 00 00 01 00 00"), std::string::npos);
   std::string why;
-  const std::vector<std::uint8_t> data = FileBytes(Path("twice.iso"));
+  EXPECT_FALSE(FileExists(Path("twice.iso")));
+  const std::vector<std::uint8_t> data = FileBytes(Path("twice.iso.part"));
   EXPECT_EQ(data.size(), 40u * 2048);
   EXPECT_TRUE(HoldsPatternBlocks(data, 0, 0, 40, &why)) << why;
   EXPECT_FALSE(dialog_.IsEnabled(kOkButton));
@@ -262,12 +284,14 @@ TEST_F(ReadEdgeTest, ASecondCdFailureEndsTheReadWithTheMethodsMessage) {
   EXPECT_FALSE(dialog_.TimerRunning(kClockTimer));
   EXPECT_EQ(TraceEnabled.load(), 1);
 
-  // Mode 2 on a Mode 1 track fails at the first command and again one sector later.
+  // Mode 2 on a Mode 1 track (no CD-ROM XA sector either) fails at the first command and
+  // again one sector later; nothing read, nothing kept.
   Fill("0", "999", Path("mode1.md2"));
   const std::size_t before = InfoText().size();
   EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
   EXPECT_EQ(InfoText().substr(before), "ReadCD Command Error.\n");
-  EXPECT_EQ(FileBytes(Path("mode1.md2")).size(), 0u);
+  EXPECT_FALSE(FileExists(Path("mode1.md2")));
+  EXPECT_FALSE(FileExists(Path("mode1.md2.part")));
 }
 
 TEST_F(ReadEdgeTest, DvdReadEndsAtItsFirstFailureAndIsQuietInTheTail) {
@@ -276,16 +300,19 @@ TEST_F(ReadEdgeTest, DvdReadEndsAtItsFirstFailureAndIsQuietInTheTail) {
   Fill("0", "5000", Path("dvd.iso"));
   std::size_t before = InfoText().size();
   EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
-  EXPECT_EQ(InfoText().substr(before), "Read12 Command Error.\n");
-  EXPECT_EQ(FileBytes(Path("dvd.iso")).size(), 992u * 2048);  // 32 commands of 31
-  EXPECT_EQ(handler_->Job()->Reason(), "read failed at sector 992 (031100)");
+  EXPECT_EQ(InfoText().substr(before),
+            "Read12 Command Error.\nkept 992 sectors in " + Path("dvd.iso.part") + "\n");
+  EXPECT_EQ(FileBytes(Path("dvd.iso.part")).size(), 992u * 2048);  // 32 commands of 31
+  EXPECT_EQ(handler_->Job()->Reason(),
+            "read failed at sector 992: the drive refused READ12 (SK/ASC/ASCQ=31100h, "
+            "UNRECOVERED READ ERROR)");
 
-  // Failing within the last 150 sectors: the command is traced, no line is logged.
+  // Failing within the last 150 sectors: the command is traced, no error line is logged.
   Fill("0", "1100", Path("tail.iso"));
   before = InfoText().size();
   EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
-  EXPECT_EQ(InfoText().substr(before), "");
-  EXPECT_EQ(FileBytes(Path("tail.iso")).size(), 1000u * 2048);
+  EXPECT_EQ(InfoText().substr(before), "kept 1000 sectors in " + Path("tail.iso.part") + "\n");
+  EXPECT_EQ(FileBytes(Path("tail.iso.part")).size(), 1000u * 2048);
   EXPECT_NE(CommandText().find("A8 00 00 00 03 E8 00 00 00 01 00 00"), std::string::npos);
 }
 
@@ -298,8 +325,9 @@ TEST_F(ReadEdgeTest, AudioFailuresAreLoggedWithTheirCommandAndTheWaveStaysValid)
   EXPECT_EQ(InfoText().substr(before),
             "ReadCD Error: BE 04 00 00 01 F4 00 00 19 10 00 00 \n"
             "ReadCD Error: BE 04 00 00 01 F4 00 00 01 10 00 00 \n"
-            "ReadCDDA Command Error.\n");
-  const std::vector<std::uint8_t> wave = FileBytes(Path("cut.wav"));
+            "ReadCDDA Command Error.\nkept 500 sectors in " +
+                Path("cut.wav.part") + "\n");
+  const std::vector<std::uint8_t> wave = FileBytes(Path("cut.wav.part"));
   ASSERT_EQ(wave.size(), 44u + 500 * 2352);
   EXPECT_EQ(Le32(wave, 4), 500u * 2352 + 36);  // the lengths of what the file holds
   EXPECT_EQ(Le32(wave, 40), 500u * 2352);
@@ -312,11 +340,15 @@ TEST_F(ReadEdgeTest, AudioFailuresAreLoggedWithTheirCommandAndTheWaveStaysValid)
   EXPECT_EQ(RunToEnd(), ReadOutcome::kFailed);
   EXPECT_EQ(InfoText().substr(tail_before),
             "ReadCD Error: BE 04 00 00 01 F4 00 00 01 10 00 00 \n"
-            "ReadCD Error: BE 04 00 00 01 F4 00 00 01 10 00 00 \n");
+            "ReadCD Error: BE 04 00 00 01 F4 00 00 01 10 00 00 \n"
+            "kept 100 sectors in " +
+                Path("tail.wav.part") + "\n");
+  // The file of the finished read stays as it was.
+  EXPECT_EQ(FileBytes(Path("tail.wav")).size(), 44u + 150 * 2352);
 }
 
-// Cancel stops the worker before its next command; the partial file stays, and a WAVE file
-// says how much it holds.
+// Cancel stops the worker before its next command; what was read stays as NAME.part, and a
+// WAVE file says how much it holds.
 TEST_F(ReadEdgeTest, CancelMidReadKeepsThePartialFile) {
   for (const char* spec : {"dvdrom,time=real", "cdda,time=real"}) {
     SCOPED_TRACE(spec);
@@ -336,7 +368,8 @@ TEST_F(ReadEdgeTest, CancelMidReadKeepsThePartialFile) {
     EXPECT_TRUE(window_.IsEnabled(kReadButton));
     EXPECT_FALSE(dialog_.TimerRunning(kClockTimer));
     EXPECT_EQ(WaitForWorker(), ReadOutcome::kCancelled);
-    const std::vector<std::uint8_t> data = FileBytes(out);
+    EXPECT_FALSE(FileExists(out));
+    const std::vector<std::uint8_t> data = FileBytes(out + ".part");
     const std::size_t size = audio ? 2352 : 2048;
     const std::size_t header = audio ? 44 : 0;
     const std::uint64_t done = static_cast<std::uint64_t>(job->done.load());
@@ -354,15 +387,18 @@ TEST_F(ReadEdgeTest, CancelMidReadKeepsThePartialFile) {
   }
 }
 
-// A file size limit (as a full disk): the read ends with the write message, keeps what was
-// written, and the command line exits 1 saying why. Run in a child, whose limit is its own.
+// A file size limit (as a full disk): the read ends with the write message, keeps the whole
+// sectors it wrote as NAME.part, and the command line exits 1 saying why. Run in a child,
+// whose limit is its own.
 TEST_F(ReadEdgeTest, AFullFileSystemEndsTheReadWithAMessage) {
   struct Case {
     const char* spec;
     const char* name;
+    std::size_t header;
+    std::size_t sector;
   };
   constexpr rlim_t kLimit = 100 * 2048 + 1000;
-  for (const Case& c : {Case{"dvdrom", "full.iso"}, Case{"cdda", "full.wav"}}) {
+  for (const Case& c : {Case{"dvdrom", "full.iso", 0, 2048}, Case{"cdda", "full.wav", 44, 2352}}) {
     SCOPED_TRACE(c.name);
     const std::string out = Path(c.name);
     const pid_t child = ::fork();
@@ -379,20 +415,34 @@ TEST_F(ReadEdgeTest, AFullFileSystemEndsTheReadWithAMessage) {
         code |= 2;
       }
       if (run.out.find("檔案 " + out + " 無法寫入, errorcode=27\n") == std::string::npos) code |= 4;
+      // The kept line, with the count the file holds.
+      const std::size_t kept = run.err.find("zorvane-cli: read: kept ");
+      if (kept == std::string::npos) code |= 8;
+      const std::vector<std::uint8_t> data = FileBytes(out + ".part");
+      const std::size_t sectors = (data.size() - c.header) / c.sector;
+      if (run.err.find("kept " + std::to_string(sectors) + " sectors in " + out + ".part\n") ==
+          std::string::npos) {
+        code |= 16;
+      }
       ::_exit(code);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << "the child ended on signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: exit status, 2: stderr, 4: information console";
-    const std::vector<std::uint8_t> data = FileBytes(out);
-    EXPECT_EQ(data.size(), kLimit);  // everything up to the limit was written and kept
-    if (std::string(c.name).ends_with(".wav")) {
-      EXPECT_EQ(Le32(data, 40), kLimit - 44);
-      EXPECT_EQ(Le32(data, 4), kLimit - 44 + 36);
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: exit status, 2: stderr, 4: information console, 8/16: the kept line";
+    EXPECT_FALSE(FileExists(out));
+    const std::vector<std::uint8_t> data = FileBytes(out + ".part");
+    // Whole sectors only, up to the limit.
+    ASSERT_GT(data.size(), c.header);
+    EXPECT_LE(data.size(), kLimit);
+    EXPECT_EQ((data.size() - c.header) % c.sector, 0u);
+    if (c.header != 0) {
+      EXPECT_EQ(Le32(data, 40), data.size() - 44);
+      EXPECT_EQ(Le32(data, 4), data.size() - 44 + 36);
     } else {
       std::string why;
-      EXPECT_TRUE(HoldsPatternBlocks(data, 0, 0, kLimit / 2048, &why)) << why;
+      EXPECT_TRUE(HoldsPatternBlocks(data, 0, 0, data.size() / 2048, &why)) << why;
     }
   }
 }

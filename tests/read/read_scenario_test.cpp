@@ -137,6 +137,38 @@ TEST_F(ReadScenarioTest, AudioTrackGivesAWaveFileOfTheDiscsSamples) {
   }
 }
 
+// Audio tracks recorded with copy permitted (control 2h) or with pre-emphasis as well (3h)
+// show 12h or 13h and read as the audio they are.
+TEST_F(ReadScenarioTest, CopyPermittedAudioTracksGiveTheirSamples) {
+  for (const std::uint8_t track_mode : {0x02, 0x03}) {
+    SCOPED_TRACE(track_mode);
+    const std::string state = Path("audio" + std::to_string(track_mode) + ".disc");
+    const std::size_t blocks = 200 + 37 * track_mode;
+    const std::vector<std::uint8_t> samples = vdrive::test::Pattern(blocks, 2352, track_mode);
+    {
+      auto drive = vdrive::test::Ready("cdr-blank,state=" + state);
+      ASSERT_NE(drive, nullptr);
+      vdrive::test::WriteSetup setup;
+      setup.track_mode = track_mode;
+      setup.block_type = 0x00;  // audio, 2352 bytes
+      ASSERT_EQ(vdrive::test::SelectWrite(*drive, setup).sense, vdrive::kGood);
+      ASSERT_EQ(vdrive::test::WriteAll(*drive, 0, samples, 2352, 25), vdrive::kGood);
+      ASSERT_EQ(vdrive::test::Send(*drive, {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0).sense,
+                vdrive::kGood);
+    }
+    Insert("cdr-blank,state=" + state);
+    ASSERT_TRUE(OpenDialog());
+    EXPECT_EQ(dialog_.Text(kReadMode), track_mode == 2 ? "12h\n" : "13h\n");
+    EXPECT_EQ(handler_->Filter(), ReadFileFilter::kWave);
+    Fill("0", std::to_string(blocks - 1), Path("copy.wav"));
+    EXPECT_EQ(RunToEnd(), ReadOutcome::kFinished);
+    const std::vector<std::uint8_t> wave = FileBytes(Path("copy.wav"));
+    ASSERT_EQ(wave.size(), 44 + samples.size());
+    EXPECT_EQ(Le32(wave, 40), samples.size());
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), wave.begin() + 44));
+  }
+}
+
 // A formless Mode 2 track, recorded on a blank CD-R in 2336-byte blocks, read to an .md2
 // file (any letter case) gives the same 2336-byte sectors.
 TEST_F(ReadScenarioTest, Md2FileGetsTheMode2SectorsOfTheTrack) {
