@@ -366,7 +366,7 @@ void RefuseTooLarge(WriteJob& job, const std::string& what, std::uint64_t needed
       kConsoleTextLimit, "%s needs %llu blocks, but the disc has %llu.", what.c_str(),
       static_cast<unsigned long long>(needed), static_cast<unsigned long long>(available));
   ConsoleLog(Info(), "%s\n", line.c_str());
-  job.SetFailure(line + " Nothing was written");
+  job.SetFailure(line + " Nothing was written.");
 }
 
 void LogWriteSense(std::int32_t sense) {
