@@ -1,6 +1,7 @@
 // Writing an image from the command line: the write dialog's own logic and writer, driven
 // through controls kept in memory.
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -8,7 +9,10 @@
 
 #include "app/main_commands.h"
 #include "base/templates.h"
+#include "base/utilities.h"
 #include "cli/cli_support.h"
+#include "info/write_speeds.h"
+#include "transport/console.h"
 #include "write/erase_dialog.h"
 #include "write/format.h"
 #include "write/write_dialog.h"
@@ -28,7 +32,7 @@ class DialogPicker : public JobDialogs {
 };
 
 struct WriteOptions {
-  int speed = 0;
+  double speed = 0;   // a speed factor as burners write it; 0: the device default
   std::string close;  // empty: the dialog's presets stand
   bool single_session = false;
   std::string image;
@@ -37,9 +41,40 @@ struct WriteOptions {
 int Usage(CommandContext& context, const std::string& message) {
   std::fprintf(context.err, "zorvane-cli: write: %s\n", message.c_str());
   std::fprintf(context.err,
-               "usage: zorvane-cli write [--speed N] [--close none|track|session|disc] "
+               "usage: zorvane-cli write [--speed SPEED] [--close none|track|session|disc] "
                "[--single-session] IMAGE\n");
   return kExitUsage;
+}
+
+// A speed as burners write it: "4", "4x", "8.0x", "2.4X"; 0 is the device default.
+bool ParseSpeed(const std::string& text, double* speed) {
+  std::string number = text;
+  if (!number.empty() && (number.back() == 'x' || number.back() == 'X')) number.pop_back();
+  if (number.empty() || number.size() > 8 ||
+      number.find_first_not_of("0123456789.") != std::string::npos ||
+      number.find_first_of("0123456789") == std::string::npos ||
+      number.find('.') != number.rfind('.')) {
+    return false;
+  }
+  *speed = std::strtod(number.c_str(), nullptr);
+  return *speed >= 0 && *speed < 1000;
+}
+
+// The item of the speed combo for a speed asked for: the fastest offered speed not above
+// it (factors compared as the list shows them, to a tenth); -1 when all are above it.
+int SpeedItem(const WriteDialog& handler, bool dvd, double asked) {
+  int best = -1;
+  double best_factor = 0;
+  const auto& table = handler.WriteSpeedTable();
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const double factor =
+        std::round(WriteSpeedFactor(ReadBe32(table[i].data()), dvd) * 10.0) / 10.0;
+    if (factor <= asked + 1e-9 && (best < 0 || factor > best_factor)) {
+      best = static_cast<int>(i) + 1;
+      best_factor = factor;
+    }
+  }
+  return best;
 }
 
 bool ParseWriteOptions(CommandContext& context, WriteOptions* options, int* status) {
@@ -60,12 +95,11 @@ bool ParseWriteOptions(CommandContext& context, WriteOptions* options, int* stat
     };
     std::string text;
     if (arg.rfind("--speed", 0) == 0) {
-      if (!value("--speed", &text) || text.empty() ||
-          text.find_first_not_of("0123456789") != std::string::npos || text.size() > 3) {
-        *status = Usage(context, "--speed needs an item number (0 is the device default)");
+      if (!value("--speed", &text) || !ParseSpeed(text, &options->speed)) {
+        *status = Usage(
+            context, "--speed takes a write speed such as 4, 4x or 8.0x (0: the device default)");
         return false;
       }
-      options->speed = std::atoi(text.c_str());
     } else if (arg.rfind("--close", 0) == 0) {
       if (!value("--close", &text) ||
           (text != "none" && text != "track" && text != "session" && text != "disc")) {
@@ -156,20 +190,31 @@ std::string Trimmed(std::string text) {
 }
 
 // Presses OK and runs the dialog's timers until its worker ends: the worker's updates every
-// few tens of milliseconds, the one-second timer while it runs. kExitOk only for a finished
-// write.
+// few tens of milliseconds, the one-second timer while it runs. A stop request (SIGINT,
+// SIGTERM) presses Cancel, so the worker stops before its next WRITE and synchronises the
+// drive's cache; then the sectors written are told and the status is kExitStopped.
+// kExitOk only for a finished write.
 int RunDialogJob(CommandContext& context, WriteDialog& handler, MemoryDialog& dialog,
                  const char* name) {
-  const std::shared_ptr<WriteJob>& job = handler.Job();
+  const std::shared_ptr<WriteJob> job = handler.Job();
+  if (StopRequested()) {
+    std::fprintf(context.err, "zorvane-cli: %s: stopped before writing\n", name);
+    return kExitStopped;
+  }
   handler.OnCommand(dialog, kOkButton);
   CliProgress progress(context.err, name);
   using Clock = std::chrono::steady_clock;
   auto next_tick = Clock::now() + std::chrono::seconds(1);
+  bool stopping = false;
   for (;;) {
     const bool running = job->Running();
     handler.OnTimer(dialog, kUpdateTimer);
     if (!running) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kUpdatePeriodMs));
+    if (StopRequested() && !stopping) {
+      stopping = true;
+      handler.OnCommand(dialog, kCancelButton);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(stopping ? 2 : kUpdatePeriodMs));
     if (Clock::now() >= next_tick) {
       next_tick += std::chrono::seconds(1);
       if (dialog.TimerRunning(kProgressTimer)) handler.OnTimer(dialog, kProgressTimer);
@@ -179,10 +224,41 @@ int RunDialogJob(CommandContext& context, WriteDialog& handler, MemoryDialog& di
   }
   progress.Update(job->sectors_written.load(), job->total_sectors.load());
   progress.Finish();
-  if (job->state.load() != WriteState::kFinished) {
+  const WriteState state = job->state.load();
+  const std::string failure = job->Failure();
+  if (state == WriteState::kCancelled) {
+    std::fprintf(context.err, "zorvane-cli: %s: stopped after %u sectors\n", name,
+                 static_cast<unsigned>(job->sectors_written.load()));
+    if (!failure.empty()) std::fprintf(context.err, "zorvane-cli: %s: %s\n", name, failure.c_str());
+    return kExitStopped;
+  }
+  if (state != WriteState::kFinished) {
+    // The dialog's own message line, then the cause in words.
     const std::string message = Trimmed(dialog.Text(kFileMessage));
-    if (!message.empty()) std::fprintf(context.err, "zorvane-cli: %s: %s\n", name, message.c_str());
-    std::fprintf(context.err, "zorvane-cli: %s: the image was not written completely\n", name);
+    if (!message.empty() && message != failure) {
+      std::fprintf(context.err, "zorvane-cli: %s: %s\n", name, message.c_str());
+    }
+    std::fprintf(context.err, "zorvane-cli: %s: %s\n", name,
+                 failure.empty() ? "the image was not written completely" : failure.c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+// The image as the browse button takes it: a file that cannot be written is refused
+// with the path and the reason before the drive is asked to write anything.
+int ChooseImageFile(CommandContext& context, WriteDialog& handler, MemoryDialog& dialog,
+                    const std::string& path, const char* name) {
+  dialog.SetText(kImagePath, path);
+  handler.OnCommand(dialog, kBrowseImage);
+  if (!handler.FileProblem().empty()) {
+    std::fprintf(context.err, "zorvane-cli: %s: %s\n", name, handler.FileProblem().c_str());
+    return kExitFailed;
+  }
+  const std::string file_message = Trimmed(dialog.Text(kFileMessage));
+  if (!file_message.empty()) {
+    std::fprintf(context.err, "zorvane-cli: %s: %s: %s\n", name, path.c_str(),
+                 file_message.c_str());
     return kExitFailed;
   }
   return kExitOk;
@@ -209,26 +285,29 @@ int RunWrite(CommandContext& context) {
     return kExitFailed;
   }
   if (options.speed != 0) {
-    const int items = dialog.ItemCount(kSpeedCombo);
-    if (options.speed >= items) {
-      return Usage(context, "--speed " + std::to_string(options.speed) +
-                                ": the drive offers items 0 to " + std::to_string(items - 1));
+    const int item = SpeedItem(*handler, !cd, options.speed);
+    if (item < 0) {
+      std::string offered;
+      for (int i = 1; i < dialog.ItemCount(kSpeedCombo); ++i) {
+        offered += (offered.empty() ? "" : ", ") + Trimmed(dialog.ItemText(kSpeedCombo, i));
+      }
+      return Usage(context, FormatText(64, "--speed %gx", options.speed) +
+                                ": every speed offered is above it (" + offered + ")");
     }
-    dialog.SelectItem(kSpeedCombo, options.speed);
+    dialog.SelectItem(kSpeedCombo, item);
     handler->OnCommand(dialog, kSpeedCombo);
     if (dialog.EndResult() != -1) {
       std::fprintf(context.err, "zorvane-cli: write: the drive refused the write speed\n");
       return kExitFailed;
     }
+    std::fprintf(context.out, "write speed %s, the fastest offered not above %gx\n",
+                 Trimmed(dialog.ItemText(kSpeedCombo, item)).c_str(), options.speed);
+    std::fflush(context.out);
   }
 
-  dialog.SetText(kImagePath, options.image);
-  handler->OnCommand(dialog, kBrowseImage);
-  const std::string file_message = Trimmed(dialog.Text(kFileMessage));
-  if (!file_message.empty()) {
-    std::fprintf(context.err, "zorvane-cli: write: %s: %s\n", options.image.c_str(),
-                 file_message.c_str());
-    return kExitFailed;
+  if (status = ChooseImageFile(context, *handler, dialog, options.image, "write");
+      status != kExitOk) {
+    return status;
   }
   status = cd ? ApplyCdClose(context, *handler, dialog, options)
               : ApplyDvdClose(context, *handler, dialog, options);
@@ -261,13 +340,9 @@ int RunWriteAt(CommandContext& context) {
     return kExitFailed;
   }
   dialog.SetText(kStartSector, args[0]);
-  dialog.SetText(kImagePath, args[1]);
-  handler->OnCommand(dialog, kBrowseImage);
-  const std::string file_message = Trimmed(dialog.Text(kFileMessage));
-  if (!file_message.empty()) {
-    std::fprintf(context.err, "zorvane-cli: write-at: %s: %s\n", args[1].c_str(),
-                 file_message.c_str());
-    return kExitFailed;
+  if (const int status = ChooseImageFile(context, *handler, dialog, args[1], "write-at");
+      status != kExitOk) {
+    return status;
   }
   return RunDialogJob(context, *handler, dialog, "write-at");
 }
@@ -439,9 +514,9 @@ int RunFormat(CommandContext& context) {
 
 std::vector<Command> WriteCommands() {
   return {
-      {"write", "write [--speed N] [--close none|track|session|disc] [--single-session] IMAGE",
-       "write an image to the loaded CD or DVD (speed item N of the write dialog; close\n"
-       "                               options as the medium allows)",
+      {"write", "write [--speed SPEED] [--close none|track|session|disc] [--single-session] IMAGE",
+       "write an image to the loaded CD or DVD (--speed 4, 4x or 8.0x: the fastest offered\n"
+       "                               speed not above it; close options as the medium allows)",
        RunWrite},
       {"write-at", "write-at LBA IMAGE",
        "write an image from sector LBA on MRW CD-RW, DVD-RAM, DVD+RW or DVD-RW restricted\n"

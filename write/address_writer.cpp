@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "transport/console.h"
 #include "transport/transport.h"
 #include "transport/vocabulary.h"
+#include "write/dvd_writer.h"
 
 namespace zorvane {
 
@@ -25,6 +27,16 @@ constexpr std::uint8_t kGetCurrentProfile[10] = {0x46, 0x02, 0, 0, 0, 0, 0, 0, 0
 constexpr std::uint32_t kChunk = 16;
 constexpr std::uint32_t kSingleSectorTail = 150;
 constexpr std::uint32_t kSector = 2048;
+constexpr const char* kAddressWriteOnly =
+    "此功能僅只支援CD-MRW, DVD-RAM, DVD+RW與DVD-RW Restricted Overwrite\n";
+
+// Whether the MRW feature (0028h) is current: the disc is formatted for MRW.
+bool MrwCurrent(const DriveAddress& drive) {
+  static constexpr std::uint8_t kGetMrwFeature[10] = {0x46, 0x02, 0x00, 0x28, 0, 0, 0, 0, 0x10, 0};
+  std::uint8_t reply[16] = {};
+  if (SendTo(drive, kGetMrwFeature, sizeof reply, reply, kDataIn, 0) != 0) return false;
+  return ReadBe32(reply) >= 8 && ReadBe16(reply + 8) == 0x0028 && (reply[10] & 0x01) != 0;
+}
 
 }  // namespace
 
@@ -48,23 +60,22 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
   };
 
   const std::uint32_t start = ParseStartSector(request.start_sector);
-  FileGuard file;
-  file.fd = ::open(request.path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
-    ConsoleLog(Info(), "檔案 %s 無法被開啟, errorcode=%i\n", request.path.c_str(), errno);
+  // The image is checked before the drive is asked anything.
+  ImageSource image;
+  if (std::string problem; !OpenCheckedImage(request.path, false, kSector, &image, &problem)) {
+    job->SetFailure(problem);
     dialog.Enable(kOkButton, true);
     dialog.EnableMainButton(kAddressWriteButton, true);
     dialog.StopTimer(kProgressTimer);
     end(WriteState::kFailed);
     return;
   }
-  const auto size = static_cast<std::uint64_t>(info.st_size);
+  const std::uint64_t size = image.bytes;
   dialog.SetText(kImageSize,
                  FormatText(64, "%.02f KB\n", static_cast<double>(WholeUnits(size, 1024))));
   std::uint32_t chunk = kChunk;
   std::vector<std::uint8_t> buffer(std::size_t{kChunk} * kSector);
-  const auto count = static_cast<std::uint32_t>((size + kSector - 1) / kSector);
+  const std::uint32_t count = image.sectors;
   job->total_sectors.store(count);
   dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", 0, static_cast<int>(count)));
   dialog.SetProgressPosition(kWriteGauge, 0);
@@ -72,8 +83,11 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
   dialog.SetProgressStep(kWriteGauge, static_cast<int>(kChunk));
 
   std::uint8_t reply[256] = {};
-  if (SendTo(drive, kGetCurrentProfile, 255, reply, kDataIn, 1) != 0) {
+  if (const std::int32_t sense = SendTo(drive, kGetCurrentProfile, 255, reply, kDataIn, 1);
+      sense != 0) {
     ConsoleLog(Info(), "GetConfiguration Error\n");
+    job->SetFailure(StepFailed("GET CONFIGURATION", sense));
+    dialog.EnableMainButton(kAddressWriteButton, true);
     ConsoleLog(Trace(), "GetLastError was %d\n", 0);
     dialog.StopTimer(kProgressTimer);
     end(WriteState::kFailed);
@@ -83,6 +97,21 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
   char name[32];
   ProfileName(profile, name);
   dialog.SetText(kDvdProfileName, name);
+  // Only media written at any address take this write: an MRW CD-RW (the MRW feature
+  // current), DVD-RAM, DVD+RW and DVD-RW restricted overwrite. A plain CD-RW would take
+  // the WRITE as a new track at once, wherever the start sector points.
+  if (!IsOverwritableDvd(profile) && !MrwCurrent(drive)) {
+    ConsoleLog(Info(), "%s", kAddressWriteOnly);
+    char medium[32];
+    ProfileName(profile, medium);
+    job->SetFailure(std::string("the disc (") + medium +
+                    ") is not written at addresses: only MRW CD-RW, DVD-RAM, DVD+RW and DVD-RW "
+                    "restricted overwrite are");
+    dialog.StopTimer(kProgressTimer);
+    dialog.EnableMainButton(kAddressWriteButton, true);
+    end(WriteState::kFailed);
+    return;
+  }
   bool aligned = false;
   if (profile == 0x13) {
     const char* broken = nullptr;
@@ -93,6 +122,12 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
     }
     if (broken != nullptr) {
       dialog.SetText(kFileMessage, broken);
+      job->SetFailure(start % 16 != 0
+                          ? "DVD-RW restricted overwrite is written in ECC blocks: the start "
+                            "sector must be a multiple of 16"
+                          : "DVD-RW restricted overwrite is written in ECC blocks: the image "
+                            "size must be a multiple of 32 KB");
+      dialog.EnableMainButton(kAddressWriteButton, true);
       dialog.Enable(kOkButton, true);
       dialog.StopTimer(kProgressTimer);
       end(WriteState::kFailed);
@@ -100,6 +135,17 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
     }
     aligned = true;
   }
+  // The range has to lie inside the formatted area.
+  if (const std::uint32_t formatted = FormattedCapacity(drive);
+      formatted != 0 && std::uint64_t{start} + count > formatted) {
+    RefuseTooLarge(*job, FormatText(128, "Writing %u sectors from sector %u", count, start),
+                   std::uint64_t{start} + count, formatted);
+    dialog.StopTimer(kProgressTimer);
+    dialog.EnableMainButton(kAddressWriteButton, true);
+    end(WriteState::kFailed);
+    return;
+  }
+  ReportPadding(image);
 
   std::uint8_t write[10] = {0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   const std::uint64_t last = std::uint64_t{start} + count;
@@ -113,7 +159,7 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
                    FormatText(64, "%i/%i\n", static_cast<int>(done + 1), static_cast<int>(count)));
     TraceEnabled.store(0);
     if (job->run.load() == 0) {
-      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
+      StopWithSynchronize(*job, drive, 1);
       end(WriteState::kCancelled);
       return;
     }
@@ -121,9 +167,10 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
       chunk = 1;
       dialog.SetProgressStep(kWriteGauge, 1);
     }
-    if (!ReadImageChunk(file.fd, buffer.data(), std::size_t{chunk} * kSector, &read_error)) {
+    if (!ReadImage(image, buffer.data(), std::size_t{chunk} * kSector, &read_error)) {
       TraceEnabled.store(1);
       ConsoleLog(Info(), "檔案 %s 讀取失敗, errorcode=%i\n", request.path.c_str(), read_error);
+      job->SetFailure(request.path + ": " + std::strerror(read_error));
       SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
       dialog.StopTimer(kProgressTimer);
       end(WriteState::kFailed);
@@ -135,7 +182,7 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
     const WriteAttempt attempt =
         SendWrite(drive, write, chunk * kSector, buffer.data(), job->run, nullptr, false);
     if (attempt.outcome == WriteOutcome::kStopped) {
-      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
+      StopWithSynchronize(*job, drive, 1);
       end(WriteState::kCancelled);
       return;
     }
@@ -145,6 +192,7 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
                  write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
                  write[8], write[9]);
       LogWriteSense(attempt.sense);
+      job->SetFailure(WriteFailure(lba, chunk, attempt));
       dialog.StopTimer(kProgressTimer);
       end(WriteState::kFailed);
       return;
@@ -156,13 +204,20 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
 
   // End steps, traced; a drive that does not confirm the data makes the write a failure.
   TraceEnabled.store(1);
-  const bool confirmed = SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0) == 0;
-  dialog.SetText(kSectorCount,
-                 FormatText(64, "%i/%i\n", static_cast<int>(count), static_cast<int>(count)));
-  dialog.SetProgressRange(kWriteGauge, 0, 10);
-  dialog.SetProgressPosition(kWriteGauge, 10);
-  dialog.SetText(kCancelButton, "結束(&X)");
-  dialog.Enable(kOkButton, true);
+  bool confirmed = true;
+  if (const std::int32_t sense = SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0);
+      sense != 0) {
+    ReportEndStepFailure(*job, dialog, "SYNCHRONIZE CACHE", sense);
+    confirmed = false;
+  }
+  if (confirmed) {
+    dialog.SetText(kSectorCount,
+                   FormatText(64, "%i/%i\n", static_cast<int>(count), static_cast<int>(count)));
+    dialog.SetProgressRange(kWriteGauge, 0, 10);
+    dialog.SetProgressPosition(kWriteGauge, 10);
+    dialog.SetText(kCancelButton, "結束(&X)");
+    dialog.Enable(kOkButton, true);
+  }
   dialog.EnableMainButton(kAddressWriteButton, true);
   std::this_thread::sleep_for(CurrentWritePacing().settle);
   dialog.StopTimer(kProgressTimer);

@@ -28,7 +28,8 @@ constexpr std::uint8_t kReadTrackInformation[10] = {0x52, 0x01, 0, 0, 0, 0xFF, 0
 constexpr std::size_t kListLength = 60;
 constexpr std::uint32_t kChunk = 16;
 constexpr std::uint32_t kSingleSectorTail = 150;
-constexpr std::uint32_t kWaveHeader = 44;
+// The run-out blocks the drive records after a track written track at once.
+constexpr std::uint32_t kRunOut = 2;
 
 bool TailIs(const std::string& path, const char* upper) {
   if (path.size() < 3) return false;
@@ -119,6 +120,22 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
   };
   dialog.SetText(kCancelButton, "取消(&C)");
 
+  // The image is checked before the drive is asked anything: a FIFO, a device, a folder,
+  // an empty file or a WAVE file that is not CD audio never reaches the disc.
+  const CdImageType type = CdImageTypeOf(request.path);
+  const std::uint32_t sector = SectorSizeOf(type);
+  ImageSource image;
+  if (std::string problem;
+      !OpenCheckedImage(request.path, type == CdImageType::kAudio, sector, &image, &problem)) {
+    job->SetFailure(problem);
+    dialog.Enable(kOkButton, true);
+    dialog.EnableMainButton(kWriteButton, true);
+    dialog.StopTimer(kProgressTimer);
+    end(WriteState::kFailed);
+    return;
+  }
+  ::posix_fadvise(image.file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
   std::vector<std::uint8_t> reply(kReplyBufferSize);
   std::uint8_t code = ProbeMediumType(0, reply.data());
   if (code == kMediumNoDisc || code == kMediumDoorOpen) {
@@ -126,6 +143,7 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
     // from the drive itself ends the write here.
     const std::int32_t ready = SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 0);
     if ((ready & 0xFFFF00) == 0x023A00) {
+      job->SetFailure(StepFailed("TEST UNIT READY", ready));
       dialog.EnableMainButton(kWriteButton, true);
       end(WriteState::kFailed);
       return;
@@ -133,35 +151,17 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
     code = kMediumUnknown;
   }
   if (code == kMediumNoDevice) {
+    job->SetFailure("the drive does not answer");
     dialog.EnableMainButton(kWriteButton, true);
     end(WriteState::kFailed);
     return;
   }
 
-  FileGuard file;
-  file.fd = ::open(request.path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
-    ConsoleLog(Info(), "檔案 %s 無法被開啟, errorcode=%i\n", request.path.c_str(), errno);
-    dialog.Enable(kOkButton, true);
-    dialog.EnableMainButton(kWriteButton, true);
-    dialog.StopTimer(kProgressTimer);
-    end(WriteState::kFailed);
-    return;
-  }
-  ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
-  const CdImageType type = CdImageTypeOf(request.path);
-  const std::uint32_t sector = SectorSizeOf(type);
   std::vector<std::uint8_t> buffer(std::size_t{kChunk} * sector);
   int read_error = 0;
-  if (type == CdImageType::kAudio) {
-    // The WAVE header is read and dropped.
-    if (!ReadImageChunk(file.fd, buffer.data(), kWaveHeader, &read_error)) read_error = errno;
-    size = size >= kWaveHeader ? size - kWaveHeader : 0;
-  }
   ConsoleLog(Info(), "%s", TypeLine(type));
-  const auto count = static_cast<std::uint32_t>((size + sector - 1) / sector);
+  ReportPadding(image);
+  const std::uint32_t count = image.sectors;
   job->total_sectors.store(count);
   dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", 0, static_cast<int>(count)));
   std::uint32_t chunk = kChunk;
@@ -186,26 +186,46 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
   }
   if (other_family) {
     ConsoleLog(Info(), "光碟片不是CD-R/RW, 無法以CD方式寫入.\n");
+    job->SetFailure("the disc is not a CD-R or CD-RW");
     dialog.StopTimer(kProgressTimer);
     end(WriteState::kFailed);
     return;
   }
 
   std::uint8_t track_reply[256] = {};
-  if (SendTo(drive, kReadTrackInformation, 255, track_reply, kDataIn, 0) != 0) {
+  if (const std::int32_t sense = SendTo(drive, kReadTrackInformation, 255, track_reply, kDataIn, 0);
+      sense != 0) {
     ConsoleLog(Info(), "ReadTrackInfo Error\n");
+    job->SetFailure(StepFailed("READ TRACK INFORMATION", sense));
     ConsoleLog(Trace(), "GetLastError was %d\n", 0);
     dialog.StopTimer(kProgressTimer);
     end(WriteState::kFailed);
     return;
   }
   const std::uint32_t nwa = ReadBe32(track_reply + 12);
+  // A track written track at once ends with two run-out blocks, and it has to fit the
+  // free blocks of the invisible track whole.
+  const std::uint32_t free_blocks = ReadBe32(track_reply + 16);
+  const std::uint64_t needed = std::uint64_t{count} + (request.track_at_once ? kRunOut : 0);
+  if (needed > free_blocks) {
+    RefuseTooLarge(*job,
+                   request.track_at_once
+                       ? FormatText(96, "The image of %u sectors with its 2 run-out blocks", count)
+                       : FormatText(96, "The image of %u sectors", count),
+                   needed, free_blocks);
+    dialog.StopTimer(kProgressTimer);
+    dialog.EnableMainButton(kWriteButton, true);
+    end(WriteState::kFailed);
+    return;
+  }
 
   bool close_session = true;
   std::array<std::uint8_t, kListLength> list = BuildParameterList(type, request, &close_session);
   DumpBytes(list.data(), list.size());
-  if (SendTo(drive, kModeSelect, kListLength, list.data(), kDataOut, 0) != 0) {
+  if (const std::int32_t sense = SendTo(drive, kModeSelect, kListLength, list.data(), kDataOut, 0);
+      sense != 0) {
     ConsoleLog(Info(), "ModeSelect Error\n");
+    job->SetFailure(StepFailed("MODE SELECT (write parameters)", sense));
     ConsoleLog(Trace(), "GetLastError was %d\n", 0);
     dialog.StopTimer(kProgressTimer);
     end(WriteState::kFailed);
@@ -220,16 +240,17 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
     dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", static_cast<int>(lba - nwa + 1),
                                             static_cast<int>(count)));
     if (job->run.load() == 0) {
-      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0);
+      StopWithSynchronize(*job, drive, 0);
       end(WriteState::kCancelled);
       return;
     }
     TraceEnabled.store(0);
     if (last - lba < kSingleSectorTail) chunk = 1;
     const std::size_t bytes = std::size_t{chunk} * sector;
-    if (!ReadImageChunk(file.fd, buffer.data(), bytes, &read_error)) {
+    if (!ReadImage(image, buffer.data(), bytes, &read_error)) {
       TraceEnabled.store(1);
       ConsoleLog(Info(), "檔案 %s 讀取失敗, errorcode=%i\n", request.path.c_str(), read_error);
+      job->SetFailure(request.path + ": " + std::strerror(read_error));
       SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0);
       dialog.StopTimer(kProgressTimer);
       end(WriteState::kFailed);
@@ -246,7 +267,7 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
           }
         });
     if (attempt.outcome == WriteOutcome::kStopped) {
-      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0);
+      StopWithSynchronize(*job, drive, 0);
       end(WriteState::kCancelled);
       return;
     }
@@ -256,6 +277,7 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
                  write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
                  write[8], write[9]);
       LogWriteSense(attempt.sense);
+      job->SetFailure(WriteFailure(lba, chunk, attempt));
       dialog.StopTimer(kProgressTimer);
       end(WriteState::kFailed);
       return;
@@ -268,7 +290,12 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
   // End steps. Their commands are traced, and a drive that does not confirm the track
   // (or the session) makes the write a failure.
   TraceEnabled.store(1);
-  bool confirmed = SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0) == 0;
+  bool confirmed = true;
+  if (const std::int32_t sense = SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0);
+      sense != 0) {
+    ReportEndStepFailure(*job, dialog, "SYNCHRONIZE CACHE", sense);
+    confirmed = false;
+  }
   capacity = ReadBufferCapacity(drive, 0);
   if (capacity.known) {
     dialog.SetProgressPosition(kBufferGauge, static_cast<int>(capacity.length - capacity.free));
@@ -279,11 +306,17 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
     CloseTrackSessionCommand.Set(5, 0x01);
     std::uint8_t close[12];
     CloseTrackSessionCommand.Snapshot(close);
-    if (SendTo(drive, close, 0, nullptr, kDataNone, 0) != 0) confirmed = false;
+    if (const std::int32_t sense = SendTo(drive, close, 0, nullptr, kDataNone, 0); sense != 0) {
+      ConsoleLog(Info(), "關閉節區失敗.\n");
+      ReportEndStepFailure(*job, dialog, "CLOSE SESSION", sense);
+      confirmed = false;
+    }
   }
-  dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
-  dialog.SetText(kCancelButton, "結束(&X)");
-  dialog.Enable(kOkButton, true);
+  if (confirmed) {
+    dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
+    dialog.SetText(kCancelButton, "結束(&X)");
+    dialog.Enable(kOkButton, true);
+  }
   dialog.EnableMainButton(kWriteButton, true);
   std::this_thread::sleep_for(CurrentWritePacing().settle);
   dialog.StopTimer(kProgressTimer);

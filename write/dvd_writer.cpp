@@ -70,6 +70,18 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
     job->state.store(state);
   };
 
+  // The image is checked before the drive is asked anything.
+  ImageSource image;
+  if (std::string problem; !OpenCheckedImage(request.path, false, kSector, &image, &problem)) {
+    job->SetFailure(problem);
+    dialog.Enable(kOkButton, true);
+    dialog.EnableMainButton(kWriteButton, true);
+    end(WriteState::kFailed);
+    return;
+  }
+  ::posix_fadvise(image.file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  const std::uint64_t size = image.bytes;
+
   BufferCapacity capacity = ReadBufferCapacity(drive, 1);
   if (capacity.known && capacity.length != capacity.free) {
     // The drive still holds data: eject and load the tray, and wait for it.
@@ -84,24 +96,15 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
   dialog.SetProgressStep(kBufferGauge, 1);
   dialog.SetProgressPosition(kBufferGauge, static_cast<int>(capacity.length - capacity.free));
 
-  FileGuard file;
-  file.fd = ::open(request.path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
-    ConsoleLog(Info(), "檔案 %s 無法被開啟, errorcode=%i\n", request.path.c_str(), errno);
-    dialog.Enable(kOkButton, true);
-    dialog.EnableMainButton(kWriteButton, true);
-    end(WriteState::kFailed);
-    return;
-  }
-  ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  const auto size = static_cast<std::uint64_t>(info.st_size);
   dialog.SetText(kImageSize,
                  FormatText(64, "%.02f MB\n", static_cast<double>(WholeUnits(size, 1024 * 1024))));
 
   std::uint8_t reply[256] = {};
-  if (SendTo(drive, kGetCurrentProfile, 255, reply, kDataIn, 1) != 0) {
+  if (const std::int32_t sense = SendTo(drive, kGetCurrentProfile, 255, reply, kDataIn, 1);
+      sense != 0) {
     ConsoleLog(Info(), "GetConfiguration Error\n");
+    job->SetFailure(StepFailed("GET CONFIGURATION", sense));
+    dialog.EnableMainButton(kWriteButton, true);
     ConsoleLog(Trace(), "GetLastError was %d\n", 0);
     end(WriteState::kFailed);
     return;
@@ -119,6 +122,10 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
   }
 
   std::uint32_t nwa = 0;
+  // Blocks the image may take: the invisible or incomplete track's free blocks, or the
+  // formatted area of an overwritable disc (none known: not checked).
+  std::uint64_t room = 0;
+  bool room_known = false;
   if (InList(profile, {0x11, 0x14, 0x15})) {
     // The last track that answers is the one being written next.
     int track = 2;
@@ -126,28 +133,52 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
            ReadTrackInformation(drive, static_cast<std::uint8_t>(track), reply) == 0) {
       ++track;
     }
-    if (ReadTrackInformation(drive, static_cast<std::uint8_t>(track - 1), reply) != 0) {
+    if (const std::int32_t sense =
+            ReadTrackInformation(drive, static_cast<std::uint8_t>(track - 1), reply);
+        sense != 0) {
       ConsoleLog(Info(), "ReadTrackInfo Error, TNO=%i\n", track - 1);
+      job->SetFailure(StepFailed("READ TRACK INFORMATION", sense));
+      dialog.EnableMainButton(kWriteButton, true);
       ConsoleLog(Trace(), "GetLastError was %d\n", 0);
       end(WriteState::kFailed);
       return;
     }
     nwa = ReadBe32(reply + 12);
   } else if (InList(profile, {0x1B, 0x2B})) {
-    if (ReadTrackInformation(drive, 0xFF, reply) != 0) {
+    if (const std::int32_t sense = ReadTrackInformation(drive, 0xFF, reply); sense != 0) {
       ConsoleLog(Info(), "ReadTrackInfo Error\n");
+      job->SetFailure(StepFailed("READ TRACK INFORMATION", sense));
+      dialog.EnableMainButton(kWriteButton, true);
       ConsoleLog(Trace(), "GetLastError was %d\n", 0);
       end(WriteState::kFailed);
       return;
     }
     nwa = ReadBe32(reply + 12);
   }
+  if (InList(profile, {0x11, 0x14, 0x15, 0x1B, 0x2B})) {
+    room = ReadBe32(reply + 16);
+    room_known = true;
+  } else if (IsOverwritableDvd(profile)) {
+    room = FormattedCapacity(drive);
+    room_known = room != 0;
+  }
 
   const bool restricted_overwrite = profile == 0x13;
   std::uint32_t chunk = restricted_overwrite ? kEccBlock : kChunk;
   std::vector<std::uint8_t> buffer(std::size_t{kChunk} * kSector);
-  const auto count = static_cast<std::uint32_t>((size + kSector - 1) / kSector);
+  const std::uint32_t count = image.sectors;
   const std::uint32_t pad = count % 16 == 0 ? 0 : 16 - count % 16;
+  ReportPadding(image);
+  if (room_known && std::uint64_t{count} + pad > room) {
+    RefuseTooLarge(*job,
+                   pad == 0
+                       ? FormatText(96, "The image of %u sectors", count)
+                       : FormatText(96, "The image of %u sectors padded to an ECC block", count),
+                   std::uint64_t{count} + pad, room);
+    dialog.EnableMainButton(kWriteButton, true);
+    end(WriteState::kFailed);
+    return;
+  }
   job->total_sectors.store(count);
   dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", 0, static_cast<int>(count)));
   ConsoleLog(Info(), "EndSectors=%i\n", static_cast<int>(pad));
@@ -175,7 +206,10 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
     page[5] = 0x10;
     page[13] = 0x10;
     page[15] = 0x96;
-    if (SendTo(drive, kModeSelect, kListLength, list, kDataOut, 1) != 0) {
+    if (const std::int32_t sense = SendTo(drive, kModeSelect, kListLength, list, kDataOut, 1);
+        sense != 0) {
+      job->SetFailure(StepFailed("MODE SELECT (write parameters)", sense));
+      dialog.EnableMainButton(kWriteButton, true);
       ConsoleLog(Info(), "ModeSelect Error: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
                  kModeSelect[0], kModeSelect[1], kModeSelect[2], kModeSelect[3], kModeSelect[4],
                  kModeSelect[5], kModeSelect[6], kModeSelect[7], kModeSelect[8], kModeSelect[9]);
@@ -188,7 +222,9 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
   if (!IsOverwritableDvd(profile)) {
     std::uint8_t reserve[10] = {0x53, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     WriteBe32(count + pad, reserve + 5);
-    if (SendTo(drive, reserve, 0, nullptr, kDataNone, 1) != 0) {
+    if (const std::int32_t sense = SendTo(drive, reserve, 0, nullptr, kDataNone, 1); sense != 0) {
+      job->SetFailure(StepFailed("RESERVE TRACK", sense));
+      dialog.EnableMainButton(kWriteButton, true);
       ConsoleLog(Info(), "ReserveTrack Error: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
                  reserve[0], reserve[1], reserve[2], reserve[3], reserve[4], reserve[5], reserve[6],
                  reserve[7], reserve[8], reserve[9]);
@@ -215,7 +251,7 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
     TraceEnabled.store(0);
     job->sectors_written.store(lba - nwa);
     if (job->run.load() == 0) {
-      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
+      StopWithSynchronize(*job, drive, 1);
       end(WriteState::kCancelled);
       return;
     }
@@ -228,10 +264,10 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
     const std::uint32_t image_sectors = std::min(chunk, last - lba);
     std::uint32_t sectors = chunk;
     if (!restricted_overwrite) sectors = image_sectors;
-    if (!ReadImageChunk(file.fd, buffer.data(), std::size_t{image_sectors} * kSector,
-                        &read_error)) {
+    if (!ReadImage(image, buffer.data(), std::size_t{image_sectors} * kSector, &read_error)) {
       TraceEnabled.store(1);
       ConsoleLog(Info(), "檔案 %s 讀取失敗, errorcode=%i\n", request.path.c_str(), read_error);
+      job->SetFailure(request.path + ": " + std::strerror(read_error));
       SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
       dialog.StopTimer(kProgressTimer);
       end(WriteState::kFailed);
@@ -246,7 +282,7 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
     const WriteAttempt attempt =
         SendWrite(drive, write, sectors * kSector, buffer.data(), job->run, show_buffer);
     if (attempt.outcome == WriteOutcome::kStopped) {
-      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
+      StopWithSynchronize(*job, drive, 1);
       end(WriteState::kCancelled);
       return;
     }
@@ -256,6 +292,7 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
                  write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
                  write[8], write[9], write[10], write[11]);
       LogWriteSense(attempt.sense);
+      job->SetFailure(WriteFailure(lba, sectors, attempt));
       dialog.StopTimer(kProgressTimer);
       end(WriteState::kFailed);
       return;
@@ -267,26 +304,48 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
   job->sectors_written.store(count);
 
   ConsoleLog(Info(), "EndSectors=%i, i=%i\n", static_cast<int>(pad), static_cast<int>(lba));
+  bool confirmed = true;
   if (pad != 0 && !restricted_overwrite) {
     std::memset(buffer.data(), 0, std::size_t{pad} * kSector);
     WriteBe32(lba, write + 2);
     WriteBe32(pad, write + 6);
-    SendWrite(drive, write, pad * kSector, buffer.data(), job->run, show_buffer);
+    const WriteAttempt attempt =
+        SendWrite(drive, write, pad * kSector, buffer.data(), job->run, show_buffer);
+    if (attempt.outcome != WriteOutcome::kWritten) {
+      TraceEnabled.store(1);
+      const std::string line =
+          WriteFailure(lba, pad, attempt) + " (the zeros of the last ECC block)";
+      ConsoleLog(Info(), "%s\n", line.c_str());
+      dialog.SetText(kFileMessage, line);
+      job->SetFailure(line);
+      confirmed = false;
+    }
   }
 
   // End steps, traced; a drive that does not confirm them makes the write a failure.
   TraceEnabled.store(1);
-  bool confirmed = SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0) == 0;
+  if (const std::int32_t sense = SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0);
+      sense != 0) {
+    ReportEndStepFailure(*job, dialog, "SYNCHRONIZE CACHE", sense);
+    confirmed = false;
+  }
   capacity = ReadBufferCapacity(drive, 0);
   show_buffer(capacity);
-  dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
   if (!IsOverwritableDvd(profile) && profile != 0x14) {
     std::uint8_t close[12];
     CloseTrackSessionCommand.Snapshot(close);
-    if (SendTo(drive, close, 0, nullptr, kDataNone, 0) != 0) confirmed = false;
+    if (const std::int32_t sense = SendTo(drive, close, 0, nullptr, kDataNone, 0); sense != 0) {
+      const std::uint8_t function = close[2] & 0x07;
+      if (function != 1) ConsoleLog(Info(), "關閉節區失敗.\n");
+      ReportEndStepFailure(*job, dialog, function == 1 ? "CLOSE TRACK" : "CLOSE SESSION", sense);
+      confirmed = false;
+    }
   }
-  dialog.SetText(kCancelButton, "結束(&X)");
-  dialog.Enable(kOkButton, true);
+  if (confirmed) {
+    dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
+    dialog.SetText(kCancelButton, "結束(&X)");
+    dialog.Enable(kOkButton, true);
+  }
   dialog.EnableMainButton(kWriteButton, true);
   std::vector<std::uint8_t> mode(kReplyBufferSize);
   WaitUntilReady(false, mode.data());

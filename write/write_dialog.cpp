@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "base/output_file.h"
 #include "base/utilities.h"
 #include "info/media.h"
 #include "info/reply.h"
@@ -50,6 +51,14 @@ bool EndsWithWav(const std::string& path) {
 }
 
 }  // namespace
+
+void ReportEndStepFailure(WriteJob& job, PostedDialog& dialog, const char* step,
+                          std::int32_t sense) {
+  const std::string line = StepFailed(step, sense);
+  ConsoleLog(Info(), "%s\n", line.c_str());
+  dialog.SetText(kFileMessage, line);
+  job.SetFailure(line);
+}
 
 WriteDialog::WriteDialog(int template_id) : template_id_(template_id) {
   descriptor_ = kDescriptorDefaults;
@@ -192,21 +201,20 @@ void WriteDialog::ChooseImage(Dialog& dialog) {
   std::string path = dialog.Text(kImagePath);
   if (chooser_ && chooser_(IsCd() ? 3 : 1, &path)) dialog.SetText(kImagePath, path);
   path = dialog.Text(kImagePath);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without blocking: a FIFO or a device never holds the dialog.
+  file_problem_.clear();
+  std::int64_t file_size = 0;
+  errno = 0;
+  const int fd = OpenInputFile(path, &file_size, &file_problem_);
   if (fd < 0) {
-    dialog.SetText(kFileMessage,
-                   FormatText(kConsoleTextLimit, "檔案無法被開啟, errorcode=%i\n", errno));
+    dialog.SetText(kFileMessage, errno != 0 ? FormatText(kConsoleTextLimit,
+                                                         "檔案無法被開啟, errorcode=%i\n", errno)
+                                            : file_problem_ + "\n");
     return;
   }
-  struct stat info {};
-  const bool sized = ::fstat(fd, &info) == 0;
   ::close(fd);
-  if (!sized) {
-    dialog.SetText(kFileMessage,
-                   FormatText(kConsoleTextLimit, "檔案無法被開啟, errorcode=%i\n", errno));
-    return;
-  }
-  const auto size = static_cast<std::uint64_t>(info.st_size);
+  dialog.SetText(kFileMessage, "");
+  const auto size = static_cast<std::uint64_t>(file_size);
   if (IsCd()) {
     const float megabytes = static_cast<float>(size) * (1.0F / 1024.0F) * (1.0F / 1024.0F);
     dialog.SetText(kImageSize, Format("%.02f MB\n", static_cast<double>(megabytes)));
@@ -266,6 +274,7 @@ void WriteDialog::Start(Dialog& dialog) {
   job_->run.store(1);
   job_->sectors_written.store(0);
   job_->total_sectors.store(0);
+  job_->ClearFailure();
   previous_ = 0;
   highest_ = 0;
   current_ = 0;

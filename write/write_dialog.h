@@ -65,6 +65,11 @@ const DialogTemplate& WriteTemplate(int template_id);
 // dialog whose controls live in memory (the command-line front end's dialogs).
 void LoadTemplate(Dialog& dialog, const DialogTemplate& form);
 
+// The end steps after the last WRITE (SYNCHRONIZE CACHE, CLOSE TRACK/SESSION): a step the
+// drive refused is shown in the dialog's message line and on the information console and
+// becomes the job's failure, so the dialog never looks finished after it.
+void ReportEndStepFailure(WriteJob& job, PostedDialog& dialog, const char* step,
+                          std::int32_t sense);
 // The 28-byte SET STREAMING performance descriptor.
 using StreamingDescriptor = std::array<std::uint8_t, 28>;
 
@@ -102,6 +107,8 @@ class WriteDialog : public DialogHandler {
   // The write speeds the drive listed (the raw four bytes of each descriptor).
   const std::vector<std::array<std::uint8_t, 4>>& WriteSpeedTable() const { return speeds_; }
   const StreamingDescriptor& Descriptor() const { return descriptor_; }
+  // Why the last image chosen cannot be written, naming the path; "" when it can be opened.
+  const std::string& FileProblem() const { return file_problem_; }
 
  private:
   void Start(Dialog& dialog);
@@ -125,6 +132,7 @@ class WriteDialog : public DialogHandler {
   int template_id_;
   std::shared_ptr<WriteJob> job_ = std::make_shared<WriteJob>();
   FileChooser chooser_;
+  std::string file_problem_;
   std::vector<std::array<std::uint8_t, 4>> speeds_;
   StreamingDescriptor descriptor_{};
   // Timer state.

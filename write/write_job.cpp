@@ -2,15 +2,19 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
+#include <vector>
 
+#include "base/output_file.h"
 #include "base/utilities.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
 #include "transport/vocabulary.h"
+#include "write/wave.h"
 
 namespace zorvane {
 
@@ -61,6 +65,21 @@ void WriteJob::Detach() {
   std::lock_guard lock(mutex_);
   detached_ = true;
   pending_.clear();
+}
+
+void WriteJob::SetFailure(std::string text) {
+  std::lock_guard lock(failure_mutex_);
+  if (failure_.empty()) failure_ = std::move(text);
+}
+
+std::string WriteJob::Failure() const {
+  std::lock_guard lock(failure_mutex_);
+  return failure_;
+}
+
+void WriteJob::ClearFailure() {
+  std::lock_guard lock(failure_mutex_);
+  failure_.clear();
 }
 
 namespace {
@@ -209,6 +228,145 @@ Console* Trace() {
 
 FileGuard::~FileGuard() {
   if (fd >= 0) ::close(fd);
+}
+
+std::string SenseInWords(std::int32_t sense) {
+  if (sense == -1) return "the request to the drive failed (no sense)";
+  std::string text =
+      FormatText(64, "sense %02X/%02X/%02X", static_cast<unsigned>(sense >> 16 & 0xFF),
+                 static_cast<unsigned>(sense >> 8 & 0xFF), static_cast<unsigned>(sense & 0xFF));
+  if (const char* words = SenseText(sense); words != nullptr) {
+    std::string name(words);
+    while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) name.pop_back();
+    text += " (" + name + ")";
+  }
+  return text;
+}
+
+std::string StepFailed(const char* step, std::int32_t sense) {
+  return std::string(step) + " failed: " + SenseInWords(sense);
+}
+
+bool OpenImage(const std::string& path, bool wave, std::uint32_t sector_size, ImageSource* image,
+               std::string* problem) {
+  std::int64_t size = 0;
+  image->file.fd = OpenInputFile(path, &size, problem);
+  if (image->file.fd < 0) return false;
+  image->offset = 0;
+  image->bytes = static_cast<std::uint64_t>(size);
+  if (wave) {
+    // The chunks before the samples are read from the first mebibyte of the file.
+    std::vector<std::uint8_t> head(std::min<std::uint64_t>(image->bytes, 1 << 20));
+    std::size_t got = 0;
+    while (got < head.size()) {
+      const ssize_t n =
+          ::pread(image->file.fd, head.data() + got, head.size() - got, static_cast<off_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *problem = path + ": " + std::strerror(errno);
+        return false;
+      }
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    WaveData data;
+    std::string holds;
+    if (!ParseWaveHeader(head.data(), got, image->bytes, &data, &holds)) {
+      *problem = path + " holds " + holds +
+                 "; a CD audio track takes 16-bit stereo PCM at 44100 Hz (RIFF WAVE)";
+      return false;
+    }
+    image->offset = data.offset;
+    image->bytes = data.size;
+  }
+  const std::uint64_t sectors = (image->bytes + sector_size - 1) / sector_size;
+  if (sectors > 0xFFFFFFFFULL) {
+    *problem = path + " is larger than any disc";
+    return false;
+  }
+  image->sectors = static_cast<std::uint32_t>(sectors);
+  image->padding = static_cast<std::uint32_t>(sectors * sector_size - image->bytes);
+  image->left = image->bytes;
+  if (::lseek(image->file.fd, static_cast<off_t>(image->offset), SEEK_SET) < 0) {
+    *problem = path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool OpenCheckedImage(const std::string& path, bool wave, std::uint32_t sector_size,
+                      ImageSource* image, std::string* problem) {
+  errno = 0;
+  if (OpenImage(path, wave, sector_size, image, problem)) return true;
+  if (image->file.fd < 0 && errno != 0) {
+    ConsoleLog(Info(), "檔案 %s 無法被開啟, errorcode=%i\n", path.c_str(), errno);
+  }
+  ConsoleLog(Info(), "%s\n", problem->c_str());
+  return false;
+}
+
+std::string WriteFailure(std::uint64_t lba, std::uint32_t blocks, const WriteAttempt& attempt) {
+  const std::string where =
+      FormatText(96, "WRITE of %u blocks at LBA %llu", static_cast<unsigned>(blocks),
+                 static_cast<unsigned long long>(lba));
+  if (attempt.timed_out) {
+    return where + ": the drive did not take it within " +
+           std::to_string(CurrentWritePacing().limit.count() / 1000) + " s, last " +
+           SenseInWords(attempt.sense);
+  }
+  return StepFailed(where.c_str(), attempt.sense);
+}
+
+void StopWithSynchronize(WriteJob& job, const DriveAddress& drive, std::uint8_t close_after) {
+  static constexpr std::uint8_t kSynchronizeCache[10] = {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  TraceEnabled.store(1);
+  if (const std::int32_t sense =
+          SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, close_after);
+      sense != 0) {
+    job.SetFailure(StepFailed("SYNCHRONIZE CACHE", sense));
+  }
+}
+
+bool ReadImage(ImageSource& image, std::uint8_t* buffer, std::size_t bytes, int* error) {
+  const auto from_file = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, image.left));
+  if (!ReadImageChunk(image.file.fd, buffer, from_file, error)) return false;
+  image.left -= from_file;
+  if (from_file < bytes) std::memset(buffer + from_file, 0, bytes - from_file);
+  return true;
+}
+
+void ReportPadding(const ImageSource& image) {
+  if (image.padding == 0) return;
+  ConsoleLog(Info(), "The image ends inside a sector: %u zero bytes were added to complete it.\n",
+             static_cast<unsigned>(image.padding));
+}
+
+std::uint32_t FormattedCapacity(const DriveAddress& drive) {
+  static constexpr std::uint8_t kReadFormatCapacities[10] = {0x23, 0, 0, 0, 0, 0, 0, 0, 0xFC, 0};
+  std::uint8_t reply[252] = {};
+  std::uint32_t unformatted = 0;
+  if (SendTo(drive, kReadFormatCapacities, sizeof reply, reply, kDataIn, 0) == 0 && reply[3] >= 8) {
+    // The current/maximum descriptor: 10b describes the formatted medium.
+    const std::uint32_t blocks = ReadBe32(reply + 4);
+    if ((reply[8] & 0x03) == 0x02) return blocks;
+    if ((reply[8] & 0x03) == 0x01) unformatted = blocks;
+  }
+  static constexpr std::uint8_t kReadCapacity[10] = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  std::uint8_t capacity[8] = {};
+  if (SendTo(drive, kReadCapacity, sizeof capacity, capacity, kDataIn, 0) == 0) {
+    const std::uint32_t last = ReadBe32(capacity);
+    if (last != 0 && last != 0xFFFFFFFFU) return last + 1;
+  }
+  return unformatted;
+}
+
+void RefuseTooLarge(WriteJob& job, const std::string& what, std::uint64_t needed,
+                    std::uint64_t available) {
+  const std::string line = FormatText(
+      kConsoleTextLimit, "%s needs %llu blocks, but the disc has %llu.", what.c_str(),
+      static_cast<unsigned long long>(needed), static_cast<unsigned long long>(available));
+  ConsoleLog(Info(), "%s\n", line.c_str());
+  job.SetFailure(line + " Nothing was written.");
 }
 
 void LogWriteSense(std::int32_t sense) {

@@ -49,6 +49,12 @@ class WriteJob {
 
   bool Running() const { return state.load() == WriteState::kWriting; }
 
+  // Why the run failed, in words for the command line: the step and the drive's sense, or
+  // the path and the system's reason. The first failure given stands; "" while none.
+  void SetFailure(std::string text);
+  std::string Failure() const;
+  void ClearFailure();
+
   // Queues an update of the dialog's controls. Updates with the same non-zero key replace
   // each other while they wait (a gauge position, a counter text).
   void Post(std::function<void(Dialog&)> update, std::uint32_t key = 0);
@@ -61,6 +67,8 @@ class WriteJob {
   std::mutex mutex_;
   std::vector<std::pair<std::uint32_t, std::function<void(Dialog&)>>> pending_;
   bool detached_ = false;
+  mutable std::mutex failure_mutex_;
+  std::string failure_;
 };
 
 // The worker's side of the dialog: each call is posted to the job and carried out when the
@@ -147,6 +155,54 @@ struct FileGuard {
   int fd = -1;
   ~FileGuard();
 };
+
+// A sense code in words: "sense 05/21/00 (LOGICAL BLOCK ADDRESS OUT OF RANGE)", or the
+// request's own failure for -1.
+std::string SenseInWords(std::int32_t sense);
+// "STEP failed: " and the sense in words.
+std::string StepFailed(const char* step, std::int32_t sense);
+
+// The image a writer sends, opened read-only without blocking before the first drive
+// command: a non-empty regular file, and for CD audio a WAVE file of 16-bit stereo PCM at
+// 44,100 Hz, of which only the sample data is sent.
+struct ImageSource {
+  FileGuard file;
+  std::uint64_t offset = 0;   // first byte sent
+  std::uint64_t bytes = 0;    // bytes sent from the file
+  std::uint32_t sectors = 0;  // sectors they fill, the last one completed with zeros
+  std::uint32_t padding = 0;  // the zero bytes that complete the last sector
+  std::uint64_t left = 0;     // bytes not read yet
+};
+// Reads the next `bytes` bytes of the image; past its end (a WAVE file's later chunks
+// included) the buffer is filled with zeros. False on a read error (errno in `*error`).
+bool ReadImage(ImageSource& image, std::uint8_t* buffer, std::size_t bytes, int* error);
+// False with `problem` naming the path and what is wrong; the file is positioned at
+// `offset` on success.
+bool OpenImage(const std::string& path, bool wave, std::uint32_t sector_size, ImageSource* image,
+               std::string* problem);
+// OpenImage with the information console's lines: the window's own line with the system's
+// error code when the file cannot be opened, then the problem in words.
+bool OpenCheckedImage(const std::string& path, bool wave, std::uint32_t sector_size,
+                      ImageSource* image, std::string* problem);
+// The job's failure for a WRITE that was not taken: its address and blocks, and the sense
+// or the time the drive stayed busy.
+std::string WriteFailure(std::uint64_t lba, std::uint32_t blocks, const WriteAttempt& attempt);
+// The end step of a stopped write: SYNCHRONIZE CACHE, so that what the drive took is
+// recorded; a refusal is kept as the job's failure.
+void StopWithSynchronize(WriteJob& job, const DriveAddress& drive, std::uint8_t close_after);
+// The information console's line for an image that ends inside a sector (nothing when it
+// does not).
+void ReportPadding(const ImageSource& image);
+
+// Blocks of the formatted area of a medium written at addresses: the current capacity of
+// READ FORMAT CAPACITIES when it describes a formatted medium, else the blocks READ
+// CAPACITY reports; 0 when neither tells.
+std::uint32_t FormattedCapacity(const DriveAddress& drive);
+
+// The refusal of an image that does not fit: both figures, on the information console and
+// as the job's failure.
+void RefuseTooLarge(WriteJob& job, const std::string& what, std::uint64_t needed,
+                    std::uint64_t available);
 
 // The command console's lines for a WRITE that failed for good: the sense and its text,
 // and the system error code (EIO when the request itself failed, 0 otherwise).

@@ -34,6 +34,10 @@ TEST_F(WriteFaultTest, AWriteRefusedTwiceEndsWithItsCdbAndSense) {
   EXPECT_CONTAINS(run.out, "WRITE Error: 2A 00 00 00 01 20 00 00 10 00\n");
   EXPECT_CONTAINS(run.err, "sense=31100h, ");
   EXPECT_CONTAINS(run.err, "GetLastError was 0\n");
+  // The command line names the refused WRITE and its sense in words.
+  EXPECT_CONTAINS(run.err,
+                  "zorvane-cli: write: WRITE of 16 blocks at LBA 288 failed: sense "
+                  "03/11/00 (UNRECOVERED READ ERROR)\n");
   EXPECT_LACKS(run.err, "SYNCHRONIZE CACHE");  // the track stays as written so far
 }
 
@@ -93,7 +97,7 @@ TEST_F(WriteFaultTest, AFullBufferIsWaitedOut) {
   // In real time the 2 MB buffer fills and drains at the write speed: writes that do not
   // fit are refused with "long write in progress" until there is room.
   const auto image = MakeImage("a.iso", 2048 * 3000, 7);
-  const CliRun run = Write(Spec("dvd+rw", "time=real"), {"--speed", "1", PathOf("a.iso")});
+  const CliRun run = Write(Spec("dvd+rw", "time=real"), {"--speed", "8", PathOf("a.iso")});
   ASSERT_EQ(run.status, 0) << run.err;
   Fresh(Spec("dvd+rw"));
   EXPECT_EQ(ReadData(0, 3000), image);
@@ -147,7 +151,7 @@ TEST_F(WriteFaultTest, AWriterKilledMidWriteLeavesAReadableDisc) {
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, 1);
     ::dup2(null, 2);
-    ::execl(ZORVANE_CLI_PATH, ZORVANE_CLI_PATH, "--drive", drive.c_str(), "write", "--speed", "1",
+    ::execl(ZORVANE_CLI_PATH, ZORVANE_CLI_PATH, "--drive", drive.c_str(), "write", "--speed", "8",
             PathOf("second.iso").c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
