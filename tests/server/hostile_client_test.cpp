@@ -18,8 +18,6 @@
 
 #include "tests/server/initiator.h"
 
-extern char** environ;
-
 namespace zorvane::vdrive::server::test {
 namespace {
 
@@ -31,7 +29,7 @@ std::string FindOnPath(const std::string& name) {
   std::string list = path != nullptr ? path : "/usr/bin:/bin";
   for (std::size_t at = 0; at <= list.size();) {
     const std::size_t colon = std::min(list.find(':', at), list.size());
-    const std::string candidate = list.substr(at, colon - at) + "/" + name;
+    std::string candidate = list.substr(at, colon - at) + "/" + name;
     if (access(candidate.c_str(), X_OK) == 0) return candidate;
     at = colon + 1;
   }
@@ -44,6 +42,7 @@ bool IscsiInq(const std::string& tool, std::uint16_t port) {
       "iscsi://127.0.0.1:" + std::to_string(port) + "/" + kDefaultTargetName + "/0";
   std::vector<std::string> args = {tool, url};
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -154,6 +153,7 @@ TEST(IscsiHostileClient, EveryAttackLeavesTheDriveServedBoundedStoppableAndItsSt
   {
     SCOPED_TRACE("16 logins sent a byte at a time");
     std::vector<std::unique_ptr<Initiator>> logins;
+    logins.reserve(16);
     for (int i = 0; i < 16; ++i) logins.push_back(std::make_unique<Initiator>(port));
     std::atomic<bool> stop{false};
     std::thread trickle([&] {

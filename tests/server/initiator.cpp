@@ -17,8 +17,6 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
-
 namespace zorvane::vdrive::server::test {
 
 std::uint32_t Be32(const std::uint8_t* at) {
@@ -297,7 +295,8 @@ ServerOptions TestOptions() {
   return options;
 }
 
-ServedDrive::ServedDrive(const std::string& spec, TargetSettings settings, ServerOptions options) {
+ServedDrive::ServedDrive(const std::string& spec, TargetSettings settings,
+                         const ServerOptions& options) {
   std::string error;
   std::unique_ptr<Drive> drive = Drive::Create(spec, &error);
   if (!drive) throw std::runtime_error(error);
@@ -325,6 +324,7 @@ Program::Program(const std::string& spec, const std::vector<std::string>& option
   args.insert(args.end(), options.begin(), options.end());
   args.push_back(spec);
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;

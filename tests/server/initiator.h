@@ -107,7 +107,7 @@ ServerOptions TestOptions();
 class ServedDrive {
  public:
   explicit ServedDrive(const std::string& spec, TargetSettings settings = {},
-                       ServerOptions options = TestOptions());
+                       const ServerOptions& options = TestOptions());
   ~ServedDrive();
   std::uint16_t port() const { return server_->port(); }
   Target& target() { return *target_; }
