@@ -117,21 +117,35 @@ class TracingSink : public PduSink {
 
 enum class ReadResult { kDone, kTimedOut, kEnded };
 
-// Reads exactly `length` bytes by the deadline (however the bytes trickle in). kEnded on
-// end of stream, an error or a stop request.
-ReadResult ReadFull(int fd, int stop_fd, std::uint8_t* out, std::size_t length,
-                    Clock::time_point deadline) {
-  std::size_t got = 0;
-  while (got < length) {
+// Waits until `fd` has something to read (or its end) by the deadline. kEnded on an error
+// or a stop request.
+ReadResult WaitReadable(int fd, int stop_fd, Clock::time_point deadline) {
+  for (;;) {
     pollfd fds[2] = {{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
     const int ready = poll(fds, 2, MillisecondsTo(deadline));
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0 || (fds[1].revents & POLLIN) != 0) return ReadResult::kEnded;
-    if (ready == 0) return ReadResult::kTimedOut;
-    const ssize_t n = recv(fd, out + got, length - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return ReadResult::kEnded;
-    got += static_cast<std::size_t>(n);
+    return ready == 0 ? ReadResult::kTimedOut : ReadResult::kDone;
+  }
+}
+
+// Reads exactly `length` bytes by the deadline (however the bytes trickle in): what has
+// come is taken at once, and only a socket without data is waited on. kEnded on end of
+// stream, an error or a stop request.
+ReadResult ReadFull(int fd, int stop_fd, std::uint8_t* out, std::size_t length,
+                    Clock::time_point deadline) {
+  std::size_t got = 0;
+  while (got < length) {
+    const ssize_t n = recv(fd, out + got, length - got, MSG_DONTWAIT);
+    if (n > 0) {
+      got += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n == 0) return ReadResult::kEnded;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return ReadResult::kEnded;
+    const ReadResult ready = WaitReadable(fd, stop_fd, deadline);
+    if (ready != ReadResult::kDone) return ready;
   }
   return ReadResult::kDone;
 }
@@ -309,7 +323,7 @@ void Server::Serve(int fd, const std::shared_ptr<std::atomic<bool>>& done) {
                                  : connection.ping_outstanding() ? ping_deadline
                                                                  : After(options_.idle_timeout_ms);
     std::uint8_t header[kHeaderLength];
-    const ReadResult first = ReadFull(fd, stop_pipe_[0], header, 1, deadline);
+    const ReadResult first = WaitReadable(fd, stop_pipe_[0], deadline);
     if (first == ReadResult::kTimedOut && !login && !connection.ping_outstanding()) {
       if (!connection.Ping(sink)) break;
       ping_deadline = After(options_.ping_timeout_ms);
@@ -317,7 +331,7 @@ void Server::Serve(int fd, const std::shared_ptr<std::atomic<bool>>& done) {
     }
     if (first != ReadResult::kDone) break;
     if (!login) deadline = After(options_.pdu_timeout_ms);
-    if (ReadFull(fd, stop_pipe_[0], header + 1, kHeaderLength - 1, deadline) != ReadResult::kDone) {
+    if (ReadFull(fd, stop_pipe_[0], header, kHeaderLength, deadline) != ReadResult::kDone) {
       break;
     }
     if (options_.trace) TracePdu("->", fd, header);
