@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -329,6 +330,8 @@ TEST(IscsiHostile, AClientThatStopsReadingHoldsNeitherASlotNorTheStop) {
     std::uint8_t h[48];
     stuck->CommandHeader(h, Read10(0, 8192), 0xC0, 16 << 20, 7);
     stuck->SendPdu(h);
+    pollfd answer{stuck->fd(), POLLIN, 0};
+    EXPECT_EQ(poll(&answer, 1, 30000), 1);  // the read is done and its data on its way
     return stuck;
   };
   {
@@ -348,7 +351,6 @@ TEST(IscsiHostile, AClientThatStopsReadingHoldsNeitherASlotNorTheStop) {
   options.send_timeout_ms = 60000;
   auto served = std::make_unique<ServedDrive>("dvdrom", TargetSettings{}, options);
   const auto stuck = stuck_read(served->port());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   auto stopped = std::async(std::launch::async, [&] { served.reset(); });
   const bool in_time = stopped.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
   stuck->Drop();  // lets a server that waited for the client end all the same
