@@ -85,16 +85,42 @@ TEST(IscsiCommand, ResidualsOfAReadWhoseExpectedLengthDiffersFromTheCdb) {
     std::uint8_t flags;
     std::uint32_t residual;
   };
+  // A read of more than the 16 MiB one command moves here is an overflow all the same.
+  constexpr std::uint32_t kLong = 9000 * 2048;
   for (const Case& c : {Case{1, 200, 200, 0x04, 1848}, Case{1, 10000, 2048, 0x02, 7952},
-                        Case{2, 2048, 2048, 0x04, 2048}, Case{1, 0, 0, 0x04, 2048}}) {
+                        Case{2, 2048, 2048, 0x04, 2048}, Case{1, 0, 0, 0x04, 2048},
+                        Case{9000, 4096, 4096, 0x04, kLong - 4096},
+                        Case{9000, 16 << 20, 16 << 20, 0x04, kLong - (16 << 20)}}) {
     SCOPED_TRACE(std::to_string(c.blocks) + " blocks, expected " + std::to_string(c.expected));
     const Outcome outcome = initiator.Command(Read10(5, c.blocks), c.expected);
     ASSERT_TRUE(outcome.answered);
+    EXPECT_EQ(outcome.response, 0);
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.data.size(), c.got);
     EXPECT_EQ(outcome.residual_flags, c.flags);
     EXPECT_EQ(outcome.residual, c.residual);
+    if (c.got >= 2048) {
+      const std::uint32_t last = static_cast<std::uint32_t>(c.got / 2048) - 1;
+      EXPECT_EQ(
+          Bytes(outcome.data.begin() + last * 2048, outcome.data.begin() + last * 2048 + 2048),
+          PressedBlock(5 + last));
+    }
   }
+}
+
+TEST(IscsiCommand, AWriteExpectingMoreThanItsBlocksLeavesAnUnderflow) {
+  ServedDrive served("dvd+rw");
+  Initiator initiator(served.port());
+  ASSERT_FALSE(initiator.Login().empty());
+  const Bytes data = Pattern(65536, 3);
+  const Outcome written = initiator.Command(Write10(40, 1), 0, data);
+  ASSERT_TRUE(written.answered);
+  EXPECT_EQ(written.status, 0);
+  EXPECT_EQ(written.residual_flags, 0x02);
+  EXPECT_EQ(written.residual, 65536u - 2048);
+  Bytes expected(data.begin(), data.begin() + 2048);
+  expected.resize(2 * 2048, 0);
+  EXPECT_EQ(initiator.Command(Read10(40, 2), 2 * 2048).data, expected);
 }
 
 TEST(IscsiCommand, CheckConditionCarriesTheDrivesSense) {
@@ -109,6 +135,11 @@ TEST(IscsiCommand, CheckConditionCarriesTheDrivesSense) {
   EXPECT_TRUE(outcome.data.empty());
   EXPECT_EQ(outcome.residual_flags, 0x02);
   EXPECT_EQ(outcome.residual, 2048u);
+  // A read longer than one command's data here, reaching beyond the disc.
+  Bytes read12(12, 0);
+  read12[0] = 0xA8;
+  SetBe32(read12.data() + 6, 3000000);
+  EXPECT_EQ(initiator.Command(read12, 2048).SenseCode(), 0x052100u);
 
   ServedDrive empty("nodisc");
   Initiator other(empty.port());

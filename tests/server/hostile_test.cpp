@@ -1,8 +1,16 @@
 // Malformed and hostile PDUs: each ends its own connection with a reject (or without an
 // answer during login); the server goes on serving others and the disc is untouched.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 
+#include <chrono>
+#include <filesystem>
+#include <future>
 #include <random>
+#include <thread>
 
 #include "tests/server/initiator.h"
 
@@ -34,10 +42,10 @@ struct PendingWrite {
     EXPECT_TRUE(initiator.Read(&r2t));
     EXPECT_EQ(r2t.opcode(), 0x31);
   }
-  void SendData(std::uint32_t ttt, std::uint32_t data_sn, std::uint32_t offset, std::size_t length,
-                bool final) {
+  void SendData(std::uint32_t task, std::uint32_t ttt, std::uint32_t data_sn, std::uint32_t offset,
+                std::size_t length, bool final) {
     std::uint8_t h[48];
-    initiator.DataOutHeader(h, 0x31, ttt, data_sn, offset, final);
+    initiator.DataOutHeader(h, task, ttt, data_sn, offset, final);
     initiator.SendPdu(h, Bytes(length, 0xAB));
   }
   Initiator initiator;
@@ -58,18 +66,20 @@ TEST(IscsiHostile, DataOutOfSequenceIsRejectedAndTheWriteNeverReachesTheDrive) {
     std::uint32_t offset;
     std::size_t length;
     bool wrong_tag;
+    std::uint32_t task = 0x31;
   };
   for (const Case& c :
        {Case{"DataSN 1 first", 1, 0, 8192, false}, Case{"DataSN -1", 0xFFFFFFFF, 0, 8192, false},
         Case{"an offset not where the last ended", 0, 2048, 8192, false},
         Case{"more than the R2T asked", 0, 0, 8 * 2048 + 4, false},
         Case{"the final PDU short of the R2T", 0, 0, 4096, false},
-        Case{"a transfer tag never given", 0, 0, 8192, true}}) {
+        Case{"a transfer tag never given", 0, 0, 8192, true},
+        Case{"a task that never was", 0, 0, 8192, false, 0x77}}) {
     SCOPED_TRACE(c.what);
     PendingWrite pending(served.port());
     const std::uint32_t ttt = c.wrong_tag ? pending.r2t.Field(20) + 1000 : pending.r2t.Field(20);
-    pending.SendData(ttt, c.data_sn, c.offset, c.length, c.length != 8192);
-    if (c.length == 8192) pending.SendData(ttt, c.data_sn + 1, c.offset + 8192, 8192, true);
+    pending.SendData(c.task, ttt, c.data_sn, c.offset, c.length, c.length != 8192);
+    if (c.length == 8192) pending.SendData(c.task, ttt, c.data_sn + 1, c.offset + 8192, 8192, true);
     EXPECT_TRUE(RejectedAndClosed(pending.initiator, 0x05));
   }
   ExpectBlocksUntouched(served.port());
@@ -98,6 +108,7 @@ TEST(IscsiHostile, CommandsThatBreakTheRulesAreRejected) {
     std::uint32_t expected;
     std::size_t immediate;
     Bytes ahs;
+    std::uint32_t tag = 5;
   };
   for (const Case& c : {
            Case{"immediate data on a read", 0xC0, 2048, 512, {}},
@@ -106,12 +117,13 @@ TEST(IscsiHostile, CommandsThatBreakTheRulesAreRejected) {
            Case{"unsolicited data promised though InitialR2T is Yes", 0x20, 2048, 0, {}},
            Case{"an AHS longer than the header says", 0x80, 0, 0, {0, 40, 1, 0}},
            Case{"an AHS of length zero", 0x80, 0, 0, {0, 0, 1, 0}},
+           Case{"the reserved task tag", 0x80, 0, 0, {}, 0xFFFFFFFF},
        }) {
     SCOPED_TRACE(c.what);
     Initiator initiator(served.port());
     ASSERT_FALSE(initiator.Login({{"InitialR2T", "Yes"}, {"ImmediateData", "Yes"}}).empty());
     std::uint8_t h[48];
-    initiator.CommandHeader(h, Write10(20, 1), c.flags, c.expected, 5);
+    initiator.CommandHeader(h, Write10(20, 1), c.flags, c.expected, c.tag);
     initiator.SendPdu(h, Bytes(c.immediate, 0xCD), c.ahs);
     EXPECT_TRUE(RejectedAndClosed(initiator, 0x01));
   }
@@ -204,6 +216,146 @@ TEST(IscsiHostile, RandomBytesNeverStopTheServer) {
   Initiator after(served.port());
   ASSERT_FALSE(after.Login().empty());
   EXPECT_EQ(after.Command(Read10(20, 8), 8 * 2048).data, Bytes(8 * 2048, 0));
+}
+
+// With InitialR2T=No, a write whose unsolicited data never comes holds the queue; immediate
+// writes behind it, each with a first burst of data, fill the command window and no more:
+// the rest are rejected (too many immediate commands) and their data let go.
+TEST(IscsiHostile, ImmediateCommandsCountAgainstTheCommandWindow) {
+  ServedDrive served("dvd+rw");
+  Initiator initiator(served.port());
+  ASSERT_FALSE(initiator.Login({{"InitialR2T", "No"}, {"ImmediateData", "No"}}).empty());
+  ASSERT_EQ(initiator.first_burst, 65536u);
+  std::uint8_t h[48];
+  initiator.CommandHeader(h, Write10(20, 32), 0x20, 65536, 1);  // its data never comes
+  initiator.SendPdu(h);
+  constexpr std::uint32_t kFlood = 40;
+  for (std::uint32_t i = 0; i < kFlood; ++i) {
+    initiator.CommandHeader(h, Write10(200, 32), 0x20, 65536, 0x100 + i);
+    h[0] |= 0x40;  // immediate: the command number stays
+    --initiator.cmd_sn;
+    initiator.SendPdu(h);
+    initiator.DataOutHeader(h, 0x100 + i, 0xFFFFFFFF, 0, 0, true);
+    initiator.SendPdu(h, Bytes(65536, 0xEE));
+  }
+  std::uint32_t rejected = 0;
+  Received pdu;
+  while (initiator.Read(&pdu, 1000)) {
+    if (pdu.opcode() == 0x3F && pdu.header[2] == 0x06) ++rejected;
+  }
+  EXPECT_EQ(rejected, kFlood - 15);  // the window is 16 commands, the held write one of them
+  Initiator other(served.port());
+  ASSERT_FALSE(other.Login().empty());
+  EXPECT_EQ(other.Command(Inquiry(36), 36).status, 0);
+  // The held write's data comes at last: it and the fifteen queued behind it are done.
+  initiator.DataOutHeader(h, 1, 0xFFFFFFFF, 0, 0, true);
+  initiator.SendPdu(h, Bytes(65536, 0xDD));
+  int good = 0;
+  while (initiator.Read(&pdu, 1000)) good += pdu.opcode() == 0x21 && pdu.header[3] == 0;
+  EXPECT_EQ(good, 16);
+}
+
+// A logged-in session that goes silent is pinged with a NOP-In; one that answers stays, one
+// that does not is closed, so that silent sessions cannot hold every slot.
+TEST(IscsiHostile, ASilentSessionIsPingedAndClosedWhenItDoesNotAnswer) {
+  ServerOptions options = TestOptions();
+  options.idle_timeout_ms = 300;
+  options.ping_timeout_ms = 300;
+  ServedDrive served("dvdrom", {}, options);
+  Initiator answering(served.port());
+  ASSERT_FALSE(answering.Login().empty());
+  for (int i = 0; i < 3; ++i) {
+    Received ping;
+    ASSERT_TRUE(answering.Read(&ping, 3000));
+    ASSERT_EQ(ping.opcode(), 0x20);
+    EXPECT_EQ(ping.Field(16), 0xFFFFFFFFu);
+    EXPECT_NE(ping.Field(20), 0xFFFFFFFFu);
+    std::uint8_t h[48] = {};
+    h[0] = 0x40;  // NOP-Out, immediate
+    h[1] = 0x80;
+    SetBe32(h + 16, 0xFFFFFFFF);
+    SetBe32(h + 20, ping.Field(20));
+    SetBe32(h + 24, answering.cmd_sn);
+    SetBe32(h + 28, answering.exp_stat_sn);
+    answering.SendPdu(h);
+  }
+  EXPECT_EQ(answering.Command(Inquiry(36), 36).status, 0);
+
+  Initiator silent(served.port());
+  ASSERT_FALSE(silent.Login().empty());
+  std::vector<Received> before;
+  EXPECT_TRUE(silent.ClosedWithin(3000, &before));
+  ASSERT_EQ(before.size(), 1u);
+  EXPECT_EQ(before[0].opcode(), 0x20);
+}
+
+// The accepted socket probes a peer that vanished after 30 s of silence and gives up on
+// data left unacknowledged, instead of the kernel's two hours.
+TEST(IscsiHostile, ConnectionSocketsKeepAliveWithAUserTimeout) {
+  ServedDrive served("dvdrom");
+  Initiator initiator(served.port());
+  ASSERT_FALSE(initiator.Login().empty());
+  sockaddr_in mine{};
+  socklen_t size = sizeof mine;
+  ASSERT_EQ(getsockname(initiator.fd(), reinterpret_cast<sockaddr*>(&mine), &size), 0);
+  int accepted = -1;  // the server's end, in this process: its peer is this initiator
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    const int fd = std::stoi(entry.path().filename().string());
+    sockaddr_in peer{};
+    socklen_t peer_size = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_size) == 0 &&
+        peer.sin_family == AF_INET && peer.sin_port == mine.sin_port) {
+      accepted = fd;
+    }
+  }
+  ASSERT_GE(accepted, 0);
+  auto option = [&](int level, int name) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    getsockopt(accepted, level, name, &value, &length);
+    return value;
+  };
+  EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 30);
+  EXPECT_GT(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
+}
+
+// A client asks for a 16 MiB read with a tiny receive window and never reads. Others are
+// served meanwhile; the stuck send gives up after its time-out, and stopping the server
+// does not wait for it.
+TEST(IscsiHostile, AClientThatStopsReadingHoldsNeitherASlotNorTheStop) {
+  auto stuck_read = [](std::uint16_t port) {
+    auto stuck = std::make_unique<Initiator>(port, 4096);
+    EXPECT_FALSE(stuck->Login().empty());
+    std::uint8_t h[48];
+    stuck->CommandHeader(h, Read10(0, 8192), 0xC0, 16 << 20, 7);
+    stuck->SendPdu(h);
+    pollfd answer{stuck->fd(), POLLIN, 0};
+    EXPECT_EQ(poll(&answer, 1, 30000), 1);  // the read is done and its data on its way
+    return stuck;
+  };
+  {
+    ServerOptions options = TestOptions();
+    options.send_timeout_ms = 500;
+    ServedDrive served("dvdrom", {}, options);
+    const auto stuck = stuck_read(served.port());
+    Initiator other(served.port());
+    ASSERT_FALSE(other.Login().empty());
+    EXPECT_EQ(other.Command(Inquiry(36), 36).status, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::vector<Received> before;
+    EXPECT_TRUE(stuck->ClosedWithin(3000, &before));
+    for (const Received& pdu : before) EXPECT_EQ(pdu.flags() & 0x01, 0) << "the read completed";
+  }
+  ServerOptions options = TestOptions();
+  options.send_timeout_ms = 60000;
+  auto served = std::make_unique<ServedDrive>("dvdrom", TargetSettings{}, options);
+  const auto stuck = stuck_read(served->port());
+  auto stopped = std::async(std::launch::async, [&] { served.reset(); });
+  const bool in_time = stopped.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  stuck->Drop();  // lets a server that waited for the client end all the same
+  stopped.wait();
+  EXPECT_TRUE(in_time);
 }
 
 }  // namespace

@@ -3,13 +3,19 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
+#include <thread>
 
 namespace zorvane::vdrive::server::test {
 
@@ -40,8 +46,11 @@ std::map<std::string, std::string> Received::Keys() const {
   return keys;
 }
 
-Initiator::Initiator(std::uint16_t port) {
+Initiator::Initiator(std::uint16_t port, int receive_buffer) {
   fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (receive_buffer > 0) {
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
@@ -279,15 +288,20 @@ Outcome Initiator::Command(const Bytes& cdb, std::uint32_t expected_in, const By
   }
 }
 
-ServedDrive::ServedDrive(const std::string& spec, TargetSettings settings) {
+ServerOptions TestOptions() {
+  ServerOptions options;
+  options.port = 0;
+  options.login_timeout_ms = 2000;
+  return options;
+}
+
+ServedDrive::ServedDrive(const std::string& spec, TargetSettings settings,
+                         const ServerOptions& options) {
   std::string error;
   std::unique_ptr<Drive> drive = Drive::Create(spec, &error);
   if (!drive) throw std::runtime_error(error);
   target_ = std::make_unique<Target>(std::move(drive), std::move(settings));
   server_ = std::make_unique<Server>(*target_);
-  ServerOptions options;
-  options.port = 0;
-  options.login_timeout_ms = 2000;
   if (!server_->Listen(options, &error)) throw std::runtime_error(error);
   runner_ = std::thread([this] { server_->Run(); });
 }
@@ -296,6 +310,69 @@ ServedDrive::~ServedDrive() {
   server_->Stop();
   runner_.join();
   server_.reset();
+}
+
+Program::Program(const std::string& spec, const std::vector<std::string>& options) {
+  int out[2];
+  if (pipe(out) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  std::string path = ZORVANE_VDRIVE_PATH;
+  std::vector<std::string> args = {path, "serve", "--listen", "127.0.0.1:0"};
+  args.insert(args.end(), options.begin(), options.end());
+  args.push_back(spec);
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string line;
+  char c = 0;
+  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+  close(out[0]);
+  const std::size_t colon = line.rfind(':');
+  if (line.rfind("serving ", 0) == 0 && colon != std::string::npos) {
+    port_ = static_cast<std::uint16_t>(std::stoi(line.substr(colon + 1)));
+  }
+}
+
+void Program::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+bool Program::TerminatedWithin(int timeout_ms) {
+  if (pid_ <= 0) return false;
+  kill(pid_, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  int status = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+long Program::Status(const char* field) const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string word;
+  while (status >> word) {
+    if (word == field) {
+      long kib = 0;
+      status >> kib;
+      return kib;
+    }
+  }
+  return 0;
 }
 
 Bytes Inquiry(std::uint16_t allocation) {

@@ -3,6 +3,7 @@
 // the answers.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -51,12 +52,14 @@ struct Outcome {
 
 class Initiator {
  public:
-  explicit Initiator(std::uint16_t port);
+  // `receive_buffer`: a receive buffer this small (bytes), set before connecting.
+  explicit Initiator(std::uint16_t port, int receive_buffer = 0);
   ~Initiator();
   Initiator(const Initiator&) = delete;
   Initiator& operator=(const Initiator&) = delete;
 
   bool connected() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
   void SendPdu(const std::uint8_t* header, const Bytes& data = {}, const Bytes& ahs = {});
   void SendRaw(const Bytes& bytes);
   // One PDU, or false on the end of the stream or when none comes within the time.
@@ -97,10 +100,14 @@ class Initiator {
   int fd_ = -1;
 };
 
+// The server options of the tests: a free port, a 2 s login time-out.
+ServerOptions TestOptions();
+
 // A target serving one drive on a free loopback port, on its own thread.
 class ServedDrive {
  public:
-  explicit ServedDrive(const std::string& spec, TargetSettings settings = {});
+  explicit ServedDrive(const std::string& spec, TargetSettings settings = {},
+                       const ServerOptions& options = TestOptions());
   ~ServedDrive();
   std::uint16_t port() const { return server_->port(); }
   Target& target() { return *target_; }
@@ -109,6 +116,28 @@ class ServedDrive {
   std::unique_ptr<Target> target_;
   std::unique_ptr<Server> server_;
   std::thread runner_;
+};
+
+// The zorvane-vdrive program serving on a free port (read from its first line), with
+// `options` before the spec. Killed when it goes.
+class Program {
+ public:
+  explicit Program(const std::string& spec, const std::vector<std::string>& options = {});
+  ~Program() { Kill(); }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+  std::uint16_t port() const { return port_; }
+  void Kill();
+  // Sends SIGTERM; true when the program exited, with status 0, within `timeout_ms`.
+  bool TerminatedWithin(int timeout_ms);
+  // Its resident and peak resident memory in KiB, from /proc (0 when unknown).
+  long ResidentKiB() const { return Status("VmRSS:"); }
+  long PeakResidentKiB() const { return Status("VmHWM:"); }
+
+ private:
+  long Status(const char* field) const;
+  pid_t pid_ = -1;
+  std::uint16_t port_ = 0;
 };
 
 // CDBs.

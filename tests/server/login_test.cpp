@@ -181,6 +181,54 @@ TEST(IscsiLogin, AnUnfinishedLoginIsDroppedAfterItsTime) {
   Initiator initiator(served.port());
   initiator.SendRaw({0x43, 0x81, 0, 0});  // a header that never completes
   EXPECT_TRUE(initiator.ClosedWithin(5000));
+  // A byte every 300 ms does not keep a login PDU alive: it is whole within its time or
+  // the connection ends (48 bytes would take 14 s).
+  Initiator trickling(served.port());
+  std::size_t sent = 0;
+  for (; sent < 48; ++sent) {
+    trickling.SendRaw({sent == 0 ? std::uint8_t{0x43} : std::uint8_t{0}});
+    if (trickling.ClosedWithin(300)) break;
+  }
+  EXPECT_LT(sent, 20u);
+}
+
+// Text keys end with a zero byte, the last one too; a key is negotiated once a login.
+TEST(IscsiLogin, TextWithoutItsClosingZeroOrAKeySentTwiceIsAnInitiatorError) {
+  ServedDrive served("dvd+rw");
+  auto refused = [](Initiator& initiator) {
+    Received answer;
+    return initiator.Read(&answer) && answer.opcode() == 0x23 &&
+           (answer.header[36] << 8 | answer.header[37]) == 0x0200 && initiator.ClosedWithin(2000);
+  };
+  {
+    Initiator initiator(served.port());
+    std::uint8_t h[48] = {};
+    h[0] = 0x43;
+    h[1] = 0x81;
+    const std::string text =
+        std::string("InitiatorName=") + kTestInitiator + '\0' + "TargetName=" + kDefaultTargetName;
+    initiator.SendPdu(h, Bytes(text.begin(), text.end()));
+    EXPECT_TRUE(refused(initiator));
+  }
+  const Keys names = {{"InitiatorName", kTestInitiator}, {"TargetName", kDefaultTargetName}};
+  {
+    Initiator initiator(served.port());
+    Keys keys = names;
+    keys.insert(keys.end(), {{"MaxBurstLength", "65536"}, {"MaxBurstLength", "131072"}});
+    initiator.SendLogin(0x87, keys);
+    EXPECT_TRUE(refused(initiator));
+  }
+  {
+    Initiator initiator(served.port());
+    Keys keys = names;
+    keys.emplace_back("MaxBurstLength", "65536");
+    initiator.SendLogin(0x81, keys);
+    Received answer;
+    ASSERT_TRUE(initiator.Read(&answer));
+    EXPECT_EQ(answer.header[36], 0);
+    initiator.SendLogin(0x87, {{"MaxBurstLength", "131072"}});
+    EXPECT_TRUE(refused(initiator));
+  }
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 // with the last confirmed content (or the content whose confirmation was under way).
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,54 +15,11 @@
 
 #include "tests/server/initiator.h"
 
-extern char** environ;
-
 namespace zorvane::vdrive::server::test {
 namespace {
 
 constexpr std::uint32_t kFirstBlock = 4096;
 constexpr std::uint16_t kBlocks = 16;
-
-// zorvane-vdrive serve on a free port; the port read from its first line.
-class Program {
- public:
-  explicit Program(const std::string& spec) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::string path = ZORVANE_VDRIVE_PATH;
-    std::vector<std::string> args = {path, "serve", "--listen", "127.0.0.1:0", spec};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    std::string line;
-    char c = 0;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    const std::size_t colon = line.rfind(':');
-    if (line.rfind("serving ", 0) == 0 && colon != std::string::npos) {
-      port_ = static_cast<std::uint16_t>(std::stoi(line.substr(colon + 1)));
-    }
-  }
-  ~Program() { Kill(); }
-  std::uint16_t port() const { return port_; }
-  void Kill() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::uint16_t port_ = 0;
-};
 
 Bytes Round(std::uint32_t round) {
   Bytes data(kBlocks * 2048);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "vdrive/bytes.h"
@@ -25,7 +26,9 @@ constexpr std::uint16_t kLoginSessionTypeUnsupported = 0x0209;
 constexpr std::uint16_t kLoginNoSession = 0x020A;
 constexpr std::uint16_t kLoginOutOfResources = 0x0302;
 
+constexpr std::uint8_t kRejectImmediateCommand = 0x06;  // too many immediate commands
 constexpr std::uint8_t kRejectTaskInProgress = 0x07;
+constexpr std::size_t kEndedTagsKept = 64;
 
 // Task management responses.
 constexpr std::uint8_t kTmfComplete = 0;
@@ -74,24 +77,73 @@ std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc, std::ui
   return sense;
 }
 
-// The most a data-in command can return, so that the drive is given room for all of it
-// and an initiator expecting less hears of the overflow: the blocks of a READ, the
-// largest allocation length otherwise.
-std::size_t ReadEstimate(const std::uint8_t* cdb) {
+bool ReadOpcode(std::uint8_t opcode) {
+  return opcode == 0x28 || opcode == 0xA8 || opcode == 0xBE || opcode == 0xB9;
+}
+
+// The first block and the block count of a read command.
+void ReadRange(const std::uint8_t* cdb, std::int64_t* first, std::uint64_t* count) {
   switch (cdb[0]) {
     case 0x28:
-      return std::size_t{Get16(cdb + 7)} * 2048;
+      *first = Get32(cdb + 2);
+      *count = Get16(cdb + 7);
+      return;
     case 0xA8:
-      return std::size_t{Get32(cdb + 6)} * 2048;
-    case 0xBE:  // READ CD: the raw sector, C2 pointers and their block error byte
-      return std::size_t{Get24(cdb + 6)} * (2352 + 296);
-    default:
-      return 65535;
+      *first = Get32(cdb + 2);
+      *count = Get32(cdb + 6);
+      return;
+    case 0xBE:
+      *first = Get32(cdb + 2);
+      *count = Get24(cdb + 6);
+      return;
+    default: {  // READ CD MSF: from the start time up to the end time
+      *first = MsfToLba(Msf{cdb[3], cdb[4], cdb[5]});
+      const std::int64_t end = MsfToLba(Msf{cdb[6], cdb[7], cdb[8]});
+      *count = end > *first ? static_cast<std::uint64_t>(end - *first) : 0;
+      return;
+    }
   }
 }
 
-bool ReadOpcode(std::uint8_t opcode) {
-  return opcode == 0x28 || opcode == 0xA8 || opcode == 0xBE;
+// The same read command for `count` blocks from `first` (both within the original range).
+void SetReadRange(std::uint8_t* cdb, std::int64_t first, std::uint64_t count) {
+  switch (cdb[0]) {
+    case 0x28:
+      Put32(cdb + 2, static_cast<std::uint32_t>(first));
+      Put16(cdb + 7, static_cast<std::uint16_t>(count));
+      return;
+    case 0xA8:
+      Put32(cdb + 2, static_cast<std::uint32_t>(first));
+      Put32(cdb + 6, static_cast<std::uint32_t>(count));
+      return;
+    case 0xBE:
+      Put32(cdb + 2, static_cast<std::uint32_t>(first));
+      Put24(cdb + 6, static_cast<std::uint32_t>(count));
+      return;
+    default: {
+      const Msf start = LbaToMsf(static_cast<std::int32_t>(first));
+      const Msf end = LbaToMsf(static_cast<std::int32_t>(first + static_cast<std::int64_t>(count)));
+      cdb[3] = static_cast<std::uint8_t>(start.minute);
+      cdb[4] = static_cast<std::uint8_t>(start.second);
+      cdb[5] = static_cast<std::uint8_t>(start.frame);
+      cdb[6] = static_cast<std::uint8_t>(end.minute);
+      cdb[7] = static_cast<std::uint8_t>(end.second);
+      cdb[8] = static_cast<std::uint8_t>(end.frame);
+      return;
+    }
+  }
+}
+
+// The most a data-in command can return: the blocks of a read (a raw CD sector with its
+// C2 pointers and block error byte at most), 64 KiB otherwise, which every allocation
+// length of the drive's other commands fits. What the initiator expects does not count:
+// an initiator expecting less hears of the overflow, one expecting more of the underflow.
+std::uint64_t AnswerBound(const std::uint8_t* cdb) {
+  if (!ReadOpcode(cdb[0])) return 65535;
+  std::int64_t first = 0;
+  std::uint64_t count = 0;
+  ReadRange(cdb, &first, &count);
+  return count * (cdb[0] == 0x28 || cdb[0] == 0xA8 ? 2048 : 2352 + 296);
 }
 
 }  // namespace
@@ -156,6 +208,17 @@ bool Connection::Receive(const Pdu& pdu, PduSink& sink) {
 
 void Connection::RejectHeader(const std::uint8_t* header, PduSink& sink) {
   if (stage_ == kFullFeature) Reject(header, kRejectProtocolError, sink);
+}
+
+bool Connection::Ping(PduSink& sink) {
+  std::uint8_t h[kHeaderLength] = {};
+  h[0] = kNopIn;
+  h[1] = 0x80;
+  Put32(h + 16, kNoTag);
+  ping_tag_ = NewTransferTag();
+  Put32(h + 20, ping_tag_);
+  FillNumbers(h, false);
+  return sink.Send(h, nullptr, 0);
 }
 
 // Login ------------------------------------------------------------------------------------
@@ -232,6 +295,15 @@ bool Connection::Negotiate(const TextKeys& keys, bool leading, std::vector<std::
     }
   }
   bool target_named = false;
+  for (const auto& [key, value] : keys) {
+    // A key is negotiated once a login; sent again, it is the initiator's error.
+    if (std::find(login_keys_.begin(), login_keys_.end(), key) != login_keys_.end()) {
+      error_ = "key " + key + " sent twice in one login";
+      *status = kLoginInitiatorError;
+      return false;
+    }
+    login_keys_.push_back(key);
+  }
   for (const auto& [key, value] : keys) {
     std::uint32_t n = 0;
     bool flag = false;
@@ -374,16 +446,47 @@ bool Connection::CheckCommandNumber(const Pdu& pdu, bool* drop) {
 }
 
 Connection::Task* Connection::FindTask(std::uint32_t tag) {
-  for (Task& task : tasks_) {
-    if (task.tag == tag) return &task;
-  }
-  return nullptr;
+  const auto it = task_index_.find(tag);
+  return it == task_index_.end() ? nullptr : &*it->second;
+}
+
+void Connection::AddTask(Task task) {
+  const std::uint32_t tag = task.tag;
+  tasks_.push_back(std::move(task));
+  task_index_[tag] = std::prev(tasks_.end());
+}
+
+void Connection::EndTask(std::list<Task>::iterator task) {
+  RememberEnded(task->tag);
+  task_index_.erase(task->tag);
+  tasks_.erase(task);
+}
+
+void Connection::EndAllTasks() {
+  while (!tasks_.empty()) EndTask(tasks_.begin());
+}
+
+bool Connection::RecentlyEnded(std::uint32_t tag) const {
+  return std::find(ended_tags_.begin(), ended_tags_.end(), tag) != ended_tags_.end();
+}
+
+void Connection::RememberEnded(std::uint32_t tag) {
+  if (ended_tags_.size() == kEndedTagsKept) ended_tags_.pop_front();
+  ended_tags_.push_back(tag);
+}
+
+std::uint32_t Connection::NewTransferTag() {
+  if (next_transfer_tag_ == kNoTag) next_transfer_tag_ = 1;
+  return next_transfer_tag_++;
 }
 
 bool Connection::ScsiCommand(const Pdu& pdu, PduSink& sink) {
   const std::uint8_t* h = pdu.header;
   if (discovery_) {
     return Fail(h, kRejectNotSupported, "SCSI command in a discovery session", sink);
+  }
+  if (pdu.tag() == kNoTag) {  // reserved: no task may carry it
+    return Fail(h, kRejectInvalidField, "SCSI command with the reserved task tag", sink);
   }
   // Additional header segments: each a length, a type and its bytes, filling the whole.
   for (std::size_t at = 0; at < pdu.ahs.size();) {
@@ -409,8 +512,16 @@ bool Connection::ScsiCommand(const Pdu& pdu, PduSink& sink) {
   }
   bool drop = false;
   CheckCommandNumber(pdu, &drop);
-  if (drop) return true;
+  if (drop) {
+    RememberEnded(pdu.tag());  // unsolicited data of it may follow
+    return true;
+  }
   if (FindTask(pdu.tag()) != nullptr) return Reject(h, kRejectTaskInProgress, sink);
+  // Immediate commands count against the window as well: one beyond it is rejected.
+  if (tasks_.size() >= target_.settings().command_window) {
+    RememberEnded(pdu.tag());
+    return Reject(h, kRejectImmediateCommand, sink);
+  }
 
   Task task;
   task.tag = pdu.tag();
@@ -424,16 +535,23 @@ bool Connection::ScsiCommand(const Pdu& pdu, PduSink& sink) {
     task.unsolicited_done = final;
     task.data = pdu.data;
   }
-  if (task.refused) task.direction = Direction::kNone;  // its data is let go
-  tasks_.push_back(std::move(task));
+  if (task.refused) {  // its data is let go
+    task.direction = Direction::kNone;
+    task.data.clear();
+  }
+  AddTask(std::move(task));
   return Pump(sink);
 }
 
 bool Connection::DataOut(const Pdu& pdu, PduSink& sink) {
   const std::uint8_t* h = pdu.header;
   Task* task = FindTask(pdu.tag());
-  // Data of a command answered or aborted already is let go.
-  if (task == nullptr || task->direction != Direction::kOut) return true;
+  if (task == nullptr || task->direction != Direction::kOut) {
+    // Data of a command refused, dropped or aborted while its data was on its way is let
+    // go; data for a task that never was, or takes none, breaks the protocol.
+    if (task != nullptr ? task->refused : RecentlyEnded(pdu.tag())) return true;
+    return Fail(h, kRejectInvalidField, "Data-Out for no task that takes data", sink);
+  }
   const std::uint32_t transfer_tag = pdu.Field32(20);
   const std::uint32_t data_sn = pdu.Field32(36);
   const std::uint32_t offset = pdu.Field32(40);
@@ -475,8 +593,7 @@ bool Connection::Pump(PduSink& sink) {
       h[0] = kR2t;
       h[1] = 0x80;
       Put32(h + 16, head.tag);
-      if (next_transfer_tag_ == kNoTag) next_transfer_tag_ = 1;
-      head.r2t_tag = next_transfer_tag_++;
+      head.r2t_tag = NewTransferTag();
       head.r2t_offset = static_cast<std::uint32_t>(head.data.size());
       head.r2t_length = std::min(max_burst_, head.expected - head.r2t_offset);
       head.r2t_open = true;
@@ -490,7 +607,9 @@ bool Connection::Pump(PduSink& sink) {
       return sink.Send(h, nullptr, 0);
     }
     Task task = std::move(head);
+    task_index_.erase(task.tag);
     tasks_.pop_front();
+    if (task.refused) RememberEnded(task.tag);  // answered before its data came
     if (!Execute(task, sink)) return false;
   }
   return true;
@@ -499,7 +618,10 @@ bool Connection::Pump(PduSink& sink) {
 bool Connection::Execute(Task& task, PduSink& sink) {
   const std::uint32_t expected = task.expected;
   // REPORT LUNS is the target's to answer, for any LUN: one logical unit, LUN 0.
-  std::vector<std::uint8_t> answer;
+  std::vector<std::uint8_t> answer;        // an answer of the target's own
+  std::unique_ptr<std::uint8_t[]> buffer;  // the drive's answer
+  const std::uint8_t* payload = nullptr;
+  std::uint64_t produced = 0;  // what the command returns, moved or not
   Reply reply;
   if (task.cdb[0] == 0xA0 && !task.refused) {
     answer.assign(16, 0);
@@ -524,13 +646,14 @@ bool Connection::Execute(Task& task, PduSink& sink) {
     reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kOut, task.data.data(),
                             task.data.size());
   } else if (task.direction == Direction::kIn || ReadOpcode(task.cdb[0])) {
-    // Room for all the command can return, so that an overflow is seen.
-    const std::size_t room = std::min<std::size_t>(
-        target_.settings().max_transfer, std::max<std::size_t>(expected, ReadEstimate(task.cdb)));
-    answer.resize(room);
-    reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kIn, answer.data(), room);
+    reply = ExecuteIn(task, &buffer, &produced);
+    payload = buffer.get();
   } else {
     reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kNone, nullptr, 0);
+  }
+  if (payload == nullptr) {
+    payload = answer.data();
+    produced = reply.transferred;
   }
 
   if (reply.status == Status::kTransportFailure) {
@@ -540,16 +663,20 @@ bool Connection::Execute(Task& task, PduSink& sink) {
     return SendResponse(task, kStatusCheckCondition, reply.sense, 0, expected ? kUnderflow : 0,
                         expected, sink);
   }
-  if (task.direction == Direction::kOut)
-    return SendResponse(task, kStatusGood, nullptr, 0, 0, 0, sink);
+  if (task.direction == Direction::kOut) {
+    // Data beyond what the command takes (an expected length above the CDB's) is an
+    // underflow: the bytes the drive did not take.
+    const std::size_t taken = std::min<std::size_t>(reply.transferred, expected);
+    return SendResponse(task, kStatusGood, nullptr, 0, taken < expected ? kUnderflow : 0,
+                        static_cast<std::uint32_t>(expected - taken), sink);
+  }
 
-  const std::size_t produced = reply.transferred;
-  const auto sent = static_cast<std::uint32_t>(std::min<std::size_t>(produced, expected));
+  const auto sent = static_cast<std::uint32_t>(std::min<std::size_t>(reply.transferred, expected));
   std::uint8_t residual_flags = 0;
   std::uint32_t residual = 0;
   if (produced > expected) {
     residual_flags = kOverflow;
-    residual = static_cast<std::uint32_t>(std::min<std::size_t>(produced - expected, 0xFFFFFFFF));
+    residual = static_cast<std::uint32_t>(std::min<std::uint64_t>(produced - expected, 0xFFFFFFFF));
   } else if (produced < expected) {
     residual_flags = kUnderflow;
     residual = expected - static_cast<std::uint32_t>(produced);
@@ -582,10 +709,43 @@ bool Connection::Execute(Task& task, PduSink& sink) {
     Put32(h + 36, data_sn++);
     Put32(h + 40, offset);
     if (last) Put32(h + 44, residual);
-    if (!sink.Send(h, answer.data() + offset, length)) return false;
+    if (!sink.Send(h, payload + offset, length)) return false;
     offset += length;
   }
   return true;
+}
+
+Reply Connection::ExecuteIn(const Task& task, std::unique_ptr<std::uint8_t[]>* buffer,
+                            std::uint64_t* produced) {
+  const std::uint64_t bound = AnswerBound(task.cdb);
+  if (bound <= target_.settings().max_transfer) {
+    // Room for all the command can return, so that an overflow is seen.
+    *buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bound);
+    Reply reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kIn, buffer->get(), bound);
+    *produced = reply.transferred;
+    return reply;
+  }
+  // A read beyond what this target moves in one command. Its last block tells whether the
+  // whole range can be read and how long a block is; then the blocks the initiator takes
+  // are read, and the rest is the overflow.
+  std::int64_t first = 0;
+  std::uint64_t count = 0;
+  ReadRange(task.cdb, &first, &count);
+  std::uint8_t cdb[sizeof task.cdb];
+  std::memcpy(cdb, task.cdb, sizeof cdb);
+  SetReadRange(cdb, first + static_cast<std::int64_t>(count) - 1, 1);
+  constexpr std::size_t kLongestBlock = 2352 + 296;
+  *buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kLongestBlock);
+  Reply reply = target_.Execute(cdb, sizeof cdb, Direction::kIn, buffer->get(), kLongestBlock);
+  const std::uint64_t block = reply.transferred;
+  *produced = block * count;
+  if (reply.status != Status::kGood || block == 0) return reply;
+  const std::uint64_t blocks =
+      std::clamp<std::uint64_t>((task.expected + block - 1) / block, 1, count);
+  std::memcpy(cdb, task.cdb, sizeof cdb);
+  SetReadRange(cdb, first, blocks);
+  *buffer = std::make_unique_for_overwrite<std::uint8_t[]>(blocks * block);
+  return target_.Execute(cdb, sizeof cdb, Direction::kIn, buffer->get(), blocks * block);
 }
 
 bool Connection::SendResponse(const Task& task, std::uint8_t status, const std::uint8_t* sense,
@@ -610,9 +770,13 @@ bool Connection::SendResponse(const Task& task, std::uint8_t status, const std::
 
 bool Connection::Nop(const Pdu& pdu, PduSink& sink) {
   const std::uint8_t* h = pdu.header;
-  if (pdu.tag() == kNoTag) return true;  // an answer to a ping this target never sends
-  if (pdu.Field32(20) != kNoTag) {
+  const std::uint32_t transfer_tag = pdu.Field32(20);
+  if (transfer_tag != kNoTag && (pdu.tag() != kNoTag || transfer_tag != ping_tag_)) {
     return Fail(h, kRejectProtocolError, "NOP-Out answering a ping never sent", sink);
+  }
+  if (pdu.tag() == kNoTag) {  // the answer to this target's ping, or a ping wanting none
+    if (transfer_tag != kNoTag) ping_tag_ = kNoTag;
+    return true;
   }
   bool drop = false;
   CheckCommandNumber(pdu, &drop);
@@ -640,15 +804,13 @@ bool Connection::TaskManagement(const Pdu& pdu, PduSink& sink) {
   bool close = false;
   switch (function) {
     case 1: {  // ABORT TASK
-      const std::uint32_t referenced = pdu.Field32(20);
-      const auto it = std::find_if(tasks_.begin(), tasks_.end(),
-                                   [&](const Task& t) { return t.tag == referenced; });
+      const auto it = task_index_.find(pdu.Field32(20));
       if (!lun_zero) {
         response = kTmfNoLun;
-      } else if (it == tasks_.end()) {
+      } else if (it == task_index_.end()) {
         response = kTmfNoTask;
       } else {
-        tasks_.erase(it);
+        EndTask(it->second);
       }
       break;
     }
@@ -656,16 +818,16 @@ bool Connection::TaskManagement(const Pdu& pdu, PduSink& sink) {
     case 4:  // CLEAR TASK SET
     case 5:  // LOGICAL UNIT RESET
       if (lun_zero) {
-        tasks_.clear();
+        EndAllTasks();
       } else {
         response = kTmfNoLun;
       }
       break;
     case 6:  // TARGET WARM RESET
-      tasks_.clear();
+      EndAllTasks();
       break;
     case 7:  // TARGET COLD RESET: the connection ends after the answer
-      tasks_.clear();
+      EndAllTasks();
       close = true;
       break;
     case 3:  // CLEAR ACA: no ACA here
@@ -707,8 +869,7 @@ bool Connection::Text(const Pdu& pdu, PduSink& sink) {
   Put32(answer + 16, pdu.tag());
   std::vector<std::uint8_t> text;
   if ((h[1] & 0x40) != 0) {  // more of the request follows: an empty answer asks for it
-    if (next_transfer_tag_ == kNoTag) next_transfer_tag_ = 1;
-    Put32(answer + 20, next_transfer_tag_++);
+    Put32(answer + 20, NewTransferTag());
   } else {
     TextKeys keys;
     std::string error;
@@ -746,7 +907,7 @@ bool Connection::Logout(const Pdu& pdu, PduSink& sink) {
   answer[1] = 0x80;
   answer[2] = reason <= 1 ? 0 : 2;  // closing is done; recovery is not offered
   Put32(answer + 16, pdu.tag());
-  if (reason <= 1) tasks_.clear();
+  if (reason <= 1) EndAllTasks();
   FillNumbers(answer, true);
   const bool sent = sink.Send(answer, nullptr, 0);
   if (reason <= 1) {

@@ -9,9 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "vdrive/drive.h"
@@ -28,7 +30,10 @@ struct TargetSettings {
   std::uint32_t max_burst = 1048576;              // offered; the smaller value wins
   std::uint32_t first_burst = 262144;             // offered; the smaller value wins
   std::uint32_t max_transfer = 16 * 1024 * 1024;  // data of one command, either way
-  std::uint32_t command_window = 16;              // commands queued per session
+  // Commands queued per session, immediate ones included: the bound of a connection's
+  // tasks. A queued write holds at most first_burst bytes it was not asked for; the one
+  // at the head may gather max_transfer.
+  std::uint32_t command_window = 16;
   // Data in the command PDU itself. Off by default: the initiator sends the same data
   // unasked in Data-Out PDUs when InitialR2T is No, each checked for its sequence number
   // and offset, and data of either kind costs no round trip.
@@ -78,6 +83,11 @@ class Connection {
   // A header that failed ParseHeader: answers a reject (in the full feature phase).
   void RejectHeader(const std::uint8_t* header, PduSink& sink);
 
+  // Asks an idle initiator to show it is there: a NOP-In it must answer with a NOP-Out
+  // carrying its transfer tag. False when the peer cannot be reached.
+  bool Ping(PduSink& sink);
+  bool ping_outstanding() const { return ping_tag_ != kNoTag; }
+
   bool full_feature() const { return stage_ == kFullFeature; }
   bool discovery() const { return discovery_; }
   const std::string& initiator_name() const { return initiator_name_; }
@@ -122,6 +132,10 @@ class Connection {
   bool Logout(const Pdu& pdu, PduSink& sink);
   bool Pump(PduSink& sink);  // runs the queued commands that have their data
   bool Execute(Task& task, PduSink& sink);
+  // A data-in command on the drive: `produced` is what it returns, which may be more than
+  // the buffer holds when a read is longer than one command's data.
+  Reply ExecuteIn(const Task& task, std::unique_ptr<std::uint8_t[]>* buffer,
+                  std::uint64_t* produced);
   bool SendResponse(const Task& task, std::uint8_t status, const std::uint8_t* sense,
                     std::uint8_t response, std::uint8_t residual_flags, std::uint32_t residual,
                     PduSink& sink);
@@ -129,6 +143,12 @@ class Connection {
   bool Fail(const std::uint8_t* header, std::uint8_t reason, std::string error, PduSink& sink);
   void FillNumbers(std::uint8_t* header, bool advance_status);  // StatSN, ExpCmdSN, MaxCmdSN
   Task* FindTask(std::uint32_t tag);
+  void AddTask(Task task);
+  void EndTask(std::list<Task>::iterator task);  // aborted: its data may still come
+  void EndAllTasks();
+  bool RecentlyEnded(std::uint32_t tag) const;
+  void RememberEnded(std::uint32_t tag);
+  std::uint32_t NewTransferTag();
 
   Target& target_;
   std::string portal_;
@@ -143,6 +163,7 @@ class Connection {
   bool discovery_ = false;
   bool name_checked_ = false;
   std::string initiator_name_;
+  std::vector<std::string> login_keys_;  // keys the initiator has sent in this login
 
   // Negotiated values (defaults until negotiated).
   bool initial_r2t_ = true;
@@ -154,7 +175,12 @@ class Connection {
   std::uint32_t stat_sn_ = 0;
   std::uint32_t exp_cmd_sn_ = 0;
   std::uint32_t next_transfer_tag_ = 1;
-  std::deque<Task> tasks_;                 // commands in the order they are carried out
+  std::list<Task> tasks_;  // commands in the order they are carried out
+  std::unordered_map<std::uint32_t, std::list<Task>::iterator> task_index_;  // by ITT
+  // Tags of tasks ended before all their data came (aborted, refused): Data-Out already on
+  // its way for them is let go. The last few only.
+  std::deque<std::uint32_t> ended_tags_;
+  std::uint32_t ping_tag_ = kNoTag;        // the transfer tag of an unanswered NOP-In
   std::vector<std::uint8_t> text_buffer_;  // a text request spread over several PDUs
 };
 

@@ -1,5 +1,6 @@
 // zorvane-vdrive: serves one virtual drive as LUN 0 of an iSCSI target.
-//   zorvane-vdrive serve [--listen ADDRESS:PORT] [--allow-remote] [--name IQN] [--trace] SPEC
+//   zorvane-vdrive serve [--listen ADDRESS:PORT] [--allow-remote] [--name IQN] [--trace]
+//                        [--login-timeout S] [--idle-timeout S] SPEC
 #include <pthread.h>
 
 #include <csignal>
@@ -17,12 +18,27 @@ using namespace zorvane::vdrive;
 
 constexpr const char* kUsage =
     "usage: zorvane-vdrive serve [--listen ADDRESS:PORT] [--allow-remote] [--name IQN] [--trace] "
-    "SPEC\n"
+    "[--login-timeout S] [--idle-timeout S] SPEC\n"
     "  Serves the virtual drive SPEC (PRESET[,KEY=VALUE]...) as LUN 0 of an iSCSI target.\n"
     "  --listen        where to listen (default 127.0.0.1:3260; port 0 picks a free one)\n"
     "  --allow-remote  permit an address other than loopback\n"
     "  --name          the target's name (default iqn.1999-06.invalid.zorvane:vdrive)\n"
-    "  --trace         one line on stderr for every PDU received and sent\n";
+    "  --trace         one line on stderr for every PDU received and sent\n"
+    "  --login-timeout seconds each login PDU may take (default 15)\n"
+    "  --idle-timeout  seconds of silence before a session is pinged (default 30); one that\n"
+    "                  does not answer within half as long again is closed\n";
+
+// A whole number of seconds from 1 to 86,400.
+bool ParseSeconds(const std::string& text, int* seconds) {
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value < 1 || value > 86400) return false;
+  *seconds = static_cast<int>(value);
+  return true;
+}
 
 bool SplitListen(const std::string& text, std::string* address, std::uint16_t* port) {
   const std::size_t colon = text.rfind(':');
@@ -54,6 +70,19 @@ int Serve(const std::vector<std::string>& args) {
       options.allow_remote = true;
     } else if (arg == "--trace") {
       options.trace = true;
+    } else if ((arg == "--login-timeout" || arg == "--idle-timeout") && i + 1 < args.size()) {
+      int seconds = 0;
+      if (!ParseSeconds(args[++i], &seconds)) {
+        std::fprintf(stderr, "zorvane-vdrive: %s takes seconds from 1 to 86400, not %s\n",
+                     arg.c_str(), args[i].c_str());
+        return 2;
+      }
+      if (arg == "--login-timeout") {
+        options.login_timeout_ms = seconds * 1000;
+      } else {
+        options.idle_timeout_ms = seconds * 1000;
+        options.ping_timeout_ms = seconds * 500;
+      }
     } else if (arg == "--name" && i + 1 < args.size()) {
       settings.name = args[++i];
     } else if (!arg.empty() && arg[0] != '-' && spec.empty()) {

@@ -54,6 +54,10 @@ bool ParseHeader(const std::uint8_t* header, std::size_t max_data, HeaderLayout*
 
 bool ParseTextKeys(const std::vector<std::uint8_t>& data, TextKeys* keys, std::string* error) {
   keys->clear();
+  if (!data.empty() && data.back() != 0) {  // every entry, the last one too, ends with one
+    *error = "text without its closing zero byte";
+    return false;
+  }
   std::size_t at = 0;
   while (at < data.size()) {
     std::size_t end = at;

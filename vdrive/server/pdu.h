@@ -78,8 +78,8 @@ bool ParseHeader(const std::uint8_t* header, std::size_t max_data, HeaderLayout*
 using TextKeys = std::vector<std::pair<std::string, std::string>>;
 
 // Splits a data segment into keys. False on an entry without '=', an empty or over-long
-// key (63 bytes), or an over-long value (8,192 bytes). A final entry without its zero byte
-// is taken.
+// key (63 bytes), an over-long value (8,192 bytes), or a last entry without its zero
+// byte.
 bool ParseTextKeys(const std::vector<std::uint8_t>& data, TextKeys* keys, std::string* error);
 
 // Appends "key=value\0".

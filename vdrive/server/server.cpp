@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -19,11 +20,39 @@ namespace zorvane::vdrive::server {
 
 namespace {
 
-// Sends whole PDUs on a socket: header, data and the padding to four bytes.
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point After(int ms) {
+  return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+// What is left until `deadline`, for poll.
+int MillisecondsTo(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, 60 * 60 * 1000));
+}
+
+// Waits until `fd` is ready for `events` or the deadline passes; false on a time-out, an
+// error or a stop request.
+bool WaitFor(int fd, short events, int stop_fd, Clock::time_point deadline) {
+  for (;;) {
+    pollfd fds[2] = {{fd, events, 0}, {stop_fd, POLLIN, 0}};
+    const int ready = poll(fds, 2, MillisecondsTo(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || (fds[1].revents & POLLIN) != 0) return false;
+    return true;
+  }
+}
+
+// Sends whole PDUs on a socket: header, data and the padding to four bytes. A PDU the
+// peer does not take within the time-out, or a stop request, ends the connection.
 class SocketSink : public PduSink {
  public:
-  explicit SocketSink(int fd) : fd_(fd) {}
+  SocketSink(int fd, int stop_fd, int timeout_ms)
+      : fd_(fd), stop_fd_(stop_fd), timeout_ms_(timeout_ms) {}
   bool Send(const std::uint8_t* header, const std::uint8_t* data, std::size_t length) override {
+    const Clock::time_point deadline = After(timeout_ms_);
     static const std::uint8_t kPad[4] = {};
     iovec parts[3] = {{const_cast<std::uint8_t*>(header), kHeaderLength},
                       {const_cast<std::uint8_t*>(data), length},
@@ -33,9 +62,13 @@ class SocketSink : public PduSink {
       msghdr message{};
       message.msg_iov = parts + first;
       message.msg_iovlen = 3 - first;
-      const ssize_t n = sendmsg(fd_, &message, MSG_NOSIGNAL);
+      const ssize_t n = sendmsg(fd_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0) {
         if (errno == EINTR) continue;
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) &&
+            WaitFor(fd_, POLLOUT, stop_fd_, deadline)) {
+          continue;
+        }
         return false;
       }
       auto left = static_cast<std::size_t>(n);
@@ -53,6 +86,8 @@ class SocketSink : public PduSink {
 
  private:
   int fd_;
+  int stop_fd_;
+  int timeout_ms_;
 };
 
 // One line for a PDU: direction, connection, opcode, flags, tag, the sequence numbers and
@@ -80,21 +115,39 @@ class TracingSink : public PduSink {
   int fd_;
 };
 
-// Reads exactly `length` bytes; false on end of stream, an error, a stop request or when
-// nothing comes for `timeout_ms` (negative: no limit).
-bool ReadFull(int fd, int stop_fd, std::uint8_t* out, std::size_t length, int timeout_ms) {
+enum class ReadResult { kDone, kTimedOut, kEnded };
+
+// Waits until `fd` has something to read (or its end) by the deadline. kEnded on an error
+// or a stop request.
+ReadResult WaitReadable(int fd, int stop_fd, Clock::time_point deadline) {
+  for (;;) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
+    const int ready = poll(fds, 2, MillisecondsTo(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (fds[1].revents & POLLIN) != 0) return ReadResult::kEnded;
+    return ready == 0 ? ReadResult::kTimedOut : ReadResult::kDone;
+  }
+}
+
+// Reads exactly `length` bytes by the deadline (however the bytes trickle in): what has
+// come is taken at once, and only a socket without data is waited on. kEnded on end of
+// stream, an error or a stop request.
+ReadResult ReadFull(int fd, int stop_fd, std::uint8_t* out, std::size_t length,
+                    Clock::time_point deadline) {
   std::size_t got = 0;
   while (got < length) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
-    const int ready = poll(fds, 2, timeout_ms);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || (fds[1].revents & POLLIN) != 0) return false;
-    const ssize_t n = recv(fd, out + got, length - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    got += static_cast<std::size_t>(n);
+    const ssize_t n = recv(fd, out + got, length - got, MSG_DONTWAIT);
+    if (n > 0) {
+      got += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n == 0) return ReadResult::kEnded;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return ReadResult::kEnded;
+    const ReadResult ready = WaitReadable(fd, stop_fd, deadline);
+    if (ready != ReadResult::kDone) return ready;
   }
-  return true;
+  return ReadResult::kDone;
 }
 
 std::string PortalOf(int fd) {
@@ -131,6 +184,21 @@ bool IsLoopback(const std::string& address) {
     return IN6_IS_ADDR_LOOPBACK(&v6);
   }
   return false;
+}
+
+void ConfigureSocket(int fd, const ServerOptions& options) {
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // An initiator that vanishes without closing (a guest switched off) is noticed.
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  const int idle = 30;
+  const int interval = 10;
+  const int probes = 3;
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+  const auto user_timeout = static_cast<unsigned>(std::max(options.user_timeout_ms, 0));
+  setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout, sizeof user_timeout);
 }
 
 Server::Server(Target& target) : target_(target) {}
@@ -206,10 +274,7 @@ void Server::Run() {
       close(fd);
       continue;
     }
-    const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    // An initiator that vanishes without closing (a guest switched off) is noticed.
-    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ConfigureSocket(fd, options_);
     auto done = std::make_shared<std::atomic<bool>>(false);
     try {
       std::thread thread([this, fd, done] { Serve(fd, done); });
@@ -246,17 +311,27 @@ void Server::Reap(bool all) {
 
 void Server::Serve(int fd, const std::shared_ptr<std::atomic<bool>>& done) {
   Connection connection(target_, PortalOf(fd));
-  SocketSink socket_sink(fd);
+  SocketSink socket_sink(fd, stop_pipe_[0], options_.send_timeout_ms);
   TracingSink tracing_sink(socket_sink, fd);
   PduSink& sink = options_.trace ? static_cast<PduSink&>(tracing_sink) : socket_sink;
+  Clock::time_point ping_deadline;
   for (;;) {
-    // An idle session may wait as long as it likes; a login may not.
-    const int idle = connection.full_feature() ? -1 : options_.login_timeout_ms;
-    const int patience = connection.full_feature() ? options_.pdu_timeout_ms
-                                                   : std::min(options_.pdu_timeout_ms, idle);
+    // Each login PDU, whole, comes within the login time-out. A session silent for the
+    // idle time-out is pinged, and closed when it does not answer in time.
+    const bool login = !connection.full_feature();
+    Clock::time_point deadline = login                           ? After(options_.login_timeout_ms)
+                                 : connection.ping_outstanding() ? ping_deadline
+                                                                 : After(options_.idle_timeout_ms);
     std::uint8_t header[kHeaderLength];
-    if (!ReadFull(fd, stop_pipe_[0], header, 1, idle) ||
-        !ReadFull(fd, stop_pipe_[0], header + 1, kHeaderLength - 1, patience)) {
+    const ReadResult first = WaitReadable(fd, stop_pipe_[0], deadline);
+    if (first == ReadResult::kTimedOut && !login && !connection.ping_outstanding()) {
+      if (!connection.Ping(sink)) break;
+      ping_deadline = After(options_.ping_timeout_ms);
+      continue;
+    }
+    if (first != ReadResult::kDone) break;
+    if (!login) deadline = After(options_.pdu_timeout_ms);
+    if (ReadFull(fd, stop_pipe_[0], header, kHeaderLength, deadline) != ReadResult::kDone) {
       break;
     }
     if (options_.trace) TracePdu("->", fd, header);
@@ -270,12 +345,16 @@ void Server::Serve(int fd, const std::shared_ptr<std::atomic<bool>>& done) {
     std::memcpy(pdu.header, header, kHeaderLength);
     pdu.ahs.resize(layout.ahs_length);
     pdu.data.resize(layout.padded_data_length());
-    if (!ReadFull(fd, stop_pipe_[0], pdu.ahs.data(), pdu.ahs.size(), patience) ||
-        !ReadFull(fd, stop_pipe_[0], pdu.data.data(), pdu.data.size(), patience)) {
+    if (ReadFull(fd, stop_pipe_[0], pdu.ahs.data(), pdu.ahs.size(), deadline) !=
+            ReadResult::kDone ||
+        ReadFull(fd, stop_pipe_[0], pdu.data.data(), pdu.data.size(), deadline) !=
+            ReadResult::kDone) {
       break;
     }
     pdu.data.resize(layout.data_length);
     if (!connection.Receive(pdu, sink)) break;
+    // Busy with other PDUs is no answer to the ping.
+    if (connection.ping_outstanding() && Clock::now() >= ping_deadline) break;
   }
   if (options_.trace && !connection.last_error().empty()) {
     std::fprintf(stderr, "-- %d closed: %s\n", fd, connection.last_error().c_str());

@@ -20,13 +20,22 @@ struct ServerOptions {
   std::uint16_t port = 3260;         // 0: any free port
   bool allow_remote = false;         // an address other than loopback
   std::size_t max_connections = 16;  // more are closed at once
-  int login_timeout_ms = 15000;      // each login PDU must come within this
-  int pdu_timeout_ms = 30000;        // the rest of a PDU whose header has come
+  int login_timeout_ms = 15000;      // each login PDU, whole, must come within this
+  int pdu_timeout_ms = 30000;        // the rest of a PDU whose first byte has come
+  int idle_timeout_ms = 30000;       // a silent session is sent a NOP-In after this
+  int ping_timeout_ms = 15000;       // and closed when the answer is not in within this
+  int send_timeout_ms = 30000;       // each PDU sent must be taken within this
+  int user_timeout_ms = 60000;       // TCP: data unacknowledged this long ends the link
   bool trace = false;                // one line on stderr for every PDU either way
 };
 
 // True for 127.0.0.0/8 and ::1.
 bool IsLoopback(const std::string& address);
+
+// Sets up an accepted connection's socket: no delay for small PDUs, keepalive probes
+// after 30 s of silence (a peer that vanished is noticed in a minute, not in two hours),
+// and the user time-out of `options`.
+void ConfigureSocket(int fd, const ServerOptions& options);
 
 class Server {
  public:
