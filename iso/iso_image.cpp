@@ -5,6 +5,7 @@
 #define LIBISOFS_WITHOUT_LIBBURN 1
 #include <libisofs/libisofs.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -176,6 +177,34 @@ std::string AddSource(IsoImage* image, const std::string& source) {
   return {};
 }
 
+// The image is pulled from the library's ring buffer in large pieces. Its writer thread
+// puts the image in 2 KiB at a time and signals each block: a reader that waits inside the
+// library is woken for every one of them, a million times for a 2 GB image. So the reader
+// waits outside, polling the buffer's fill every millisecond, and takes what has gathered
+// once there is a piece worth writing; the buffer is large enough that the writer thread
+// never waits for it meanwhile.
+constexpr std::size_t kFifoBlocks = 4096;                   // 8 MiB
+constexpr std::size_t kChunk = 1024 * kSectorBytes;         // 2 MiB, the most taken at once
+constexpr std::size_t kEnoughToWrite = 256 * kSectorBytes;  // 512 KiB
+
+// How many bytes to take next (at most `left`): what the buffer holds, in whole sectors,
+// once it holds enough to write or the image has all been put in; `left` (up to a piece)
+// when the fill cannot be known or the run flag went down meanwhile.
+std::size_t ReadyBytes(burn_source* stream, std::uint64_t left, const std::atomic<bool>& run) {
+  const auto whole = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, left));
+  for (;;) {
+    std::size_t size = 0, free_bytes = 0;
+    const int state = iso_ring_buffer_get_status(stream, &size, &free_bytes);
+    if (state != 1 || free_bytes > size) return whole;  // ended, failed or unknown
+    const std::size_t held = (size - free_bytes) / kSectorBytes * kSectorBytes;
+    if (held >= whole) return whole;
+    if (held >= std::min(kEnoughToWrite, size / 2)) return held;
+    if (!run.load()) return whole;
+    const timespec pause{0, 1000000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
 // Writes all of `size` bytes; false with errno set when the file refuses them.
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
@@ -298,7 +327,7 @@ ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::str
   iso_write_opts_set_joliet_longer_paths(options.get(), 1);
   iso_write_opts_set_joliet_utf16(options.get(), 1);
   iso_write_opts_set_allow_deep_paths(options.get(), 1);
-  iso_write_opts_set_fifo_size(options.get(), 2048);  // 4 MiB between the library and us
+  iso_write_opts_set_fifo_size(options.get(), kFifoBlocks);
 
   burn_source* raw_source = nullptr;
   status = iso_image_create_burn_source(image.get(), options.get(), &raw_source);
@@ -324,7 +353,6 @@ ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::str
     result.ok = false;
   };
 
-  constexpr std::size_t kChunk = 512 * kSectorBytes;
   std::vector<std::uint8_t> buffer(kChunk);
   std::uint64_t done = 0;
   int reported = 0;
@@ -336,8 +364,7 @@ ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::str
       fail("stopped");
       return result;
     }
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - done));
+    const std::size_t want = ReadyBytes(stream.get(), total - done, run);
     std::size_t have = 0;
     while (have < want) {
       const int got =
