@@ -342,7 +342,8 @@ void PrintUsage(std::FILE* stream) {
                "The information console goes to standard output, the command trace and\n"
                "message boxes to standard error. Exit status: 0 when what the command asked of\n"
                "the drive succeeded, 1 when it did not (no drive, no disc, a refused or failed\n"
-               "command; standard error says why), 2 usage error.\n",
+               "command; standard error says why), 2 usage error, 130 stopped by Ctrl-C or\n"
+               "SIGTERM (a second signal leaves at once).\n",
                kCdbTextLimit, kCountedDataTextLimit, kFullDataTextLimit);
 }
 
@@ -424,6 +425,8 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   CommandContext context{
       std::vector<std::string>(args.begin() + static_cast<long>(i) + 1, args.end()), out, err,
       &window};
+  ClearStopRequest();
+  StopSignals stop_signals;
   if (!command->needs_drive) return command->run(context);
 
   ApplyDriveMappings(RequestedMappings(options));

@@ -17,6 +17,24 @@ namespace zorvane {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// Stopped by SIGINT or SIGTERM (128 + SIGINT, as shells report an interrupted command).
+inline constexpr int kExitStopped = 130;
+
+// SIGINT and SIGTERM while a command runs. The first asks the running job to stop:
+// StopRequested() turns true, and the job stops before its next command, with the end steps
+// that leave the disc consistent, as the window's Cancel stops it. A second signal leaves at
+// once with kExitStopped. The previous handlers come back when the guard goes.
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+};
+bool StopRequested();
+// What a signal does, for tests and for a job that stops itself; cleared when a command starts.
+void RequestStop();
+void ClearStopRequest();
 
 struct CommandContext {
   std::vector<std::string> args;  // the command's own arguments
@@ -57,11 +75,20 @@ class CliProgress {
   // `done` of `total` units (total 0: unknown); `detail` follows the figures (a speed, an
   // address). Redraws at most a few times a second.
   void Update(std::uint64_t done, std::uint64_t total, std::string_view detail = {});
-  // Ends the progress display (the bar's line is closed).
+  // Ends the progress display with the last figures given (never a throttled-away count),
+  // closing the bar's line.
   void Finish();
 
  private:
   void Draw(std::uint64_t done, std::uint64_t total, std::string_view detail);
+
+  struct Figures {
+    std::uint64_t done = 0;
+    std::uint64_t total = 0;
+    std::string detail;
+  };
+  Figures last_given_;
+  bool pending_ = false;  // the last figures given are not on screen yet
 
   std::FILE* stream_;
   std::string label_;

@@ -4,12 +4,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "app/manual_command.h"
 #include "base/options.h"
 #include "cli/cli.h"
+#include "cli/cli_support.h"
 #include "tests/support/test_support.h"
 #include "transport/discovery.h"
 #include "transport/virtual_backend.h"
@@ -460,6 +462,41 @@ TEST_F(CliVirtualTest, ReportsOnVirtualMedia) {
       EXPECT_TRUE(byte >= 0x20 || c == '\n') << drive << ": control byte " << int{byte};
     }
   }
+}
+
+}  // namespace
+}  // namespace zorvane
+
+namespace zorvane {
+namespace {
+
+// Off a terminal the progress line is throttled; the last one always shows the final count.
+TEST(CliProgressTest, FinishShowsTheFinalCountAndTheFlagFollowsSignals) {
+  std::FILE* stream = std::tmpfile();
+  ASSERT_NE(stream, nullptr);
+  {
+    CliProgress progress(stream, "read");
+    progress.Update(1, 20475, "sector 1");
+    progress.Update(5275, 20475, "sector 5275");
+    progress.Update(20475, 20475, "sector 20475");
+    progress.Finish();
+  }
+  std::rewind(stream);
+  char text[256] = {};
+  const std::size_t size = std::fread(text, 1, sizeof text - 1, stream);
+  std::fclose(stream);
+  EXPECT_EQ(std::string(text, size),
+            "read: 0% 1/20475 sector 1\nread: 100% 20475/20475 sector 20475\n");
+
+  ClearStopRequest();
+  {
+    StopSignals guard;
+    EXPECT_FALSE(StopRequested());
+    ASSERT_EQ(::raise(SIGINT), 0);  // the first signal only asks
+    EXPECT_TRUE(StopRequested());
+  }
+  ClearStopRequest();
+  EXPECT_FALSE(StopRequested());
 }
 
 }  // namespace
