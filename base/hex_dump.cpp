@@ -18,17 +18,31 @@ std::string DumpCharacters(const std::uint8_t* row) {
 }
 
 void HexDump(Console* console, const std::uint8_t* data, int rows) {
+  if (console == nullptr) return;
   ConsoleLog(console, "      00 01 02 03 04 05 06 07-08 09 0a 0b 0c 0d 0e 0f   0123456789abcdef\n");
   ConsoleLog(console, "\n");
+  // Each row is put together by hand and handed over whole: a 64 KiB reply is 4,096 rows,
+  // and formatting them field by field took longer than the pane takes to show them.
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string line;
   for (int row = 0; row < rows; ++row) {
     const std::uint8_t* b = data + 16 * row;
-    ConsoleLog(console, "%04X: ", 16 * row);
-    ConsoleLog(console,
-               "%2.2X %2.2X %2.2X %2.2X %2.2X %2.2X %2.2X %2.2X %2.2X %2.2X %2.2X %2.2X %2.2X "
-               "%2.2X %2.2X %2.2X   ",
-               b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12],
-               b[13], b[14], b[15]);
-    ConsoleLog(console, "%s\n", DumpCharacters(b).c_str());
+    // The offset in at least four digits.
+    line.clear();
+    const auto offset = static_cast<unsigned>(16 * row);
+    int digits = 4;
+    while (digits < 8 && (offset >> (4 * digits)) != 0) ++digits;
+    for (int d = digits - 1; d >= 0; --d) line += kDigits[(offset >> (4 * d)) & 15];
+    line += ": ";
+    for (int i = 0; i < 16; ++i) {
+      line += kDigits[b[i] >> 4];
+      line += kDigits[b[i] & 15];
+      line += ' ';
+    }
+    line += "  ";
+    line += DumpCharacters(b);
+    line += '\n';
+    console->Append(line);
   }
   ConsoleLog(console, "\n");
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "base/output_file.h"
 #include "cli/cli_support.h"
 #include "iso/volume_dialog.h"
 
@@ -155,6 +156,18 @@ int RunMkiso(CommandContext& context) {
     }
   }
   if (positional.size() < 2) return Usage(context, kMkisoUsage);
+  if (const std::string too_long = FieldTooLong(ReadVolumeFields(dialog.controls));
+      !too_long.empty()) {
+    std::fprintf(context.err, "zorvane-cli: mkiso: %s\n", too_long.c_str());
+    return Usage(context, kMkisoUsage);
+  }
+  // Refused before anything is read or written (the job refuses it as well, for the window).
+  if (const std::string conflict =
+          OutputConflict(positional.front(), {positional.begin() + 1, positional.end()});
+      !conflict.empty()) {
+    std::fprintf(context.err, "zorvane-cli: mkiso: %s: no image was written\n", conflict.c_str());
+    return kExitFailed;
+  }
   dialog.controls.SetText(kOutputPath, positional.front());
   dialog.handler.Sources().Drop({positional.begin() + 1, positional.end()});
   dialog.handler.Sources().WaitUntilMeasured();

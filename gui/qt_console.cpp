@@ -9,6 +9,8 @@
 namespace zorvane {
 
 QtConsole::QtConsole(QPlainTextEdit* pane) : QObject(pane), pane_(pane) {
+  // Output is never undone: an undo history would keep a second copy of every line.
+  pane->setUndoRedoEnabled(false);
   cursor_ = QTextCursor(pane->document());
 }
 

@@ -5,6 +5,7 @@
 #define LIBISOFS_WITHOUT_LIBBURN 1
 #include <libisofs/libisofs.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 
+#include "base/output_file.h"
 #include "iso/source_scan.h"
 
 namespace zorvane {
@@ -52,6 +54,31 @@ std::string DescriptorText(const std::string& text, std::size_t limit) {
   }
   return out;
 }
+
+// The characters of `text` as the descriptor counts them: a UTF-8 sequence is one.
+std::size_t DescriptorLength(const std::string& text) {
+  std::size_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+// The fields the primary descriptor holds as text, with their room in characters.
+struct TextField {
+  const char* name;
+  std::string VolumeFields::*member;
+  std::size_t limit;
+};
+constexpr TextField kTextFields[] = {
+    {"volume name", &VolumeFields::volume, 31},
+    {"system name", &VolumeFields::system, 31},
+    {"volume set name", &VolumeFields::volume_set, 127},
+    {"publisher", &VolumeFields::publisher, 127},
+    {"data preparer", &VolumeFields::preparer, 127},
+    {"application", &VolumeFields::application, 127},
+    {"copyright file name", &VolumeFields::copyright_file, 36},
+    {"abstract file name", &VolumeFields::abstract_file, 36},
+    {"bibliographic file name", &VolumeFields::bibliographic_file, 36},
+};
 
 void PutText(std::uint8_t* sector, std::size_t at, std::size_t size, const std::string& text,
              std::size_t limit, char fill) {
@@ -176,6 +203,34 @@ std::string AddSource(IsoImage* image, const std::string& source) {
   return {};
 }
 
+// The image is pulled from the library's ring buffer in large pieces. Its writer thread
+// puts the image in 2 KiB at a time and signals each block: a reader that waits inside the
+// library is woken for every one of them, a million times for a 2 GB image. So the reader
+// waits outside, polling the buffer's fill every millisecond, and takes what has gathered
+// once there is a piece worth writing; the buffer is large enough that the writer thread
+// never waits for it meanwhile.
+constexpr std::size_t kFifoBlocks = 4096;                   // 8 MiB
+constexpr std::size_t kChunk = 1024 * kSectorBytes;         // 2 MiB, the most taken at once
+constexpr std::size_t kEnoughToWrite = 256 * kSectorBytes;  // 512 KiB
+
+// How many bytes to take next (at most `left`): what the buffer holds, in whole sectors,
+// once it holds enough to write or the image has all been put in; `left` (up to a piece)
+// when the fill cannot be known or the run flag went down meanwhile.
+std::size_t ReadyBytes(burn_source* stream, std::uint64_t left, const std::atomic<bool>& run) {
+  const auto whole = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, left));
+  for (;;) {
+    std::size_t size = 0, free_bytes = 0;
+    const int state = iso_ring_buffer_get_status(stream, &size, &free_bytes);
+    if (state != 1 || free_bytes > size) return whole;  // ended, failed or unknown
+    const std::size_t held = (size - free_bytes) / kSectorBytes * kSectorBytes;
+    if (held >= whole) return whole;
+    if (held >= std::min(kEnoughToWrite, size / 2)) return held;
+    if (!run.load()) return whole;
+    const timespec pause{0, 1000000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
 // Writes all of `size` bytes; false with errno set when the file refuses them.
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
@@ -242,9 +297,41 @@ void PatchVolumeDescriptor(const VolumeFields& fields, std::uint8_t* sector) {
   }
 }
 
+std::string FieldTooLong(const VolumeFields& fields) {
+  for (const TextField& field : kTextFields) {
+    const std::size_t length = DescriptorLength(fields.*field.member);
+    if (length > field.limit) {
+      return FormatText(kConsoleTextLimit, "the %s is %zu characters long; it holds at most %zu",
+                        field.name, length, field.limit);
+    }
+  }
+  return {};
+}
+
+std::string PrimaryDescriptorNote(const VolumeFields& fields) {
+  for (const TextField& field : kTextFields) {
+    const std::string& text = fields.*field.member;
+    const std::string shown = DescriptorText(text, field.limit);
+    if (std::any_of(text.begin(), text.end(), [](char c) {
+          return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x80;
+        })) {
+      return FormatText(kConsoleTextLimit,
+                        "The primary descriptor holds the %s \"%s\" as \"%s\" (ISO 9660 has no "
+                        "other characters); the Joliet descriptor keeps it as typed",
+                        field.name, text.c_str(), shown.c_str());
+    }
+  }
+  return {};
+}
+
 ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::string>& sources,
                           const std::string& output, Console* log, const std::atomic<bool>& run) {
   ImageResult result;
+  // Refused before anything is opened for writing: an image written over one of its own
+  // sources (or into one) would destroy what it is made of.
+  result.error = OutputConflict(output, sources);
+  if (result.error.empty()) result.error = FieldTooLong(fields);
+  if (!result.error.empty()) return result;
   std::unique_lock busy(BuildMutex(), std::try_to_lock);
   if (!busy.owns_lock()) {
     result.error = "another image is being written";
@@ -298,7 +385,7 @@ ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::str
   iso_write_opts_set_joliet_longer_paths(options.get(), 1);
   iso_write_opts_set_joliet_utf16(options.get(), 1);
   iso_write_opts_set_allow_deep_paths(options.get(), 1);
-  iso_write_opts_set_fifo_size(options.get(), 2048);  // 4 MiB between the library and us
+  iso_write_opts_set_fifo_size(options.get(), kFifoBlocks);
 
   burn_source* raw_source = nullptr;
   status = iso_image_create_burn_source(image.get(), options.get(), &raw_source);
@@ -309,22 +396,25 @@ ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::str
   std::unique_ptr<burn_source, SourceDeleter> stream(raw_source);
   const auto total = static_cast<std::uint64_t>(stream->get_size(stream.get()));
 
-  const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    result.error = FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(errno));
+  // The image goes to a temporary file beside the target and replaces it only when whole:
+  // a failed or stopped build leaves an existing file as it was, and nothing else behind.
+  OutputFile file;
+  int file_error = 0;
+  auto file_failure = [&output](int error) {
+    return FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(error));
+  };
+  if (!file.Create(output, &file_error)) {
+    result.error = file_failure(file_error);
     stream->cancel(stream.get());
     return result;
   }
-  struct stat target {};
-  const bool holes = fstat(fd, &target) == 0 && S_ISREG(target.st_mode);
+  const int fd = file.Descriptor();
   auto fail = [&](std::string why) {
-    close(fd);
-    unlink(output.c_str());
+    file.Abandon();
     result.error = std::move(why);
     result.ok = false;
   };
 
-  constexpr std::size_t kChunk = 512 * kSectorBytes;
   std::vector<std::uint8_t> buffer(kChunk);
   std::uint64_t done = 0;
   int reported = 0;
@@ -336,8 +426,7 @@ ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::str
       fail("stopped");
       return result;
     }
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - done));
+    const std::size_t want = ReadyBytes(stream.get(), total - done, run);
     std::size_t have = 0;
     while (have < want) {
       const int got =
@@ -361,20 +450,20 @@ ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::str
         PatchVolumeDescriptor(fields, data);
       }
     }
-    // Runs of zeros (a sparse file's holes, padding) stay holes in a regular file.
+    // Runs of zeros (a sparse file's holes, padding) stay holes in the file.
     const bool zeros =
-        holes && buffer[0] == 0 && std::memcmp(buffer.data(), buffer.data() + 1, have - 1) == 0;
+        buffer[0] == 0 && std::memcmp(buffer.data(), buffer.data() + 1, have - 1) == 0;
     if (zeros) {
       if (lseek(fd, static_cast<off_t>(have), SEEK_CUR) < 0) {
         const int error = errno;
         stream->cancel(stream.get());
-        fail(FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(error)));
+        fail(file_failure(error));
         return result;
       }
     } else if (!WriteAll(fd, buffer.data(), have)) {
       const int error = errno;
       stream->cancel(stream.get());
-      fail(FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(error)));
+      fail(file_failure(error));
       return result;
     }
     done += have;
@@ -390,15 +479,12 @@ ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::str
     return result;
   }
   // A file that ends in a hole gets its full length.
-  if (holes && ftruncate(fd, static_cast<off_t>(done)) != 0) {
-    const int error = errno;
-    fail(FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(error)));
+  if (ftruncate(fd, static_cast<off_t>(done)) != 0) {
+    fail(file_failure(errno));
     return result;
   }
-  if (close(fd) != 0) {
-    const int error = errno;
-    unlink(output.c_str());
-    result.error = FormatText(kConsoleTextLimit, "%s: %s", output.c_str(), std::strerror(error));
+  if (!file.Commit(&file_error)) {
+    result.error = file_failure(file_error);
     return result;
   }
   result.ok = true;

@@ -45,6 +45,15 @@ std::uint16_t SetNumber(const std::string& text);
 // (identifiers into the primary one only; numbers and dates into both).
 void PatchVolumeDescriptor(const VolumeFields& fields, std::uint8_t* sector);
 
+// The first field longer than the primary descriptor holds, as "the volume name is 57
+// characters long; it holds at most 31" (a character outside 7-bit text counts as one, as
+// it takes one place there). Empty when every field fits.
+std::string FieldTooLong(const VolumeFields& fields);
+
+// The first field with characters the primary descriptor cannot hold (they become '_'
+// there while the Joliet descriptor keeps them), as a sentence; empty when there is none.
+std::string PrimaryDescriptorNote(const VolumeFields& fields);
+
 struct ImageResult {
   bool ok = false;
   bool stopped = false;
@@ -54,7 +63,10 @@ struct ImageResult {
 
 // Builds the image of `sources` (each a file or a folder, placed at the image's root under
 // its own name) at `output`. Progress lines go to `log`; `run` is checked before every
-// chunk. A failed or stopped build leaves no file behind.
+// chunk. An output that is a source or lies inside one, or a field too long, is refused
+// before anything is opened. The image is written beside `output` under a temporary name
+// and renamed over it when whole: a failed or stopped build leaves an existing file as it
+// was and nothing behind.
 ImageResult BuildIsoImage(const VolumeFields& fields, const std::vector<std::string>& sources,
                           const std::string& output, Console* log, const std::atomic<bool>& run);
 

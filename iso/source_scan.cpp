@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <utility>
 
 namespace zorvane {
 
 namespace {
+
+// Folders a walk keeps open at once, one per level of the tree.
+constexpr std::size_t kOpenLevels = 64;
 
 // What a walk says about a folder it could not read.
 constexpr const char* kCannotList = "Cannot list %s: %s (error %d)\n";
@@ -35,10 +39,12 @@ class OpenFolder {
  public:
   // `follow` lets the path itself be a symbolic link (a dropped path); folders found in
   // the walk are opened without following one.
-  OpenFolder(const std::string& path, bool follow) {
+  OpenFolder(const std::string& path, bool follow) : OpenFolder(AT_FDCWD, path.c_str(), follow) {}
+  // A folder named relative to the open folder `parent` (or AT_FDCWD).
+  OpenFolder(int parent, const char* name, bool follow) {
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (!follow) flags |= O_NOFOLLOW;
-    const int fd = open(path.c_str(), flags);
+    const int fd = openat(parent, name, flags);
     if (fd < 0) {
       error_ = errno;
       return;
@@ -49,8 +55,10 @@ class OpenFolder {
       close(fd);
     }
   }
-  ~OpenFolder() {
+  ~OpenFolder() { Close(); }
+  void Close() {
     if (dir_ != nullptr) closedir(dir_);
+    dir_ = nullptr;
   }
   OpenFolder(const OpenFolder&) = delete;
   OpenFolder& operator=(const OpenFolder&) = delete;
@@ -124,35 +132,40 @@ SourceMeasure MeasureSource(const std::string& path, const std::atomic<bool>* st
   if (!result.found || !result.folder) return result;
   result.folders = 1;
 
+  // Depth first, as du walks: a folder is opened relative to its parent's descriptor and
+  // its entries are looked at relative to its own, so the kernel never walks a whole path
+  // again. A folder's path is built once, for the callback and the problems.
+  struct Level {
+    std::unique_ptr<OpenFolder> folder;
+    std::string path;
+    std::vector<std::string> subfolders;  // still to visit, the next one last
+  };
   auto stopped = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
-  FolderQueue queue;
   Visited visited;
-  std::string current = path;
-  bool top = true;
-  do {
-    if (on_folder) on_folder(current);
-    OpenFolder folder(current, top);
-    top = false;
-    if (!folder.ok()) {
-      AddProblem(result, current, folder.error(), false);
-      continue;
+  std::vector<Level> levels;
+  // Reads one folder; its subfolders wait on the stack. False when the stop flag ended it.
+  auto read_folder = [&](int parent, const char* name, std::string folder_path) {
+    if (on_folder) on_folder(folder_path);
+    auto folder = std::make_unique<OpenFolder>(parent, name, levels.empty());
+    if (!folder->ok()) {
+      AddProblem(result, folder_path, folder->error(), false);
+      return true;
     }
-    if (!visited.FirstVisit(folder.fd())) continue;
+    if (!visited.FirstVisit(folder->fd())) return true;
+    Level level{std::move(folder), std::move(folder_path), {}};
+    const int fd = level.folder->fd();
     errno = 0;
-    while (const dirent* entry = readdir(folder.dir())) {
-      if (stopped()) {
-        result.stopped = true;
-        return result;
-      }
-      const char* name = entry->d_name;
-      if (IsDotOrDotDot(name)) continue;
+    while (const dirent* entry = readdir(level.folder->dir())) {
+      if (stopped()) return false;
+      const char* entry_name = entry->d_name;
+      if (IsDotOrDotDot(entry_name)) continue;
       unsigned char type = entry->d_type;
       off_t size = 0;
       if (type == DT_REG || type == DT_UNKNOWN) {
         struct stat st {};
-        if (fstatat(folder.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (fstatat(fd, entry_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
           // An entry removed since the folder was read is simply gone.
-          if (errno != ENOENT) AddProblem(result, Join(current, name), errno, false);
+          if (errno != ENOENT) AddProblem(result, Join(level.path, entry_name), errno, false);
           errno = 0;
           continue;
         }
@@ -161,15 +174,43 @@ SourceMeasure MeasureSource(const std::string& path, const std::atomic<bool>* st
       }
       if (type == DT_DIR) {
         ++result.folders;
-        queue.PushFolder(Join(current, name));
+        level.subfolders.emplace_back(entry_name);
       } else {
         ++result.files;
         result.bytes += static_cast<std::uint64_t>(size);
       }
       errno = 0;
     }
-    if (errno != 0) AddProblem(result, current, errno, true);
-  } while (queue.PopFolder(&current));
+    if (errno != 0) AddProblem(result, level.path, errno, true);
+    std::reverse(level.subfolders.begin(), level.subfolders.end());
+    // A deep tree keeps at most kOpenLevels folders open; below them, folders are opened
+    // by their paths.
+    if (levels.size() >= kOpenLevels) level.folder->Close();
+    levels.push_back(std::move(level));
+    return true;
+  };
+
+  bool going = read_folder(AT_FDCWD, path.c_str(), path);
+  while (going && !levels.empty()) {
+    if (stopped()) {
+      going = false;
+      break;
+    }
+    Level& top = levels.back();
+    if (top.subfolders.empty()) {
+      levels.pop_back();
+      continue;
+    }
+    const std::string name = std::move(top.subfolders.back());
+    top.subfolders.pop_back();
+    std::string child = Join(top.path, name.c_str());
+    going = top.folder->ok() ? read_folder(top.folder->fd(), name.c_str(), std::move(child))
+                             : read_folder(AT_FDCWD, child.c_str(), child);
+  }
+  if (!going) {
+    result.stopped = true;
+    return result;
+  }
   result.sectors = SectorsFor(result.bytes);
   return result;
 }

@@ -1,7 +1,9 @@
 // The two walks over a source tree: the measurement of one dropped path (its size, its
-// counts and the sectors it will take) and the listing of every source into a log. Both
-// go breadth-first through a folder queue of their own, read sizes as 64-bit numbers, never
-// follow a symbolic link, and carry on with the next folder when one cannot be read.
+// counts and the sectors it will take) and the listing of every source into a log. The
+// measurement goes depth-first relative to each folder's descriptor, as du does; the
+// listing goes breadth-first through a folder queue of its own. Both read sizes as 64-bit
+// numbers, never follow a symbolic link, and carry on with the next folder when one cannot
+// be read.
 #pragma once
 
 #include <atomic>

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <thread>
 
+#include "base/output_file.h"
+
 namespace zorvane {
 
 namespace {
@@ -165,11 +167,23 @@ VolumeFields ReadVolumeFields(const Dialog& dialog) {
 
 bool RunVolumeJob(const VolumeFields& fields, const std::string& output, SourceList& sources,
                   Console* log, const std::atomic<bool>& run) {
+  if (!output.empty()) {
+    // What would refuse the image refuses it before the listing.
+    std::string refusal = OutputConflict(output, sources.Sources());
+    if (refusal.empty()) refusal = FieldTooLong(fields);
+    if (!refusal.empty()) {
+      ConsoleLog(log, "Image not written: %s\n", refusal.c_str());
+      return false;
+    }
+  }
   const bool listed =
       ListSources([&sources](std::size_t row) { return sources.SourceAt(row); }, log, run);
   if (output.empty()) return listed && run.load();
   if (!run.load()) return false;
   ConsoleLog(log, "Writing image %s\n", output.c_str());
+  if (const std::string note = PrimaryDescriptorNote(fields); !note.empty()) {
+    ConsoleLog(log, "%s\n", note.c_str());
+  }
   const ImageResult image = BuildIsoImage(fields, sources.Sources(), output, log, run);
   if (!image.ok) {
     ConsoleLog(log, "Image not written: %s\n", image.error.c_str());

@@ -67,7 +67,8 @@ std::shared_ptr<SectorStore> SectorStore::CreateTemporary(std::string* error) {
 }
 
 std::shared_ptr<SectorStore> SectorStore::Create(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  // Readable by its owner alone, as the state file that lists its sectors.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
     *error = Reason(path, "cannot create");
     return nullptr;

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -310,6 +312,32 @@ bool ParseRecord(const std::vector<std::string>& f, StoreRecord* store, Medium* 
   return false;
 }
 
+// The temporary files a save writes before its rename: PATH.tmp-XXXXXX.
+constexpr const char* kTemporarySuffix = ".tmp-XXXXXX";
+
+// Temporary files of saves that never reached their rename (a writer killed mid-save):
+// regular files named PATH.tmp- and six letters or digits.
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const std::string prefix = NameOf(path) + ".tmp-";
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const auto tail = std::string_view(name).substr(prefix.size());
+    if (!std::all_of(tail.begin(), tail.end(), [](char c) { return std::isalnum(c) != 0; })) {
+      continue;
+    }
+    struct stat info {};
+    if (::fstatat(::dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode)) {
+      ::unlinkat(::dirfd(dir), name.c_str(), 0);
+    }
+  }
+  ::closedir(dir);
+}
+
 void RemoveOtherSectorFiles(const std::string& path, const std::string& kept) {
   const std::string folder = FolderOf(path);
   const std::string prefix = NameOf(path) + ".sectors-";
@@ -379,7 +407,7 @@ bool SaveMedium(Medium& medium, const std::string& path, std::string* error) {
       return false;
     }
   }
-  std::string temporary = path + ".XXXXXX";
+  std::string temporary = path + kTemporarySuffix;
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
     *error = "state file " + path + ": cannot create a temporary file: " + std::strerror(errno);
@@ -402,6 +430,7 @@ bool SaveMedium(Medium& medium, const std::string& path, std::string* error) {
   // Data files of this state file that it no longer refers to (the one a copy replaced, one
   // a killed writer left half copied, those of a disc whose state file was deleted) go.
   RemoveOtherSectorFiles(path, medium.content.store ? medium.content.store->Path() : "");
+  RemoveStaleTemporaries(path);
   // The rename itself is made durable with the directory that holds the file.
   const std::size_t slash = path.rfind('/');
   const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -416,6 +445,7 @@ bool SaveMedium(Medium& medium, const std::string& path, std::string* error) {
 }
 
 bool LoadMedium(const std::string& path, Medium* medium, std::string* error) {
+  RemoveStaleTemporaries(path);
   // Not blocking: a FIFO or a device at the path must not hold the program in open().
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info {};

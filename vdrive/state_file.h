@@ -19,7 +19,9 @@ bool CheckStateFolder(const std::string& path, std::string* error);
 // (PATH.sectors-N) first, and only the extents that say where they lie go in the state
 // file. A sector store that is not this file's, or mostly holds blocks written over since,
 // is first copied to a new data file, which the medium then uses. False and the reason
-// when anything fails (the file on disk is then the one before).
+// when anything fails (the file on disk is then the one before). The temporary file is
+// PATH.tmp-XXXXXX; those a killed writer left are removed by the next save or load. The
+// state file and its data files are readable by their owner alone (0600).
 bool SaveMedium(Medium& medium, const std::string& path, std::string* error);
 
 // A name for a new data file of the state file `state_path`: PATH.sectors-N, not in use.

@@ -18,12 +18,21 @@ void FillReply() {
   for (std::size_t i = 0; i < sizeof reply; ++i) reply[i] = static_cast<std::uint8_t>(i * 7);
 }
 
-// ~12,300 ConsoleLog calls queued and flushed into the pane.
+// A pane set up as the window sets up its information pane.
+void SetUpAsTheWindowDoes(QPlainTextEdit& pane) {
+  pane.setReadOnly(true);
+  pane.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  pane.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  pane.setUndoRedoEnabled(false);
+  pane.resize(640, 400);
+  pane.show();
+}
+
+// 4,096 rows and their header queued through the Console port and flushed into the pane.
 void BM_DumpIntoPane(benchmark::State& state) {
   FillReply();
   QPlainTextEdit pane;
-  pane.resize(640, 400);
-  pane.show();
+  SetUpAsTheWindowDoes(pane);
   zorvane::QtConsole console(&pane);
   for (auto _ : state) {
     console.Clear();
@@ -41,8 +50,7 @@ void BM_SameTextInOneInsert(benchmark::State& state) {
   zorvane::HexDump(&text, reply, 4096);
   const QString whole = QString::fromStdString(text.Text());
   QPlainTextEdit pane;
-  pane.resize(640, 400);
-  pane.show();
+  SetUpAsTheWindowDoes(pane);
   for (auto _ : state) {
     pane.clear();
     QTextCursor cursor(pane.document());
@@ -65,8 +73,7 @@ void BM_DumpOneInsertPerCall(benchmark::State& state) {
     QTextCursor cursor_;
   };
   QPlainTextEdit pane;
-  pane.resize(640, 400);
-  pane.show();
+  SetUpAsTheWindowDoes(pane);
   for (auto _ : state) {
     pane.clear();
     DirectConsole console(&pane);

@@ -98,6 +98,48 @@ TEST(IsoCliTest, MkisoWritesTheImageOrFailsWithoutLeavingOne) {
   EXPECT_FALSE(std::filesystem::exists(tree.Path("other.iso")));
 }
 
+// mkiso off its happy path: an output among the sources, a field too long, a failure with
+// an image already there.
+TEST(IsoCliTest, MkisoRefusesWhatWouldLoseAFileAndKeepsAnExistingImage) {
+  ScratchTree tree;
+  tree.Text("src/a.txt", "keep me");
+  CliRun run = RunCliCaptured({"mkiso", tree.Path("src/a.txt"), tree.Path("src")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "zorvane-cli: mkiso: " + tree.Path("src/a.txt") + " lies inside the source " +
+                         tree.Path("src") + ": no image was written\n");
+  EXPECT_EQ(run.out, "");
+
+  run = RunCliCaptured(
+      {"mkiso", "--volume", std::string(57, 'V'), tree.Path("out.iso"), tree.Path("src")});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err.rfind("zorvane-cli: mkiso: the volume name is 57 characters long; it holds "
+                          "at most 31\n",
+                          0),
+            0u)
+      << run.err;
+
+  tree.Text("out.iso", "an older image");
+  run = RunCliCaptured({"mkiso", tree.Path("out.iso"), tree.Path("src"), tree.Path("missing")});
+  EXPECT_EQ(run.status, 1);
+  run = RunCliCaptured({"mkiso", "--volume", "冊", tree.Path("out.iso"), tree.Path("missing")});
+  EXPECT_EQ(run.status, 1);
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(tree.root())) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 2);  // src and the older image, nothing left beside them
+  EXPECT_EQ(std::filesystem::file_size(tree.Path("out.iso")), 14u);
+  EXPECT_EQ(std::filesystem::file_size(tree.Path("src/a.txt")), 7u);
+
+  // A name the primary descriptor cannot hold is said once, and the image replaces the old.
+  run = RunCliCaptured({"mkiso", "--volume", "冊", tree.Path("out.iso"), tree.Path("src")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("The primary descriptor holds the volume name \"冊\" as \"_\""),
+            std::string::npos)
+      << run.out;
+  EXPECT_GT(std::filesystem::file_size(tree.Path("out.iso")), 14u);
+}
+
 TEST(IsoCliTest, MeasureSaysWhichFoldersItCouldNotReadAndFails) {
   ScratchTree tree;
   tree.File("src/open/a", 10);

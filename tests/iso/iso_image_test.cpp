@@ -21,6 +21,13 @@ namespace {
 namespace fs = std::filesystem;
 using test::ScratchTree;
 
+std::string Contents(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
 std::string Date17(const std::array<std::uint8_t, 17>& field) {
   return std::string(field.begin(), field.begin() + 16) + "|" +
          std::to_string(static_cast<int>(static_cast<std::int8_t>(field[16])));
@@ -246,29 +253,84 @@ TEST_F(ImageReadBackTest, OtherToolsReadTheImageAsItsSourceTree) {
   }
 }
 
-TEST(ImageFailureTest, AStoppedBuildOrTwoSourcesOfOneNameLeaveNoFile) {
+// Each failed or stopped build leaves the folder as it was: no new file, and an existing
+// image untouched.
+TEST(ImageFailureTest, AFailedOrStoppedBuildLeavesNothingAndKeepsAnExistingImage) {
   ScratchTree tree;
   tree.File("one/same", 10);
   tree.File("two/same", 10);
   StringConsole log;
   std::atomic<bool> run{true};
-  const std::string out = tree.Path("out.iso");
-  ImageResult result =
-      BuildIsoImage(VolumeFields{}, {tree.Path("one/same"), tree.Path("two/same")}, out, &log, run);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.error, "Two sources are named same");
-  EXPECT_FALSE(fs::exists(out));
-
   std::atomic<bool> stopped{false};
-  result = BuildIsoImage(VolumeFields{}, {tree.Path("one")}, out, &log, stopped);
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(result.stopped);
-  EXPECT_FALSE(fs::exists(out));
+  auto entries = [&] {
+    std::string names;
+    for (const auto& entry : fs::directory_iterator(tree.root())) {
+      names += entry.path().filename().string() + " ";
+    }
+    return names;
+  };
+  for (const bool existing : {false, true}) {
+    const std::string out = tree.Path("out.iso");
+    if (existing) tree.Text("out.iso", "the image before");
+    const std::string before = entries();
+    ImageResult result = BuildIsoImage(
+        VolumeFields{}, {tree.Path("one/same"), tree.Path("two/same")}, out, &log, run);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "Two sources are named same");
+    result = BuildIsoImage(VolumeFields{}, {tree.Path("one")}, out, &log, stopped);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.stopped);
+    result = BuildIsoImage(VolumeFields{}, {tree.Path("missing")}, out, &log, run);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("No such file or directory"), std::string::npos);
+    EXPECT_EQ(entries(), before) << existing;
+    if (existing) {
+      EXPECT_EQ(Contents(out), "the image before");
+    }
+  }
+}
 
-  result = BuildIsoImage(VolumeFields{}, {tree.Path("missing")}, out, &log, run);
-  EXPECT_FALSE(result.ok);
-  EXPECT_NE(result.error.find("No such file or directory"), std::string::npos);
-  EXPECT_FALSE(fs::exists(out));
+// An output that is a source or lies inside one, or a field the descriptor cannot hold, is
+// refused before anything is written; the sources stay as they were.
+TEST(ImageFailureTest, OutputsAmongTheSourcesAndFieldsTooLongAreRefused) {
+  ScratchTree tree;
+  tree.Text("src/a.txt", "source text");
+  tree.Text("file.txt", "a file source");
+  tree.Link("link-to-a", "src/a.txt");
+  StringConsole log;
+  std::atomic<bool> run{true};
+  const std::string src = tree.Path("src"), file = tree.Path("file.txt");
+  const std::pair<std::string, std::string> refused[] = {
+      {tree.Path("src/a.txt"), " lies inside the source " + src},
+      {tree.Path("src/new.iso"), " lies inside the source " + src},
+      {src, " is the source " + src},
+      {src + "/", " is the source " + src},
+      {file, " is the source " + file},
+      {tree.Path("link-to-a"), " lies inside the source " + src},
+  };
+  for (const auto& [out, reason] : refused) {
+    const ImageResult result = BuildIsoImage(VolumeFields{}, {file, src}, out, &log, run);
+    EXPECT_FALSE(result.ok) << out;
+    EXPECT_EQ(result.error, out + reason);
+  }
+  EXPECT_EQ(Contents(tree.Path("src/a.txt")), "source text");
+  EXPECT_EQ(Contents(file), "a file source");
+  EXPECT_EQ(std::distance(fs::directory_iterator(src), fs::directory_iterator()), 1);
+
+  VolumeFields fields;
+  fields.volume = std::string(30, 'v') + "冊";  // 31 characters: fits
+  fields.copyright_file = std::string(36, 'c');
+  EXPECT_EQ(FieldTooLong(fields), "");
+  EXPECT_NE(PrimaryDescriptorNote(fields).find("\"" + std::string(30, 'v') + "_\""),
+            std::string::npos);
+  fields.volume += "x";
+  EXPECT_EQ(FieldTooLong(fields), "the volume name is 32 characters long; it holds at most 31");
+  fields.volume = "v";
+  fields.application = std::string(128, 'a');
+  EXPECT_EQ(FieldTooLong(fields), "the application is 128 characters long; it holds at most 127");
+  const ImageResult result = BuildIsoImage(fields, {src}, tree.Path("out.iso"), &log, run);
+  EXPECT_EQ(result.error, FieldTooLong(fields));
+  EXPECT_FALSE(fs::exists(tree.Path("out.iso")));
 }
 
 TEST(ImageFailureTest, AFileThatCannotBeReadFailsTheImage) {

@@ -104,8 +104,10 @@ TEST_F(StateFileTest, WrittenSectorsAreStoredSparsely) {
   struct stat info {};
   ASSERT_EQ(::stat(path_.c_str(), &info), 0);
   EXPECT_LT(info.st_size, 8 * 1024);  // a 4.7 GB disc with two sectors written
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
   ASSERT_EQ(::stat((path_ + ".sectors-1").c_str(), &info), 0);
   EXPECT_EQ(info.st_size, 2 * 2048);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);  // the sectors are as private as the state file
   Medium loaded;
   ASSERT_TRUE(LoadMedium(path_, &loaded, &error)) << error;
   ASSERT_NE(loaded.content.store, nullptr);
@@ -121,6 +123,24 @@ TEST_F(StateFileTest, WrittenSectorsAreStoredSparsely) {
   EXPECT_EQ(Send(*drive, test::Read10(1, 1)).data, std::vector<std::uint8_t>(2048, 0));
   EXPECT_FALSE(SaveMedium(medium, dir_ + "/missing/dir/disc.state", &error));
   EXPECT_NE(error.find("missing/dir"), std::string::npos);
+}
+
+// Temporary files of saves killed before their rename go at the next start, whether a disc
+// is on file or not; files that only look alike stay.
+TEST_F(StateFileTest, TemporariesOfKilledSavesGoAtTheNextStart) {
+  const std::string stale[] = {path_ + ".tmp-Ab12Cd", path_ + ".tmp-000000"};
+  const std::string kept[] = {path_ + ".tmp-Ab12C", path_ + ".tmp-Ab12Cde", path_ + ".backup",
+                              dir_ + "/other.state.tmp-Ab12Cd"};
+  for (const bool disc_on_file : {false, true}) {
+    for (const std::string& name : stale) {
+      std::ofstream(name) << "ZORVANE-VDRIVE-DISC 3\nmedium";
+    }
+    for (const std::string& name : kept) std::ofstream(name) << "x";
+    ASSERT_EQ(StateFileExists(path_), disc_on_file);
+    ASSERT_NE(Ready("dvd+r,state=" + path_), nullptr);
+    for (const std::string& name : stale) EXPECT_FALSE(StateFileExists(name)) << name;
+    for (const std::string& name : kept) EXPECT_TRUE(StateFileExists(name)) << name;
+  }
 }
 
 std::string ReadFile(const std::string& path) {
