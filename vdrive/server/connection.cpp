@@ -1,6 +1,7 @@
 #include "vdrive/server/connection.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -100,9 +101,14 @@ Target::Target(std::unique_ptr<Drive> drive, TargetSettings settings)
     : settings_(std::move(settings)), drive_(std::move(drive)) {}
 
 Reply Target::Execute(const std::uint8_t* cdb, std::size_t cdb_length, Direction direction,
-                      std::uint8_t* data, std::size_t length) {
+                      std::uint8_t* data, std::size_t length, std::string_view nexus) {
   std::lock_guard lock(drive_lock_);
-  return drive_->Execute(cdb, cdb_length, direction, data, length);
+  return drive_->Execute(cdb, cdb_length, direction, data, length, {}, nexus);
+}
+
+void Target::Nexus(std::string_view nexus, NexusEvent event) {
+  std::lock_guard lock(drive_lock_);
+  drive_->Nexus(nexus, event);
 }
 
 std::uint16_t Target::NewSessionHandle() {
@@ -115,6 +121,10 @@ std::uint16_t Target::NewSessionHandle() {
 
 Connection::Connection(Target& target, std::string portal)
     : target_(target), portal_(std::move(portal)) {}
+
+Connection::~Connection() {
+  if (!nexus_.empty()) target_.Nexus(nexus_, NexusEvent::kLoss);
+}
 
 std::size_t Connection::MaxDataSegment() const {
   return declared_ && stage_ == kFullFeature ? target_.settings().max_recv_data_segment
@@ -217,6 +227,14 @@ bool Connection::Login(const Pdu& pdu, PduSink& sink) {
   }
   const bool sent = LoginAnswer(pdu, flags, 0, answer, sink);
   if (transit) stage_ = static_cast<Stage>(next);
+  if (stage_ == kFullFeature && !discovery_ && nexus_.empty()) {
+    // The initiator port: its name and ISID.
+    char isid[16];
+    std::snprintf(isid, sizeof isid, "%02x%02x%02x%02x%02x%02x", isid_[0], isid_[1], isid_[2],
+                  isid_[3], isid_[4], isid_[5]);
+    nexus_ = initiator_name_ + ",i,0x" + isid;
+    target_.Nexus(nexus_, NexusEvent::kLogin);
+  }
   return sent;
 }
 
@@ -522,15 +540,15 @@ bool Connection::Execute(Task& task, PduSink& sink) {
                         expected, sink);
   } else if (task.direction == Direction::kOut) {
     reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kOut, task.data.data(),
-                            task.data.size());
+                            task.data.size(), nexus_);
   } else if (task.direction == Direction::kIn || ReadOpcode(task.cdb[0])) {
     // Room for all the command can return, so that an overflow is seen.
     const std::size_t room = std::min<std::size_t>(
         target_.settings().max_transfer, std::max<std::size_t>(expected, ReadEstimate(task.cdb)));
     answer.resize(room);
-    reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kIn, answer.data(), room);
+    reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kIn, answer.data(), room, nexus_);
   } else {
-    reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kNone, nullptr, 0);
+    reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kNone, nullptr, 0, nexus_);
   }
 
   if (reply.status == Status::kTransportFailure) {
@@ -657,15 +675,18 @@ bool Connection::TaskManagement(const Pdu& pdu, PduSink& sink) {
     case 5:  // LOGICAL UNIT RESET
       if (lun_zero) {
         tasks_.clear();
+        if (function == 5) target_.Nexus(nexus_, NexusEvent::kLunReset);
       } else {
         response = kTmfNoLun;
       }
       break;
     case 6:  // TARGET WARM RESET
       tasks_.clear();
+      target_.Nexus(nexus_, NexusEvent::kTargetReset);
       break;
     case 7:  // TARGET COLD RESET: the connection ends after the answer
       tasks_.clear();
+      target_.Nexus(nexus_, NexusEvent::kTargetReset);
       close = true;
       break;
     case 3:  // CLEAR ACA: no ACA here
