@@ -85,8 +85,8 @@ Sense Drive::Inquiry(Command& c) {
       id.insert(id.end(), serial.begin(), serial.end());
       if (id.size() > 251) id.resize(251);
       const auto length = static_cast<std::uint8_t>(id.size());
-      c.answer = {0x05, 0x83, 0x00, static_cast<std::uint8_t>(4 + length), 0x02, 0x01, 0x00,
-                  length};
+      c.answer = {0x05, 0x83, 0x00, static_cast<std::uint8_t>(4 + length),
+                  0x02, 0x01, 0x00, length};
       c.answer.insert(c.answer.end(), id.begin(), id.end());
     } else {
       return kInvalidField;

@@ -80,7 +80,7 @@ void Drive::CapabilitiesPage(std::uint8_t control, std::vector<std::uint8_t>* ou
   page[4] = 0xF1;  // buffer underrun protection, multi-session, Mode 2 Form 2/1, audio play
   page[5] = spec_.quirks.no_c2 ? 0x63 : 0x73;  // UPC, ISRC, (C2 pointers), accurate CD-DA
   page[6] = 0x29;                              // tray, eject, lock
-  if (Prevented()) page[6] |= 0x02;             // lock state
+  if (Prevented()) page[6] |= 0x02;            // lock state
   const std::vector<std::uint32_t> reads = ReadSpeeds();
   const std::uint32_t max_read = reads.empty() ? 22160 : reads.front();
   const std::uint32_t max_write = writes.empty() ? 0 : writes.front();

@@ -361,7 +361,7 @@ Drive::Initiator& Drive::InitiatorOf(std::string_view nexus) {
   constexpr std::size_t kMostRemembered = 256;
   if (initiators_.size() >= kMostRemembered) {
     std::erase_if(initiators_, [this](const auto& entry) {
-      return !entry.second.logged_in && &entry.second != current_ && !entry.first.empty();
+      return entry.second.sessions == 0 && &entry.second != current_ && !entry.first.empty();
     });
   }
   return initiators_.emplace(std::string(nexus), Initiator{}).first->second;
@@ -386,21 +386,25 @@ void Drive::Nexus(std::string_view nexus, NexusEvent event) {
       served_ = true;
       const bool known = initiators_.find(nexus) != initiators_.end();
       Initiator& initiator = InitiatorOf(nexus);
-      initiator.logged_in = true;
+      // A login that reinstates the nexus of a session still open ends that session: the
+      // nexus is lost and made again.
+      if (initiator.sessions > 0) initiator.prevents = false;
+      ++initiator.sessions;
       Establish(initiator, known ? kNexusLossOccurred : kPowerOnOccurred);
       break;
     }
     case NexusEvent::kLoss: {
+      // The connection of a reinstated session goes after its successor has logged in: the
+      // successor keeps what it has set.
       Initiator& initiator = InitiatorOf(nexus);
-      initiator.logged_in = false;
-      initiator.prevents = false;
+      if (initiator.sessions > 0 && --initiator.sessions == 0) initiator.prevents = false;
       break;
     }
     case NexusEvent::kLunReset:
     case NexusEvent::kTargetReset:
       for (auto& [name, initiator] : initiators_) {
         initiator.prevents = false;
-        if (initiator.logged_in) Establish(initiator, kDeviceResetOccurred);
+        if (initiator.sessions > 0) Establish(initiator, kDeviceResetOccurred);
       }
       break;
   }

@@ -171,7 +171,7 @@ class Drive {
   struct Initiator {
     Sense attention = kGood;  // the one pending unit attention
     bool prevents = false;    // PREVENT ALLOW MEDIUM REMOVAL with Prevent set
-    bool logged_in = false;
+    int sessions = 0;         // logged in, not yet lost
   };
   Initiator& InitiatorOf(std::string_view nexus);
   static void Establish(Initiator& initiator, Sense sense);

@@ -15,8 +15,9 @@ ZV_CLI="$ZV_STATIC_BUILD/zorvane-cli"
 
 # The drivers each guest loads; their dependencies come from the kernel's modules.dep.
 # ahci is missing from the cloud kernel, which is fine: only the q35 boot needs it and
-# that boot uses the generic kernel.
-ZV_MODULES=(virtio_pci virtio_scsi ata_piix ahci sr_mod sg isofs nls_utf8)
+# that boot uses the generic kernel. virtio_net and iscsi_tcp serve the guests whose own
+# kernel logs in to the served drive.
+ZV_MODULES=(virtio_pci virtio_scsi ata_piix ahci sr_mod sg isofs nls_utf8 virtio_net iscsi_tcp)
 
 # A CD image and a DVD image. QEMU presents a medium above 737,280,000 bytes (CD_MAX)
 # as a DVD; the DVD image is the CD's file system followed by a sparse tail, so it costs

@@ -313,6 +313,8 @@ TEST(IscsiCommand, AbortTaskDropsAWriteAwaitingItsDataAndTheDiscKeepsItsBlocks) 
   // Data for the aborted command is let go.
   initiator.DataOutHeader(h, 9, r2t.Field(20), 0, 0, true);
   initiator.SendPdu(h, Pattern(4 * 2048, 6));
+  // The LUN reset reached the drive: a unit attention for this nexus.
+  EXPECT_EQ(initiator.Command(TestUnitReady(), 0).SenseCode(), 0x062903u);
   const Outcome read = initiator.Command(Read10(700, 4), 4 * 2048);
   EXPECT_EQ(read.data, Bytes(4 * 2048, 0));  // the formatted, unwritten area
 }

@@ -113,7 +113,8 @@ TEST(DriveBasicsTest, PreventedRemovalRefusesTheEject) {
 // A command from one initiator's I_T nexus of a served drive.
 Sense From(Drive& drive, const std::string& nexus, std::vector<std::uint8_t> cdb) {
   cdb.resize(test::CdbLengthOf(cdb[0]));
-  const Reply reply = drive.Execute(cdb.data(), cdb.size(), Direction::kNone, nullptr, 0, {}, nexus);
+  const Reply reply =
+      drive.Execute(cdb.data(), cdb.size(), Direction::kNone, nullptr, 0, {}, nexus);
   EXPECT_NE(reply.status, Status::kTransportFailure);
   return reply.Code();
 }
@@ -151,6 +152,15 @@ TEST(DriveBasicsTest, EachNexusHasItsOwnUnitAttentionAndPrevention) {
   EXPECT_EQ(From(*drive, a, kTur), kNexusLossOccurred);
   EXPECT_EQ(From(*drive, a, kTur), kGood);
   EXPECT_EQ(From(*drive, b, kTur), kMediumChanged);
+  // A session reinstated over one still open: the old connection's end, which comes after
+  // the new login, leaves the new session's prevention in place.
+  EXPECT_EQ(From(*drive, a, kPrevent), kGood);
+  drive->Nexus(a, NexusEvent::kLogin);
+  EXPECT_EQ(From(*drive, a, kTur), kNexusLossOccurred);
+  EXPECT_EQ(From(*drive, a, kPrevent), kGood);
+  drive->Nexus(a, NexusEvent::kLoss);
+  EXPECT_EQ(From(*drive, b, kEject), kRemovalPrevented);
+  EXPECT_EQ(From(*drive, a, kAllow), kGood);
   // A LUN reset or target reset ends every prevention and reaches every nexus once.
   for (const NexusEvent reset : {NexusEvent::kLunReset, NexusEvent::kTargetReset}) {
     EXPECT_EQ(From(*drive, b, kPrevent), kGood);

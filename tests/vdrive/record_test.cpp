@@ -160,7 +160,7 @@ TEST(CdRecordingTest, TrackAtOnceTwoTracksSessionCloseAndSecondSession) {
   raw = RawToc(*drive);
   EXPECT_EQ(Points(raw),
             (std::vector<std::uint8_t>{0xA0, 0xA1, 0xA2, 1, 2, 0xB0, 0xC0, 0xA0, 0xA1, 0xA2, 3}));
-  EXPECT_EQ(raw[7].p.second, 0x20);  // CD-ROM XA
+  EXPECT_EQ(raw[7].p.second, 0x20);                                        // CD-ROM XA
   EXPECT_EQ(static_cast<std::uint32_t>(MsfToLba(raw[9].p)), start + 302);  // 40 padded to 300
   disc = test::Disc(*drive);
   EXPECT_EQ(disc.status, 2);

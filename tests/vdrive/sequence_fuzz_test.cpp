@@ -150,8 +150,8 @@ class Sequence {
     ASSERT_EQ(capacity.sense, kGood) << spec_ << "\n" << trail_;
     const std::uint32_t last = Be32(capacity.data, 0);
     const test::DiscState disc = test::Disc(*drive_);
-    const bool complete_session = disc.status == 2 || disc.sessions > 1 ||
-                                  (disc.status == 1 && disc.session_state == 0);
+    const bool complete_session =
+        disc.status == 2 || disc.sessions > 1 || (disc.status == 1 && disc.session_state == 0);
     if (!complete_session && disc.status != 3) {
       // Without a complete session the drive reports block 0, whatever is written.
       EXPECT_EQ(last, 0U) << spec_ << "\n" << trail_;
