@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -317,6 +318,35 @@ TEST(IscsiCommand, AbortTaskDropsAWriteAwaitingItsDataAndTheDiscKeepsItsBlocks) 
   EXPECT_EQ(initiator.Command(TestUnitReady(), 0).SenseCode(), 0x062903u);
   const Outcome read = initiator.Command(Read10(700, 4), 4 * 2048);
   EXPECT_EQ(read.data, Bytes(4 * 2048, 0));  // the formatted, unwritten area
+}
+
+// Each session is its own I_T nexus: a prevention of medium removal ends with the session
+// that set it, and a load is a unit attention for every session.
+TEST(IscsiCommand, APreventionEndsWithItsSessionAndALoadReachesEverySession) {
+  ServedDrive served("dvd+rw");
+  Initiator holder(served.port());
+  Initiator other(served.port());
+  ASSERT_FALSE(holder.Login().empty());
+  ASSERT_FALSE(other.Login().empty());
+  const Bytes prevent = {0x1E, 0, 0, 0, 0x01, 0};
+  const Bytes eject = {0x1B, 0, 0, 0, 0x02, 0};
+  const Bytes load = {0x1B, 0, 0, 0, 0x03, 0};
+  ASSERT_EQ(holder.Command(prevent, 0).status, 0);
+  EXPECT_EQ(other.Command(eject, 0).SenseCode(), 0x055302u);  // medium removal prevented
+  holder.Drop();
+  std::uint32_t sense = 0x055302;
+  for (int i = 0; i < 100 && sense == 0x055302; ++i) {  // the server sees the drop soon
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const Outcome outcome = other.Command(eject, 0);
+    sense = outcome.status == 0 ? 0 : outcome.SenseCode();
+  }
+  EXPECT_EQ(sense, 0u);
+  Initiator again(served.port());
+  ASSERT_FALSE(again.Login().empty());
+  ASSERT_EQ(other.Command(load, 0).status, 0);
+  EXPECT_EQ(other.Command(TestUnitReady(), 0).SenseCode(), 0x062800u);
+  EXPECT_EQ(again.Command(TestUnitReady(), 0).SenseCode(), 0x062800u);
+  EXPECT_EQ(again.Command(TestUnitReady(), 0).status, 0);
 }
 
 TEST(IscsiCommand, LogoutAnswersAndCloses) {
