@@ -2,6 +2,7 @@
 // events and buffer.
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "vdrive/bytes.h"
 #include "vdrive/drive.h"
@@ -41,9 +42,8 @@ Sense Drive::RequestSense(Command& c) {
   } else if (becoming_ready_ > 0 && Loaded()) {
     current = kBecomingReady;
     --becoming_ready_;
-  } else if (unit_attention_) {
-    current = kMediumChanged;
-    unit_attention_ = false;
+  } else if (current_->attention != kGood) {
+    current = std::exchange(current_->attention, kGood);
   } else if (!Loaded()) {
     current = NotReadySense();
   }
@@ -70,10 +70,24 @@ Sense Drive::Inquiry(Command& c) {
   const std::string serial = spec_.serial.value_or("ZVD0000001");
   if (vital) {
     if (page == 0x00) {
-      c.answer = {0x05, 0x00, 0x00, 0x02, 0x00, 0x80};
+      c.answer = {0x05, 0x00, 0x00, 0x03, 0x00, 0x80, 0x83};
     } else if (page == 0x80) {
       c.answer = {0x05, 0x80, 0x00, static_cast<std::uint8_t>(serial.size())};
       c.answer.insert(c.answer.end(), serial.begin(), serial.end());
+    } else if (page == 0x83) {
+      // Device identification: one T10 vendor identification of the logical unit, ASCII,
+      // the vendor, then the product and the serial number.
+      std::vector<std::uint8_t> id(8, 0);
+      PutPadded(id, 0, spec_.vendor.value_or("ZORVANE"), 8);
+      const std::string product = spec_.product.value_or("VIRTUAL DVD-RW");
+      id.insert(id.end(), product.begin(), product.end());
+      id.push_back(' ');
+      id.insert(id.end(), serial.begin(), serial.end());
+      if (id.size() > 251) id.resize(251);
+      const auto length = static_cast<std::uint8_t>(id.size());
+      c.answer = {0x05, 0x83, 0x00, static_cast<std::uint8_t>(4 + length),
+                  0x02, 0x01, 0x00, length};
+      c.answer.insert(c.answer.end(), id.begin(), id.end());
     } else {
       return kInvalidField;
     }
@@ -101,12 +115,14 @@ Sense Drive::StartStopUnit(Command& c) {
     return kGood;
   }
   if (!start) {
-    if (prevented_) return kRemovalPrevented;
+    if (Prevented()) return kRemovalPrevented;
     if (!tray_open_) {
       if (const Sense saved = Confirm(); saved != kGood) return saved;
       tray_open_ = true;
       becoming_ready_ = 0;
-      unit_attention_ = false;
+      for (auto& [name, initiator] : initiators_) {
+        if (initiator.attention == kMediumChanged) initiator.attention = kGood;
+      }
       dvd_scan_started_ = false;
       cd_scan_started_ = false;
       if (medium_.present) media_event_ = 3;  // media removal
@@ -121,7 +137,7 @@ Sense Drive::StartStopUnit(Command& c) {
 }
 
 Sense Drive::PreventAllow(Command& c) {
-  prevented_ = (c.cdb[4] & 0x01) != 0;
+  current_->prevents = (c.cdb[4] & 0x01) != 0;
   return kGood;
 }
 

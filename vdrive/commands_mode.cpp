@@ -47,7 +47,7 @@ constexpr std::uint8_t kDataBlockTypes[] = {0x00, 0x01, 0x02, 0x03, 0x08,
 
 }  // namespace
 
-std::vector<std::uint8_t> Drive::DefaultWriteParameters() {
+std::vector<std::uint8_t> Drive::DefaultWriteParameters() const {
   // Track at once, a Mode 1 data track of 2048-byte blocks, a 150-block audio pause.
   std::vector<std::uint8_t> page(52, 0);
   page[0] = 0x05;
@@ -55,6 +55,13 @@ std::vector<std::uint8_t> Drive::DefaultWriteParameters() {
   page[2] = 0x01;  // write type: track at once
   page[3] = 0x04;  // track mode: data, recorded uninterrupted
   page[4] = 0x08;  // data block type: Mode 1, 2048 bytes
+  if (spec_.quirks.dao_default) {
+    // As a drive that powers on with what suited another medium: session (disc) at once,
+    // an audio track of raw blocks. A host that writes without MODE SELECT is refused.
+    page[2] = 0x02;
+    page[3] = 0x00;
+    page[4] = 0x00;
+  }
   Put16(&page[14], 150);
   return page;
 }
@@ -73,7 +80,7 @@ void Drive::CapabilitiesPage(std::uint8_t control, std::vector<std::uint8_t>* ou
   page[4] = 0xF1;  // buffer underrun protection, multi-session, Mode 2 Form 2/1, audio play
   page[5] = spec_.quirks.no_c2 ? 0x63 : 0x73;  // UPC, ISRC, (C2 pointers), accurate CD-DA
   page[6] = 0x29;                              // tray, eject, lock
-  if (prevented_) page[6] |= 0x02;             // lock state
+  if (Prevented()) page[6] |= 0x02;            // lock state
   const std::vector<std::uint32_t> reads = ReadSpeeds();
   const std::uint32_t max_read = reads.empty() ? 22160 : reads.front();
   const std::uint32_t max_write = writes.empty() ? 0 : writes.front();

@@ -408,7 +408,15 @@ Sense Drive::ReadTrackInformation(Command& c) {
 Sense Drive::ReadCapacity(Command& c) {
   const bool partial = (c.cdb[8] & 0x01) != 0;
   if (!partial && Get32(c.cdb + 2) != 0) return kInvalidField;
-  const std::int32_t blocks = ReadableBlocks(medium_);
+  // The formatted area of a random-writable disc; otherwise what the last complete session
+  // ends with: a disc without one answers 0, whatever its open session holds, as recorders
+  // do (READ TRACK INFORMATION tells a host what an open track holds).
+  std::int32_t blocks = 0;
+  if (medium_.random_writable) {
+    blocks = medium_.capacity;
+  } else if (const std::vector<const Session*> closed = ClosedSessions(medium_); !closed.empty()) {
+    blocks = closed.back()->leadout_start;
+  }
   c.answer.assign(8, 0);
   Put32(&c.answer[0], static_cast<std::uint32_t>(blocks > 0 ? blocks - 1 : 0));
   Put32(&c.answer[4], 2048);

@@ -262,7 +262,10 @@ void Drive::CloseTrack(Track& track) {
   Medium& m = medium_;
   if (m.IsCd()) {
     // Track at once: the drive ends the track with its two run-out blocks and notes the
-    // track in the PMA.
+    // track in the PMA. A track is at least four seconds long: the drive pads a shorter
+    // one to 300 blocks (they read as zeros), as recorders do.
+    constexpr std::int32_t kShortestTrack = 300;
+    if (track.recorded > 0) track.recorded = std::max(track.recorded, kShortestTrack);
     track.readable = track.recorded;
     track.size = track.recorded + kRunOutBlocks;
     track.recorded = track.size;

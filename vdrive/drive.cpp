@@ -210,6 +210,7 @@ Sense Drive::Busy(bool needs_medium, Command& command) {
 void Drive::FinishBackgroundFormat() {
   if (medium_.background_format == BackgroundFormat::kRunning) {
     medium_.background_format = BackgroundFormat::kDone;
+    media_event_ = 5;  // background format completed
   }
   Persist();
 }
@@ -252,7 +253,12 @@ void Drive::Load() {
   cue_ = CueSheet{};
   if (!Loaded()) return;
   becoming_ready_ = spec_.ready;
-  unit_attention_ = spec_.attention;
+  // A medium change is a unit attention for every nexus of a served drive; an in-process
+  // host sees it when the spec asks for it.
+  for (auto& [name, initiator] : initiators_) {
+    if (served_ && !name.empty()) Establish(initiator, kMediumChanged);
+  }
+  if (spec_.attention) Establish(InitiatorOf({}), kMediumChanged);
   media_event_ = 2;  // new media
   // Track at once and raw recording exist only on CD: with a DVD in the drive the write
   // parameters fall back to incremental recording, as real drives switch them.
@@ -348,6 +354,62 @@ Sense Drive::NotReadySense() const {
   return tray_open_ ? kNoMediumTrayOpen : kNoMediumTrayClosed;
 }
 
+Drive::Initiator& Drive::InitiatorOf(std::string_view nexus) {
+  auto it = initiators_.find(nexus);
+  if (it != initiators_.end()) return it->second;
+  // Names come from peers: forget nexuses that are gone before the table grows large.
+  constexpr std::size_t kMostRemembered = 256;
+  if (initiators_.size() >= kMostRemembered) {
+    std::erase_if(initiators_, [this](const auto& entry) {
+      return entry.second.sessions == 0 && &entry.second != current_ && !entry.first.empty();
+    });
+  }
+  return initiators_.emplace(std::string(nexus), Initiator{}).first->second;
+}
+
+void Drive::Establish(Initiator& initiator, Sense sense) {
+  // One condition a nexus: a reset or power on (29h) goes before a medium change.
+  const bool pending_reset = (initiator.attention & 0xFF00) == 0x2900;
+  if (sense == kMediumChanged && pending_reset) return;
+  initiator.attention = sense;
+}
+
+bool Drive::Prevented() const {
+  return std::any_of(initiators_.begin(), initiators_.end(),
+                     [](const auto& entry) { return entry.second.prevents; });
+}
+
+void Drive::Nexus(std::string_view nexus, NexusEvent event) {
+  std::lock_guard lock(mutex_);
+  switch (event) {
+    case NexusEvent::kLogin: {
+      served_ = true;
+      const bool known = initiators_.find(nexus) != initiators_.end();
+      Initiator& initiator = InitiatorOf(nexus);
+      // A login that reinstates the nexus of a session still open ends that session: the
+      // nexus is lost and made again.
+      if (initiator.sessions > 0) initiator.prevents = false;
+      ++initiator.sessions;
+      Establish(initiator, known ? kNexusLossOccurred : kPowerOnOccurred);
+      break;
+    }
+    case NexusEvent::kLoss: {
+      // The connection of a reinstated session goes after its successor has logged in: the
+      // successor keeps what it has set.
+      Initiator& initiator = InitiatorOf(nexus);
+      if (initiator.sessions > 0 && --initiator.sessions == 0) initiator.prevents = false;
+      break;
+    }
+    case NexusEvent::kLunReset:
+    case NexusEvent::kTargetReset:
+      for (auto& [name, initiator] : initiators_) {
+        initiator.prevents = false;
+        if (initiator.sessions > 0) Establish(initiator, kDeviceResetOccurred);
+      }
+      break;
+  }
+}
+
 Sense Drive::Gate(const Entry& entry, Command& command) {
   if (background_.active && Advance(background_)) FinishBackgroundFormat();
   if (!entry.skips_attention) {
@@ -355,9 +417,8 @@ Sense Drive::Gate(const Entry& entry, Command& command) {
       --becoming_ready_;
       return kBecomingReady;
     }
-    if (unit_attention_) {
-      unit_attention_ = false;
-      return kMediumChanged;
+    if (current_->attention != kGood) {
+      return std::exchange(current_->attention, kGood);
     }
   }
   if (entry.needs_medium && !Loaded()) return NotReadySense();
@@ -384,8 +445,10 @@ Sense Drive::InjectedFault(const Command& command) {
 }
 
 Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Direction direction,
-                     std::uint8_t* data, std::size_t length, std::chrono::milliseconds timeout) {
+                     std::uint8_t* data, std::size_t length, std::chrono::milliseconds timeout,
+                     std::string_view nexus) {
   std::lock_guard lock(mutex_);
+  current_ = &InitiatorOf(nexus);
   Reply reply;
   time_left_ =
       timeout.count() > 0 ? std::chrono::microseconds(timeout) : std::chrono::microseconds::max();

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,6 +49,10 @@ struct Reply {
 // file that cannot be loaded.
 bool ValidateSpec(std::string_view spec, std::string* error);
 
+// What happens to an initiator's I_T nexus on a served drive: it logs in, it is lost (a
+// logout or a dropped session), or it resets the logical unit or the target.
+enum class NexusEvent : std::uint8_t { kLogin, kLoss, kLunReset, kTargetReset };
+
 class Drive {
  public:
   // Starts a drive with the medium of the device spec string loaded (or the state file's disc).
@@ -59,9 +64,22 @@ class Drive {
   // takes longer than `timeout` (zero: no limit) in time=real holds the caller for the
   // time-out only and fails as a transport time-out (ETIMEDOUT); the drive carries on with
   // it and answers "not ready, operation in progress" until it is done.
+  //
+  // `nexus` names the initiator's I_T nexus (an iSCSI initiator port: its name and ISID);
+  // the empty name is the one host of an in-process drive. Each nexus has its own pending
+  // unit attention and its own prevention of medium removal.
   Reply Execute(const std::uint8_t* cdb, std::size_t cdb_length, Direction direction,
                 std::uint8_t* data, std::size_t length,
-                std::chrono::milliseconds timeout = std::chrono::milliseconds::zero());
+                std::chrono::milliseconds timeout = std::chrono::milliseconds::zero(),
+                std::string_view nexus = {});
+
+  // An event of a served drive's I_T nexus. From the first login on, the drive is served:
+  // a medium change is a unit attention (06/28/00) for every nexus, whatever the
+  // `attention` key says. A login establishes 06/29/01 (power on) for a nexus the drive has
+  // not seen, 06/29/07 (I_T nexus loss) for one it lost; a loss ends the nexus's
+  // prevention of medium removal; a LUN or target reset ends every prevention and
+  // establishes 06/29/03 for every nexus logged in.
+  void Nexus(std::string_view nexus, NexusEvent event);
 
   // How the drive waits in time=real (the default sleeps); tests observe the durations.
   void SetSleeper(std::function<void(std::chrono::microseconds)> sleeper);
@@ -149,6 +167,15 @@ class Drive {
   void Load();
   bool Loaded() const { return !tray_open_ && medium_.present; }
   Sense NotReadySense() const;
+  // Unit attention and medium removal, per I_T nexus.
+  struct Initiator {
+    Sense attention = kGood;  // the one pending unit attention
+    bool prevents = false;    // PREVENT ALLOW MEDIUM REMOVAL with Prevent set
+    int sessions = 0;         // logged in, not yet lost
+  };
+  Initiator& InitiatorOf(std::string_view nexus);
+  static void Establish(Initiator& initiator, Sense sense);
+  bool Prevented() const;
   void Persist();
   // Saves the disc after the drive confirms what was written: kGood, or a write error when
   // the state file cannot be replaced.
@@ -216,7 +243,7 @@ class Drive {
   Sense ModeSense6(Command& c);
   Sense ModeSense10(Command& c);
   Sense ModeSelect10(Command& c);
-  static std::vector<std::uint8_t> DefaultWriteParameters();
+  std::vector<std::uint8_t> DefaultWriteParameters() const;  // as at power on
   Sense ModePages(std::uint8_t control, std::uint8_t page, std::uint8_t subpage,
                   std::vector<std::uint8_t>* out);
   void CapabilitiesPage(std::uint8_t control, std::vector<std::uint8_t>* out);
@@ -264,9 +291,10 @@ class Drive {
   std::function<void(std::chrono::microseconds)> sleeper_;
 
   bool tray_open_ = false;
-  bool prevented_ = false;
+  std::map<std::string, Initiator, std::less<>> initiators_;  // by I_T nexus
+  Initiator* current_ = nullptr;  // the nexus of the command being carried out
+  bool served_ = false;           // a nexus has logged in
   int becoming_ready_ = 0;        // commands still answered 02/04/01
-  bool unit_attention_ = false;   // one 06/28/00 pending
   std::uint8_t media_event_ = 0;  // pending media event code (GET EVENT STATUS NOTIFICATION)
   std::int32_t head_ = 0;         // the block last accessed
   std::vector<FaultRule> faults_;

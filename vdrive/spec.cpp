@@ -117,6 +117,8 @@ bool ParseQuirk(std::string_view name, Quirks* quirks) {
     quirks->raw_toc_msf = true;
   } else if (name == "ignorestart") {
     quirks->ignore_start = true;
+  } else if (name == "daodefault") {
+    quirks->dao_default = true;
   } else {
     return false;
   }
@@ -168,7 +170,7 @@ std::string ApplyKey(std::string_view key, std::optional<std::string_view> value
     spec->blocks = static_cast<std::int32_t>(n);
   } else if (key == "quirk") {
     if (!ParseQuirk(v, &spec->quirks))
-      return bad("noatip, blockdesc, noc2, novendor, noperf, rawtocmsf or ignorestart");
+      return bad("noatip, blockdesc, noc2, novendor, noperf, rawtocmsf, ignorestart or daodefault");
   } else if (key == "quality") {
     if (v == "good") {
       spec->quality = Quality::kGood;

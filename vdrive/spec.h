@@ -41,6 +41,7 @@ struct Quirks {
   bool no_performance = false;    // GET PERFORMANCE rejected
   bool raw_toc_msf = false;       // raw TOC and PMA addresses follow the MSF bit (QEMU)
   bool ignore_start = false;      // GET CONFIGURATION ignores the starting feature (QEMU)
+  bool dao_default = false;       // page 05h powers on as session at once, audio, raw blocks
 };
 
 // What the medium-type byte of the mode parameter header holds.

@@ -148,6 +148,9 @@ TEST_F(QualityScanTest, WrittenDvdPlusRAtEachQuality) {
     }
     const std::uint8_t sync[10] = {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     ASSERT_EQ(ExecuteOnCurrent(sync, 0, nullptr, kDataNone, 1), 0);
+    // The session closed, so that READ CAPACITY (complete sessions only) gives its end.
+    const std::uint8_t close[10] = {0x5B, 0, 0x02, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_EQ(ExecuteOnCurrent(close, 0, nullptr, kDataNone, 1), 0);
     const auto state = Scan();
     EXPECT_EQ(state->end.load(), QualityScanEnd::kScanError);
     EXPECT_EQ(state->failure.load(), 0x052100);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -344,8 +345,39 @@ TEST(IscsiCommand, AbortTaskDropsAWriteAwaitingItsDataAndTheDiscKeepsItsBlocks) 
   // Data for the aborted command is let go.
   initiator.DataOutHeader(h, 9, r2t.Field(20), 0, 0, true);
   initiator.SendPdu(h, Pattern(4 * 2048, 6));
+  // The LUN reset reached the drive: a unit attention for this nexus.
+  EXPECT_EQ(initiator.Command(TestUnitReady(), 0).SenseCode(), 0x062903u);
   const Outcome read = initiator.Command(Read10(700, 4), 4 * 2048);
   EXPECT_EQ(read.data, Bytes(4 * 2048, 0));  // the formatted, unwritten area
+}
+
+// Each session is its own I_T nexus: a prevention of medium removal ends with the session
+// that set it, and a load is a unit attention for every session.
+TEST(IscsiCommand, APreventionEndsWithItsSessionAndALoadReachesEverySession) {
+  ServedDrive served("dvd+rw");
+  Initiator holder(served.port());
+  Initiator other(served.port());
+  ASSERT_FALSE(holder.Login().empty());
+  ASSERT_FALSE(other.Login().empty());
+  const Bytes prevent = {0x1E, 0, 0, 0, 0x01, 0};
+  const Bytes eject = {0x1B, 0, 0, 0, 0x02, 0};
+  const Bytes load = {0x1B, 0, 0, 0, 0x03, 0};
+  ASSERT_EQ(holder.Command(prevent, 0).status, 0);
+  EXPECT_EQ(other.Command(eject, 0).SenseCode(), 0x055302u);  // medium removal prevented
+  holder.Drop();
+  std::uint32_t sense = 0x055302;
+  for (int i = 0; i < 100 && sense == 0x055302; ++i) {  // the server sees the drop soon
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const Outcome outcome = other.Command(eject, 0);
+    sense = outcome.status == 0 ? 0 : outcome.SenseCode();
+  }
+  EXPECT_EQ(sense, 0u);
+  Initiator again(served.port());
+  ASSERT_FALSE(again.Login().empty());
+  ASSERT_EQ(other.Command(load, 0).status, 0);
+  EXPECT_EQ(other.Command(TestUnitReady(), 0).SenseCode(), 0x062800u);
+  EXPECT_EQ(again.Command(TestUnitReady(), 0).SenseCode(), 0x062800u);
+  EXPECT_EQ(again.Command(TestUnitReady(), 0).status, 0);
 }
 
 TEST(IscsiCommand, LogoutAnswersAndCloses) {

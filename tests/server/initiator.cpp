@@ -132,7 +132,10 @@ void Initiator::SendLogin(std::uint8_t flags, const Keys& keys, std::uint16_t ts
   h[1] = flags;
   h[8] = 0x80;  // ISID: random-number format
   h[11] = 0x12;
-  h[13] = 0x34;
+  // Each connection open at a time is its own initiator port (I_T nexus), as separate
+  // initiators' sessions are.
+  h[12] = static_cast<std::uint8_t>(fd_ >> 8);
+  h[13] = static_cast<std::uint8_t>(fd_);
   h[14] = static_cast<std::uint8_t>(tsih >> 8);
   h[15] = static_cast<std::uint8_t>(tsih);
   SetBe32(h + 16, 0x10);
@@ -183,6 +186,9 @@ std::map<std::string, std::string> Initiator::Login(const Keys& operational,
   target_max_data = number("MaxRecvDataSegmentLength", 8192);
   if (merged.count("InitialR2T")) initial_r2t = merged["InitialR2T"] == "Yes";
   if (merged.count("ImmediateData")) immediate_data = merged["ImmediateData"] == "Yes";
+  // As initiators do after a login, take the unit attention it establishes (power on, or
+  // the loss of this initiator's earlier nexus).
+  if (Command({0x03, 0, 0, 0, 18, 0}, 18).status != 0) return {};  // REQUEST SENSE
   return merged;
 }
 

@@ -39,7 +39,7 @@ TEST(DriveBasicsTest, InquiryIdentifiesAPaddedCdDvdDevice) {
   // The allocation length cuts the answer.
   EXPECT_EQ(Send(*drive, {0x12, 0, 0, 0, 5, 0}).data.size(), 5U);
   EXPECT_EQ(Send(*drive, {0x12, 0, 0x80, 0, 0xFF, 0}).sense, kInvalidField);  // page without EVPD
-  EXPECT_EQ(Send(*drive, {0x12, 1, 0x83, 0, 0xFF, 0}).sense, kInvalidField);
+  EXPECT_EQ(Send(*drive, {0x12, 1, 0x81, 0, 0xFF, 0}).sense, kInvalidField);
 }
 
 TEST(DriveBasicsTest, IdentityAndSerialKeys) {
@@ -51,7 +51,14 @@ TEST(DriveBasicsTest, IdentityAndSerialKeys) {
   EXPECT_EQ(serial.data[1], 0x80);
   EXPECT_EQ(Text(serial.data, 4, serial.data[3]), "ABC123");
   const Answer pages = Send(*drive, {0x12, 1, 0x00, 0, 0xFF, 0});
-  EXPECT_EQ(pages.data, (std::vector<std::uint8_t>{0x05, 0x00, 0x00, 0x02, 0x00, 0x80}));
+  EXPECT_EQ(pages.data, (std::vector<std::uint8_t>{0x05, 0x00, 0x00, 0x03, 0x00, 0x80, 0x83}));
+  // Device identification: a T10 vendor identification of the logical unit, in ASCII.
+  const Answer id = Send(*drive, {0x12, 1, 0x83, 0, 0xFF, 0});
+  ASSERT_EQ(id.sense, kGood);
+  ASSERT_EQ(id.data.size(), 4U + id.data[3]);
+  EXPECT_EQ(id.data[4], 0x02);  // code set ASCII
+  EXPECT_EQ(id.data[5], 0x01);  // logical unit, T10 vendor identification
+  EXPECT_EQ(Text(id.data, 8, id.data[7]), "PLEXTOR DVDR PX-716A ABC123");
   bool found = false;
   for (const auto& [code, feature] : test::Features(*drive)) {
     if (code != 0x0108) continue;
@@ -101,6 +108,71 @@ TEST(DriveBasicsTest, PreventedRemovalRefusesTheEject) {
   EXPECT_EQ(mode.data[8 + 6] & 0x02, 0x02);  // lock state
   EXPECT_EQ(Send(*drive, kAllow, 0).sense, kGood);
   EXPECT_EQ(Send(*drive, kEject, 0).sense, kGood);
+}
+
+// A command from one initiator's I_T nexus of a served drive.
+Sense From(Drive& drive, const std::string& nexus, std::vector<std::uint8_t> cdb) {
+  cdb.resize(test::CdbLengthOf(cdb[0]));
+  const Reply reply =
+      drive.Execute(cdb.data(), cdb.size(), Direction::kNone, nullptr, 0, {}, nexus);
+  EXPECT_NE(reply.status, Status::kTransportFailure);
+  return reply.Code();
+}
+
+TEST(DriveBasicsTest, EachNexusHasItsOwnUnitAttentionAndPrevention) {
+  auto drive = Ready("cdrom");
+  const std::string a = "iqn.test:a,i,0x000000000001";
+  const std::string b = "iqn.test:b,i,0x000000000002";
+  drive->Nexus(a, NexusEvent::kLogin);
+  drive->Nexus(b, NexusEvent::kLogin);
+  // Power on for each nexus in turn; the in-process host sees nothing.
+  EXPECT_EQ(From(*drive, a, kTur), kPowerOnOccurred);
+  EXPECT_EQ(From(*drive, a, kTur), kGood);
+  EXPECT_EQ(Send(*drive, kTur, 0).sense, kGood);
+  const std::uint8_t request_sense[6] = {0x03, 0, 0, 0, 18, 0};
+  std::uint8_t sense[18] = {};
+  drive->Execute(request_sense, 6, Direction::kIn, sense, sizeof sense, {}, b);
+  EXPECT_EQ((sense[2] << 16 | sense[12] << 8 | sense[13]), kPowerOnOccurred);
+  EXPECT_EQ(From(*drive, b, kTur), kGood);  // REQUEST SENSE cleared it
+  // A medium change is a unit attention for every nexus of a served drive.
+  EXPECT_EQ(From(*drive, a, kEject), kGood);
+  EXPECT_EQ(From(*drive, a, kLoad), kGood);
+  EXPECT_EQ(From(*drive, b, kTur), kMediumChanged);
+  EXPECT_EQ(From(*drive, a, kTur), kMediumChanged);
+  EXPECT_EQ(From(*drive, a, kTur), kGood);
+  // A prevention belongs to its nexus and ends when the nexus is lost.
+  EXPECT_EQ(From(*drive, a, kPrevent), kGood);
+  EXPECT_EQ(From(*drive, b, kEject), kRemovalPrevented);
+  EXPECT_EQ(From(*drive, b, kAllow), kGood);  // b's allow does not lift a's prevent
+  EXPECT_EQ(From(*drive, b, kEject), kRemovalPrevented);
+  drive->Nexus(a, NexusEvent::kLoss);
+  EXPECT_EQ(From(*drive, b, kEject), kGood);
+  EXPECT_EQ(From(*drive, b, kLoad), kGood);
+  drive->Nexus(a, NexusEvent::kLogin);  // back after the loss: 29/07, which outranks 28/00
+  EXPECT_EQ(From(*drive, a, kTur), kNexusLossOccurred);
+  EXPECT_EQ(From(*drive, a, kTur), kGood);
+  EXPECT_EQ(From(*drive, b, kTur), kMediumChanged);
+  // A session reinstated over one still open: the old connection's end, which comes after
+  // the new login, leaves the new session's prevention in place.
+  EXPECT_EQ(From(*drive, a, kPrevent), kGood);
+  drive->Nexus(a, NexusEvent::kLogin);
+  EXPECT_EQ(From(*drive, a, kTur), kNexusLossOccurred);
+  EXPECT_EQ(From(*drive, a, kPrevent), kGood);
+  drive->Nexus(a, NexusEvent::kLoss);
+  EXPECT_EQ(From(*drive, b, kEject), kRemovalPrevented);
+  EXPECT_EQ(From(*drive, a, kAllow), kGood);
+  // A LUN reset or target reset ends every prevention and reaches every nexus once.
+  for (const NexusEvent reset : {NexusEvent::kLunReset, NexusEvent::kTargetReset}) {
+    EXPECT_EQ(From(*drive, b, kPrevent), kGood);
+    drive->Nexus(a, reset);
+    EXPECT_EQ(From(*drive, a, kEject), kDeviceResetOccurred);
+    EXPECT_EQ(From(*drive, a, kEject), kGood);
+    EXPECT_EQ(From(*drive, a, kLoad), kGood);
+    EXPECT_EQ(From(*drive, b, kTur), kDeviceResetOccurred);
+    EXPECT_EQ(From(*drive, b, kTur), kGood);
+    EXPECT_EQ(From(*drive, a, kTur), kMediumChanged);
+  }
+  EXPECT_EQ(Send(*drive, kTur, 0).sense, kGood);  // the attention key alone reaches the host
 }
 
 TEST(DriveBasicsTest, ReadyKeyAnswersBecomingReadyForNCommandsAfterEachLoad) {

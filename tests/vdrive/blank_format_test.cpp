@@ -48,8 +48,8 @@ TEST(BlankTest, EachTypeOnCdRw) {
   EXPECT_EQ(disc.session_state, 1);
   EXPECT_EQ(disc.sessions, 2);
   const Answer toc = Send(*drive, test::ReadToc(0, false));
-  EXPECT_EQ(Be32(toc.data, toc.data.size() - 4), 102U);  // the first session's lead-out
-  EXPECT_EQ(test::Invisible(*drive).next, second + 52 + 150);
+  EXPECT_EQ(Be32(toc.data, toc.data.size() - 4), 302U);  // the first session's lead-out (padded)
+  EXPECT_EQ(test::Invisible(*drive).next, second + 302 + 150);
   EXPECT_EQ(Send(*drive, test::Read10(second, 50)).sense, kGood);   // its track is still there
   EXPECT_EQ(Send(*drive, test::Blank(5), 0).sense, kInvalidField);  // nothing closed to unclose
   ASSERT_EQ(Send(*drive, test::Close(2, 0), 0).sense, kGood);
@@ -174,10 +174,13 @@ TEST(FormatTest, DvdRamAndDvdPlusRw) {
   EXPECT_EQ(SendOut(*plus, test::Write10(0, 16), std::vector<std::uint8_t>(16 * 2048)).sense,
             kCannotWriteUnknownFormat);
   EXPECT_EQ(Send(*plus, test::FormatCapacities()).data[8] & 0x03, 1);  // unformatted
-  // A quick stop leaves the format stopped, not complete.
+  const std::vector<std::uint8_t> poll = {0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, 8, 0};
+  Send(*plus, poll);  // the new media event of the load
+  // A quick stop leaves the format stopped, not complete, and posts no event.
   ASSERT_EQ(test::Format(*plus, 0x26, 0xFFFFFFFF).sense, kGood);
   ASSERT_EQ(Send(*plus, test::Close(0, 0), 0).sense, kGood);
   EXPECT_EQ(test::Disc(*plus).background, 1);
+  EXPECT_EQ(Send(*plus, poll).data[4], 0x00);
   // The format runs in the background: the drive is ready and takes writes meanwhile.
   ASSERT_EQ(test::Format(*plus, 0x26, 0xFFFFFFFF).sense, kGood);
   EXPECT_EQ(test::Disc(*plus).background, 2);
@@ -186,6 +189,8 @@ TEST(FormatTest, DvdRamAndDvdPlusRw) {
   EXPECT_EQ(Send(*plus, test::Read10(64, 1)).data, data);
   for (int i = 0; i < 8; ++i) Send(*plus, {0x00}, 0);
   EXPECT_EQ(test::Disc(*plus).background, 3);
+  EXPECT_EQ(Send(*plus, poll).data[4], 0x05);  // background format completed, once
+  EXPECT_EQ(Send(*plus, poll).data[4], 0x00);
   EXPECT_EQ(Send(*plus, test::Close(1, 1), 0).sense, kInvalidField);
 }
 

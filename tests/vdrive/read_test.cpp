@@ -92,8 +92,11 @@ TEST(ReadTest, Read10RefusesAudioRunOutAndUnrecordedBlocks) {
   EXPECT_EQ(Be32(std::vector<std::uint8_t>(audio.reply.sense, audio.reply.sense + 18), 3),
             30000U);  // the failing block
   // A track-at-once track ends with two run-out blocks that do not read.
+  // READ CAPACITY counts complete sessions only: 0 while the only session is open, as
+  // recorders answer; the closed one ends with the track's run-out.
   auto open = Ready("cdr-open");
-  EXPECT_EQ(Be32(Send(*open, test::Capacity(), 8).data, 0), 10001U);
+  EXPECT_EQ(Be32(Send(*open, test::Capacity(), 8).data, 0), 0U);
+  EXPECT_EQ(Be32(Send(*Ready("cdr-closed"), test::Capacity(), 8).data, 0), 10001U);
   EXPECT_EQ(Send(*open, test::Read10(9999, 1)).data, Pattern(9999));
   EXPECT_EQ(Send(*open, test::Read10(10000, 1)).sense, kIllegalModeForTrack);
   // The lead-out and lead-in between two sessions hold no blocks.

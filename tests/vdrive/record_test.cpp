@@ -123,7 +123,7 @@ TEST(CdRecordingTest, TrackAtOnceTwoTracksSessionCloseAndSecondSession) {
   ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
   track = Send(*drive, test::TrackInfo(1, 2));
   EXPECT_EQ(Be32(track.data, 8), 452U);
-  EXPECT_EQ(Be32(track.data, 24), 77U);
+  EXPECT_EQ(Be32(track.data, 24), 302U);  // 75 blocks padded to four seconds, the run-out
   EXPECT_EQ(track.data[5] & 0x0F, 0);     // audio control
   EXPECT_EQ(track.data[6] & 0x0F, 0x0F);  // data mode of an audio track
   EXPECT_EQ(RawToc(*drive, 3).size(), 2U);
@@ -136,8 +136,8 @@ TEST(CdRecordingTest, TrackAtOnceTwoTracksSessionCloseAndSecondSession) {
   ASSERT_EQ(Send(*drive, test::Close(2, 0), 0).sense, kGood);
   std::vector<Raw> raw = RawToc(*drive);
   EXPECT_EQ(Points(raw), (std::vector<std::uint8_t>{0xA0, 0xA1, 0xA2, 1, 2, 0xB0, 0xC0}));
-  EXPECT_EQ(MsfToLba(raw[2].p), 529);  // lead-out after track 2 and its run-out
-  EXPECT_EQ(MsfToLba(raw[5].time), 529 + 6750 + 4500);
+  EXPECT_EQ(MsfToLba(raw[2].p), 754);  // lead-out after track 2 and its run-out
+  EXPECT_EQ(MsfToLba(raw[5].time), 754 + 6750 + 4500);
   EXPECT_EQ(raw[1].p.minute, 2);  // last track
   test::DiscState disc = test::Disc(*drive);
   EXPECT_EQ(disc.status, 1);         // appendable
@@ -146,9 +146,9 @@ TEST(CdRecordingTest, TrackAtOnceTwoTracksSessionCloseAndSecondSession) {
   w = test::Invisible(*drive);
   EXPECT_EQ(w.track, 3);
   EXPECT_EQ(w.session, 2);
-  EXPECT_EQ(w.next, 529U + 6750 + 4500 + 150);
-  EXPECT_EQ(Toc(*drive).back(), (std::pair<std::uint8_t, std::uint32_t>{0xAA, 529}));
-  EXPECT_EQ(LastLba(*drive), 528U);
+  EXPECT_EQ(w.next, 754U + 6750 + 4500 + 150);
+  EXPECT_EQ(Toc(*drive).back(), (std::pair<std::uint8_t, std::uint32_t>{0xAA, 754}));
+  EXPECT_EQ(LastLba(*drive), 753U);
 
   // Session 2: CD-ROM XA, Mode 2 Form 1, and the disc closed (multi-session 00b).
   ASSERT_EQ(test::SelectWrite(*drive, WriteSetup{1, 4, 0x0A, 0, 0x20}).sense, kGood);
@@ -160,8 +160,8 @@ TEST(CdRecordingTest, TrackAtOnceTwoTracksSessionCloseAndSecondSession) {
   raw = RawToc(*drive);
   EXPECT_EQ(Points(raw),
             (std::vector<std::uint8_t>{0xA0, 0xA1, 0xA2, 1, 2, 0xB0, 0xC0, 0xA0, 0xA1, 0xA2, 3}));
-  EXPECT_EQ(raw[7].p.second, 0x20);  // CD-ROM XA
-  EXPECT_EQ(static_cast<std::uint32_t>(MsfToLba(raw[9].p)), start + 42);
+  EXPECT_EQ(raw[7].p.second, 0x20);                                        // CD-ROM XA
+  EXPECT_EQ(static_cast<std::uint32_t>(MsfToLba(raw[9].p)), start + 302);  // 40 padded to 300
   disc = test::Disc(*drive);
   EXPECT_EQ(disc.status, 2);
   EXPECT_EQ(disc.session_state, 3);
@@ -170,7 +170,7 @@ TEST(CdRecordingTest, TrackAtOnceTwoTracksSessionCloseAndSecondSession) {
             kInvalidAddressForWrite);
   const Answer form1 = Send(*drive, test::ReadCd(start, 40, 4, 0x10), 40 * 2048);
   EXPECT_EQ(form1.data, data3);
-  EXPECT_EQ(LastLba(*drive), start + 41);
+  EXPECT_EQ(LastLba(*drive), start + 301);
   // Every sector of the first session reads as it was written.
   EXPECT_EQ(ReadBack(*drive, 0, 300), data1);
 }
@@ -186,9 +186,9 @@ TEST(CdRecordingTest, Mode2BlocksKeepTheirBytes) {
   // Sub-header and data (2332 bytes): kept, the drive's EDC after them.
   ASSERT_EQ(test::SelectWrite(*drive, WriteSetup{1, 4, 0x0D}).sense, kGood);
   std::vector<std::uint8_t> mixed = test::Pattern(1, 2332, 5);
-  ASSERT_EQ(test::WriteAll(*drive, 157, mixed, 2332), kGood);
+  ASSERT_EQ(test::WriteAll(*drive, 452, mixed, 2332), kGood);  // after 300 blocks and pre-gap
   ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
-  const Answer sector = Send(*drive, test::ReadCd(157, 1, 3, 0x10));
+  const Answer sector = Send(*drive, test::ReadCd(452, 1, 3, 0x10));
   ASSERT_EQ(sector.data.size(), 2336U);
   EXPECT_TRUE(std::equal(mixed.begin(), mixed.end(), sector.data.begin()));
   const std::uint32_t edc = test::BitwiseEdc(mixed.data(), mixed.size());
@@ -198,9 +198,9 @@ TEST(CdRecordingTest, Mode2BlocksKeepTheirBytes) {
   // Form 2: 2324 bytes of data.
   ASSERT_EQ(test::SelectWrite(*drive, WriteSetup{1, 4, 0x0C}).sense, kGood);
   const std::vector<std::uint8_t> form2 = test::Pattern(3, 2324, 6);
-  ASSERT_EQ(test::WriteAll(*drive, 310, form2, 2324), kGood);
+  ASSERT_EQ(test::WriteAll(*drive, 904, form2, 2324), kGood);
   ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
-  EXPECT_EQ(Send(*drive, test::ReadCd(310, 3, 5, 0x10)).data, form2);
+  EXPECT_EQ(Send(*drive, test::ReadCd(904, 3, 5, 0x10)).data, form2);
 }
 
 TEST(CdRecordingTest, WhatARealRecorderRefuses) {
@@ -237,6 +237,45 @@ TEST(CdRecordingTest, WhatARealRecorderRefuses) {
   auto closed = Ready("cdr-closed");
   EXPECT_EQ(SendOut(*closed, test::Write10(10152, 1), std::vector<std::uint8_t>(2048)).sense,
             kInvalidAddressForWrite);
+}
+
+// A track is at least four seconds: a shorter track-at-once track is padded to 300 blocks
+// that read as zeros, as a cue sheet must give 300 blocks to every track.
+TEST(CdRecordingTest, ShortTrackAtOnceTrackIsPaddedToFourSeconds) {
+  auto drive = Ready("cdr-blank");
+  ASSERT_EQ(test::SelectWrite(*drive, WriteSetup{}).sense, kGood);
+  const std::vector<std::uint8_t> data = test::Pattern(17, 2048, 5);
+  ASSERT_EQ(test::WriteAll(*drive, 0, data, 2048), kGood);
+  ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+  EXPECT_EQ(Be32(Send(*drive, test::TrackInfo(1, 1)).data, 24), 302U);  // with the run-out
+  EXPECT_EQ(test::Invisible(*drive).next, 302U + 150);
+  EXPECT_EQ(ReadBack(*drive, 0, 17), data);
+  EXPECT_EQ(ReadBack(*drive, 17, 283), std::vector<std::uint8_t>(283 * 2048, 0));
+  EXPECT_EQ(Send(*drive, test::Read10(300, 1)).sense, kIllegalModeForTrack);  // run-out
+}
+
+// A drive that powers on with write parameters for another medium (session at once, an
+// audio track of raw blocks) refuses a host that writes without MODE SELECT.
+TEST(CdRecordingTest, DaoDefaultQuirkRefusesAHostThatNeverSelects) {
+  for (const char* spec : {"cdr-blank,quirk=daodefault", "dvd-r,quirk=daodefault"}) {
+    auto drive = Ready(spec);
+    for (const std::uint8_t control : {0, 2}) {  // current and default values
+      const Answer page = Send(*drive, test::ModeSense10(0x05, control));
+      ASSERT_EQ(page.sense, kGood) << spec;
+      EXPECT_EQ(page.data[8 + 2] & 0x0F, 2) << spec;
+    }
+    EXPECT_EQ(SendOut(*drive, test::Write10(0, 1), std::vector<std::uint8_t>(2048)).sense,
+              kCommandSequenceError)
+        << spec;
+    WriteSetup setup;  // track at once on CD, incremental on DVD
+    setup.write_type = std::string(spec).starts_with("cd") ? 1 : 0;
+    ASSERT_EQ(test::SelectWrite(*drive, setup).sense, kGood);
+    EXPECT_EQ(SendOut(*drive, test::Write10(0, 16), std::vector<std::uint8_t>(16 * 2048)).sense,
+              kGood)
+        << spec;
+  }
+  auto plain = Ready("cdr-blank");
+  EXPECT_EQ(SendOut(*plain, test::Write10(0, 1), std::vector<std::uint8_t>(2048)).sense, kGood);
 }
 
 TEST(CdRecordingTest, TestWriteRecordsNothing) {

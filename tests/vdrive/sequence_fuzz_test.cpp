@@ -149,6 +149,31 @@ class Sequence {
     const Answer capacity = Send(*drive_, test::Capacity(), 8);
     ASSERT_EQ(capacity.sense, kGood) << spec_ << "\n" << trail_;
     const std::uint32_t last = Be32(capacity.data, 0);
+    const test::DiscState disc = test::Disc(*drive_);
+    const bool complete_session =
+        disc.status == 2 || disc.sessions > 1 || (disc.status == 1 && disc.session_state == 0);
+    if (!complete_session && disc.status != 3) {
+      // Without a complete session the drive reports block 0, whatever is written.
+      EXPECT_EQ(last, 0U) << spec_ << "\n" << trail_;
+    } else {
+      CheckExtent(last);
+    }
+    // Every block written so far reads back as written.
+    if (!written_.empty()) {
+      auto it = written_.begin();
+      std::advance(it, Below(static_cast<std::uint32_t>(written_.size())));
+      const std::uint32_t first = it->second;
+      const std::vector<std::uint8_t> data = test::Pattern(it->first - first + 1, 2048, first);
+      const Answer read = Send(*drive_, test::Read10(it->first, 1), 2048);
+      EXPECT_EQ(read.sense, kGood) << spec_ << " block " << it->first << "\n" << trail_;
+      EXPECT_TRUE(std::equal(read.data.begin(), read.data.end(), data.end() - 2048))
+          << spec_ << " block " << it->first << "\n"
+          << trail_;
+    }
+  }
+
+  // READ CAPACITY's last block is readable (a run-out on CD) and the next is not.
+  void CheckExtent(std::uint32_t last) {
     const Sense at_last = Send(*drive_, test::Read10(last, 1), 2048).sense;
     const Sense after = Send(*drive_, test::Read10(last + 1, 1), 2048).sense;
     if (written_.empty() && last == 0) {
@@ -163,19 +188,6 @@ class Sequence {
       EXPECT_EQ(at_last, kGood) << spec_ << " last " << last << "\n" << trail_;
     }
     EXPECT_EQ(after, kLbaOutOfRange) << spec_ << " after " << last << "\n" << trail_;
-    // Every block written so far is inside the extent and reads back as written.
-    if (!written_.empty()) {
-      EXPECT_LE(written_.rbegin()->first, last) << spec_ << "\n" << trail_;
-      auto it = written_.begin();
-      std::advance(it, Below(static_cast<std::uint32_t>(written_.size())));
-      const std::uint32_t first = it->second;
-      const std::vector<std::uint8_t> data = test::Pattern(it->first - first + 1, 2048, first);
-      const Answer read = Send(*drive_, test::Read10(it->first, 1), 2048);
-      EXPECT_EQ(read.sense, kGood) << spec_ << " block " << it->first << "\n" << trail_;
-      EXPECT_TRUE(std::equal(read.data.begin(), read.data.end(), data.end() - 2048))
-          << spec_ << " block " << it->first << "\n"
-          << trail_;
-    }
   }
 
   std::unique_ptr<Drive> drive_;
@@ -209,7 +221,7 @@ TEST(SequenceFuzzTest, EmptyReservationsRecordNothing) {
   EXPECT_EQ(Send(*drive, test::Read10(0, 1), 2048).sense, kLbaOutOfRange);
   // The second reservation written, the first still empty: the extent ends with the second.
   ASSERT_EQ(test::WriteAll(*drive, 16, test::Pattern(16, 2048, 3), 2048), kGood);
-  EXPECT_EQ(Be32(Send(*drive, test::Capacity(), 8).data, 0), 31U);
+  EXPECT_EQ(Be32(Send(*drive, test::Capacity(), 8).data, 0), 0U);  // no complete session
   EXPECT_EQ(Send(*drive, test::Read10(31, 1), 2048).sense, kGood);
   EXPECT_EQ(Send(*drive, test::Read10(32, 1), 2048).sense, kLbaOutOfRange);
   EXPECT_EQ(Send(*drive, test::Read10(0, 1), 2048).sense, kLbaOutOfRange);

@@ -1,6 +1,7 @@
 #include "vdrive/server/connection.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -152,9 +153,14 @@ Target::Target(std::unique_ptr<Drive> drive, TargetSettings settings)
     : settings_(std::move(settings)), drive_(std::move(drive)) {}
 
 Reply Target::Execute(const std::uint8_t* cdb, std::size_t cdb_length, Direction direction,
-                      std::uint8_t* data, std::size_t length) {
+                      std::uint8_t* data, std::size_t length, std::string_view nexus) {
   std::lock_guard lock(drive_lock_);
-  return drive_->Execute(cdb, cdb_length, direction, data, length);
+  return drive_->Execute(cdb, cdb_length, direction, data, length, {}, nexus);
+}
+
+void Target::Nexus(std::string_view nexus, NexusEvent event) {
+  std::lock_guard lock(drive_lock_);
+  drive_->Nexus(nexus, event);
 }
 
 std::uint16_t Target::NewSessionHandle() {
@@ -167,6 +173,10 @@ std::uint16_t Target::NewSessionHandle() {
 
 Connection::Connection(Target& target, std::string portal)
     : target_(target), portal_(std::move(portal)) {}
+
+Connection::~Connection() {
+  if (!nexus_.empty()) target_.Nexus(nexus_, NexusEvent::kLoss);
+}
 
 std::size_t Connection::MaxDataSegment() const {
   return declared_ && stage_ == kFullFeature ? target_.settings().max_recv_data_segment
@@ -280,6 +290,14 @@ bool Connection::Login(const Pdu& pdu, PduSink& sink) {
   }
   const bool sent = LoginAnswer(pdu, flags, 0, answer, sink);
   if (transit) stage_ = static_cast<Stage>(next);
+  if (stage_ == kFullFeature && !discovery_ && nexus_.empty()) {
+    // The initiator port: its name and ISID.
+    char isid[16];
+    std::snprintf(isid, sizeof isid, "%02x%02x%02x%02x%02x%02x", isid_[0], isid_[1], isid_[2],
+                  isid_[3], isid_[4], isid_[5]);
+    nexus_ = initiator_name_ + ",i,0x" + isid;
+    target_.Nexus(nexus_, NexusEvent::kLogin);
+  }
   return sent;
 }
 
@@ -644,12 +662,12 @@ bool Connection::Execute(Task& task, PduSink& sink) {
                         expected, sink);
   } else if (task.direction == Direction::kOut) {
     reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kOut, task.data.data(),
-                            task.data.size());
+                            task.data.size(), nexus_);
   } else if (task.direction == Direction::kIn || ReadOpcode(task.cdb[0])) {
     reply = ExecuteIn(task, &buffer, &produced);
     payload = buffer.get();
   } else {
-    reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kNone, nullptr, 0);
+    reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kNone, nullptr, 0, nexus_);
   }
   if (payload == nullptr) {
     payload = answer.data();
@@ -721,7 +739,8 @@ Reply Connection::ExecuteIn(const Task& task, std::unique_ptr<std::uint8_t[]>* b
   if (bound <= target_.settings().max_transfer) {
     // Room for all the command can return, so that an overflow is seen.
     *buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bound);
-    Reply reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kIn, buffer->get(), bound);
+    Reply reply =
+        target_.Execute(task.cdb, sizeof task.cdb, Direction::kIn, buffer->get(), bound, nexus_);
     *produced = reply.transferred;
     return reply;
   }
@@ -736,7 +755,8 @@ Reply Connection::ExecuteIn(const Task& task, std::unique_ptr<std::uint8_t[]>* b
   SetReadRange(cdb, first + static_cast<std::int64_t>(count) - 1, 1);
   constexpr std::size_t kLongestBlock = 2352 + 296;
   *buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kLongestBlock);
-  Reply reply = target_.Execute(cdb, sizeof cdb, Direction::kIn, buffer->get(), kLongestBlock);
+  Reply reply =
+      target_.Execute(cdb, sizeof cdb, Direction::kIn, buffer->get(), kLongestBlock, nexus_);
   const std::uint64_t block = reply.transferred;
   *produced = block * count;
   if (reply.status != Status::kGood || block == 0) return reply;
@@ -745,7 +765,7 @@ Reply Connection::ExecuteIn(const Task& task, std::unique_ptr<std::uint8_t[]>* b
   std::memcpy(cdb, task.cdb, sizeof cdb);
   SetReadRange(cdb, first, blocks);
   *buffer = std::make_unique_for_overwrite<std::uint8_t[]>(blocks * block);
-  return target_.Execute(cdb, sizeof cdb, Direction::kIn, buffer->get(), blocks * block);
+  return target_.Execute(cdb, sizeof cdb, Direction::kIn, buffer->get(), blocks * block, nexus_);
 }
 
 bool Connection::SendResponse(const Task& task, std::uint8_t status, const std::uint8_t* sense,
@@ -819,15 +839,18 @@ bool Connection::TaskManagement(const Pdu& pdu, PduSink& sink) {
     case 5:  // LOGICAL UNIT RESET
       if (lun_zero) {
         EndAllTasks();
+        if (function == 5) target_.Nexus(nexus_, NexusEvent::kLunReset);
       } else {
         response = kTmfNoLun;
       }
       break;
     case 6:  // TARGET WARM RESET
       EndAllTasks();
+      target_.Nexus(nexus_, NexusEvent::kTargetReset);
       break;
     case 7:  // TARGET COLD RESET: the connection ends after the answer
       EndAllTasks();
+      target_.Nexus(nexus_, NexusEvent::kTargetReset);
       close = true;
       break;
     case 3:  // CLEAR ACA: no ACA here

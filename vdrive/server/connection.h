@@ -47,7 +47,8 @@ class Target {
   Target(std::unique_ptr<Drive> drive, TargetSettings settings);
   const TargetSettings& settings() const { return settings_; }
   Reply Execute(const std::uint8_t* cdb, std::size_t cdb_length, Direction direction,
-                std::uint8_t* data, std::size_t length);
+                std::uint8_t* data, std::size_t length, std::string_view nexus = {});
+  void Nexus(std::string_view nexus, NexusEvent event);  // tells the drive
   std::uint16_t NewSessionHandle();
 
  private:
@@ -70,6 +71,9 @@ class Connection {
   // `portal`: the address the initiator reached this target at, "ADDRESS:PORT", for
   // discovery answers.
   Connection(Target& target, std::string portal);
+  ~Connection();  // the drive loses the session's I_T nexus
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
 
   // The longest data segment the next PDU may carry: 8,192 bytes during login, then what
   // this target declared.
@@ -164,6 +168,7 @@ class Connection {
   bool name_checked_ = false;
   std::string initiator_name_;
   std::vector<std::string> login_keys_;  // keys the initiator has sent in this login
+  std::string nexus_;                    // the I_T nexus of a normal session, once logged in
 
   // Negotiated values (defaults until negotiated).
   bool initial_r2t_ = true;
