@@ -24,7 +24,6 @@ std::string StartDirectory;
 namespace {
 
 constexpr std::int32_t kBecomingReady = 0x020401;
-constexpr std::int32_t kMediumMayHaveChanged = 0x062800;
 
 constexpr std::uint8_t kEject[6] = {0x1B, 0x01, 0x00, 0x00, 0x02, 0x00};
 constexpr std::uint8_t kLoad[6] = {0x1B, 0x01, 0x00, 0x00, 0x03, 0x00};
