@@ -1,6 +1,8 @@
 // The JSON writer with drive-supplied strings: whatever bytes a drive returns as its vendor,
 // product, maker id or free text, and whatever numbers, the document must always parse as
 // strict JSON (RFC 8259) with valid UTF-8.
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
