@@ -1,6 +1,7 @@
 // The volume dialog's jobs on files alone: measuring sources, listing them, and writing
 // an ISO image of them. Each runs the dialog's own logic over controls kept in memory.
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 
@@ -111,7 +112,19 @@ int RunList(CommandContext& context) {
   dialog.handler.Sources().Drop(context.args);
   dialog.handler.Sources().WaitUntilMeasured();
   dialog.handler.OnCommand(dialog.controls, kOkButton);
-  dialog.handler.WaitForWorkers();
+  // Ctrl-C stops the build as the dialog's Cancel does: before its next piece, leaving an
+  // existing image as it was and no temporary file.
+  bool stopped = false;
+  do {
+    if (StopRequested() && !stopped) {
+      dialog.handler.OnCommand(dialog.controls, kCancelButton);
+      stopped = true;
+    }
+  } while (!dialog.handler.WaitForWorkers(std::chrono::milliseconds(50)));
+  if (stopped && !dialog.handler.LastJobSucceeded()) {
+    std::fprintf(context.err, "zorvane-cli: mkiso: stopped; no image was written\n");
+    return Finish(context, *out, kExitStopped);
+  }
   if (!dialog.handler.LastJobSucceeded()) {
     std::fprintf(context.err, "zorvane-cli: list: the listing ended early (see above)\n");
     return Finish(context, *out, kExitFailed);
@@ -172,7 +185,19 @@ int RunMkiso(CommandContext& context) {
   dialog.handler.Sources().Drop({positional.begin() + 1, positional.end()});
   dialog.handler.Sources().WaitUntilMeasured();
   dialog.handler.OnCommand(dialog.controls, kOkButton);
-  dialog.handler.WaitForWorkers();
+  // Ctrl-C stops the build as the dialog's Cancel does: before its next piece, leaving an
+  // existing image as it was and no temporary file.
+  bool stopped = false;
+  do {
+    if (StopRequested() && !stopped) {
+      dialog.handler.OnCommand(dialog.controls, kCancelButton);
+      stopped = true;
+    }
+  } while (!dialog.handler.WaitForWorkers(std::chrono::milliseconds(50)));
+  if (stopped && !dialog.handler.LastJobSucceeded()) {
+    std::fprintf(context.err, "zorvane-cli: mkiso: stopped; no image was written\n");
+    return Finish(context, *out, kExitStopped);
+  }
   if (!dialog.handler.LastJobSucceeded()) {
     std::fprintf(context.err, "zorvane-cli: mkiso: no image was written (see above)\n");
     return Finish(context, *out, kExitFailed);

@@ -307,6 +307,11 @@ void VolumeDialog::WaitForWorkers() {
   state_->done.wait(lock, [this] { return state_->workers == 0; });
 }
 
+bool VolumeDialog::WaitForWorkers(std::chrono::milliseconds limit) {
+  std::unique_lock lock(state_->mutex);
+  return state_->done.wait_for(lock, limit, [this] { return state_->workers == 0; });
+}
+
 bool VolumeDialog::LastJobSucceeded() const {
   std::lock_guard lock(state_->mutex);
   return state_->last_ok;

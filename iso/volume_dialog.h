@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <ctime>
 #include <functional>
@@ -96,6 +97,8 @@ class VolumeDialog : public DialogHandler {
 
   // Waits until every worker started by OK has ended (not on a window's own thread).
   void WaitForWorkers();
+  // The same for at most `limit`: true when none is running any more.
+  bool WaitForWorkers(std::chrono::milliseconds limit);
   // Whether the last worker that ended did all it set out to do (false before any ended).
   bool LastJobSucceeded() const;
 

@@ -3,9 +3,13 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
+#include "cli/cli_support.h"
 #include "tests/iso/iso_test_support.h"
 #include "tests/support/test_support.h"
 
@@ -138,6 +142,28 @@ TEST(IsoCliTest, MkisoRefusesWhatWouldLoseAFileAndKeepsAnExistingImage) {
             std::string::npos)
       << run.out;
   EXPECT_GT(std::filesystem::file_size(tree.Path("out.iso")), 14u);
+
+  // Ctrl-C while it builds: exit 130, the image there stays as it was, nothing is left.
+  const auto before = std::filesystem::file_size(tree.Path("out.iso"));
+  std::atomic<bool> done{false};
+  std::thread interrupter([&done] {
+    while (!done.load()) {
+      RequestStop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  run = RunCliCaptured({"mkiso", tree.Path("out.iso"), tree.Path("src")});
+  done.store(true);
+  interrupter.join();
+  ClearStopRequest();
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_NE(run.err.find("stopped; no image was written"), std::string::npos) << run.err;
+  EXPECT_EQ(std::filesystem::file_size(tree.Path("out.iso")), before);
+  entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(tree.root())) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 2);
 }
 
 TEST(IsoCliTest, MeasureSaysWhichFoldersItCouldNotReadAndFails) {

@@ -73,11 +73,14 @@ TEST_F(ScanCliTest, C2ScanFailuresExitNonZeroAndSayWhy) {
       {"cdrom,blocks=2000,fault=BE@1999:031100", 1, "Read CD C2 Command Error.\n",
        "zorvane-cli: c2scan: READ CD failed at sector 1975: the drive refused READ CD "
        "(SK/ASC/ASCQ=31100h, UNRECOVERED READ ERROR)\n"},
-      {"cdr-open,fault=BE@9900:031100", 1, "Read CD C2 Command Error.\n",
+      {"cdr-closed,fault=BE@9900:031100", 1, "Read CD C2 Command Error.\n",
        "zorvane-cli: c2scan: READ CD failed at sector 9900: the drive refused READ CD "
        "(SK/ASC/ASCQ=31100h, UNRECOVERED READ ERROR)\n"},
       // The run-out blocks of a track written at once end the scan, complete.
-      {"cdr-open", 0, "檢測第 10001/ 10001個碟區\n", ""},
+      {"cdr-closed", 0, "檢測第 10001/ 10001個碟區\n", ""},
+      // A session left open holds no complete session: READ CAPACITY names no sector.
+      {"cdr-open", 1, "光碟片尚未寫入資料.\n",
+       "zorvane-cli: c2scan: the disc has nothing written to scan\n"},
   };
   for (const Case& c : cases) {
     const CliRun run = RunCliCaptured({"--drive", std::string("d=virtual:") + c.spec, "c2scan"});
