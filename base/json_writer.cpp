@@ -94,7 +94,7 @@ std::string JsonQuote(std::string_view text) {
 void JsonWriter::NewLine() {
   if (indent_ <= 0) return;
   text_ += '\n';
-  text_.append(static_cast<std::size_t>(depth_ * indent_), ' ');
+  text_.append(static_cast<std::size_t>(depth_) * static_cast<std::size_t>(indent_), ' ');
 }
 
 void JsonWriter::BeforeValue() {

@@ -101,7 +101,8 @@ bool OutputFile::Create(const std::string& target, int* error) {
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
     std::snprintf(suffix, sizeof suffix, ".%d.%u.%llx", static_cast<int>(::getpid()),
                   counter.fetch_add(1), static_cast<unsigned long long>(ticks) & 0xFFFFFFu);
-    std::string candidate = folder + "/." + name + suffix;
+    std::string candidate = folder;
+    candidate.append("/.").append(name).append(suffix);
     // Created with the mode an ordinary new file gets (the umask applies).
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
@@ -186,18 +187,24 @@ std::string OutputConflict(const std::string& output, const std::vector<std::str
   const std::string out = Canonical(output);
   struct stat out_info {};
   const bool out_exists = ::stat(output.c_str(), &out_info) == 0;
+  // "OUTPUT is the source SOURCE" and the like.
+  const auto sentence = [&output](const char* relation, const std::string& source) {
+    std::string text = output;
+    text.append(relation).append(source);
+    return text;
+  };
   for (const std::string& source : sources) {
     struct stat info {};
     if (out_exists && ::stat(source.c_str(), &info) == 0 && info.st_dev == out_info.st_dev &&
         info.st_ino == out_info.st_ino) {
-      return output + " is the source " + source;
+      return sentence(" is the source ", source);
     }
     std::string folder = Canonical(source);
     if (out.empty() || folder.empty()) continue;
-    if (out == folder) return output + " is the source " + source;
+    if (out == folder) return sentence(" is the source ", source);
     if (folder != "/") folder += '/';
     if (out.compare(0, folder.size(), folder) == 0)
-      return output + " lies inside the source " + source;
+      return sentence(" lies inside the source ", source);
   }
   return {};
 }
