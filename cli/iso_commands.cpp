@@ -60,6 +60,21 @@ int Finish(CommandContext& context, const CountingStream& out, int status) {
   return status;
 }
 
+// Presses OK and waits for the dialog's job. Ctrl-C stops it as the dialog's Cancel does,
+// before its next piece (an existing image stays as it was, no temporary file is left).
+// True when the job was stopped and did not finish.
+bool RunJob(TerminalVolumeDialog& dialog) {
+  dialog.handler.OnCommand(dialog.controls, kOkButton);
+  bool stopped = false;
+  do {
+    if (StopRequested() && !stopped) {
+      dialog.handler.OnCommand(dialog.controls, kCancelButton);
+      stopped = true;
+    }
+  } while (!dialog.handler.WaitForWorkers(std::chrono::milliseconds(50)));
+  return stopped && !dialog.handler.LastJobSucceeded();
+}
+
 int RunMeasure(CommandContext& context) {
   if (context.args.empty()) return Usage(context, "measure PATH...");
   auto problems = std::make_shared<CountingStream>(context.err);
@@ -111,18 +126,8 @@ int RunList(CommandContext& context) {
   dialog.handler.OnInit(dialog.controls);
   dialog.handler.Sources().Drop(context.args);
   dialog.handler.Sources().WaitUntilMeasured();
-  dialog.handler.OnCommand(dialog.controls, kOkButton);
-  // Ctrl-C stops the build as the dialog's Cancel does: before its next piece, leaving an
-  // existing image as it was and no temporary file.
-  bool stopped = false;
-  do {
-    if (StopRequested() && !stopped) {
-      dialog.handler.OnCommand(dialog.controls, kCancelButton);
-      stopped = true;
-    }
-  } while (!dialog.handler.WaitForWorkers(std::chrono::milliseconds(50)));
-  if (stopped && !dialog.handler.LastJobSucceeded()) {
-    std::fprintf(context.err, "zorvane-cli: mkiso: stopped; no image was written\n");
+  if (RunJob(dialog)) {
+    std::fprintf(context.err, "zorvane-cli: list: stopped; the listing is not whole\n");
     return Finish(context, *out, kExitStopped);
   }
   if (!dialog.handler.LastJobSucceeded()) {
@@ -184,17 +189,7 @@ int RunMkiso(CommandContext& context) {
   dialog.controls.SetText(kOutputPath, positional.front());
   dialog.handler.Sources().Drop({positional.begin() + 1, positional.end()});
   dialog.handler.Sources().WaitUntilMeasured();
-  dialog.handler.OnCommand(dialog.controls, kOkButton);
-  // Ctrl-C stops the build as the dialog's Cancel does: before its next piece, leaving an
-  // existing image as it was and no temporary file.
-  bool stopped = false;
-  do {
-    if (StopRequested() && !stopped) {
-      dialog.handler.OnCommand(dialog.controls, kCancelButton);
-      stopped = true;
-    }
-  } while (!dialog.handler.WaitForWorkers(std::chrono::milliseconds(50)));
-  if (stopped && !dialog.handler.LastJobSucceeded()) {
+  if (RunJob(dialog)) {
     std::fprintf(context.err, "zorvane-cli: mkiso: stopped; no image was written\n");
     return Finish(context, *out, kExitStopped);
   }
