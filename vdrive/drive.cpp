@@ -254,7 +254,7 @@ void Drive::Load() {
   if (!Loaded()) return;
   becoming_ready_ = spec_.ready;
   // A medium change is a unit attention for every nexus of a served drive; an in-process
-  // host sees it when the spec asks for it.
+  // host sees it when the `attention` key asks for it.
   for (auto& [name, initiator] : initiators_) {
     if (served_ && !name.empty()) Establish(initiator, kMediumChanged);
   }

@@ -119,7 +119,7 @@ class ServedDrive {
 };
 
 // The zorvane-vdrive program serving on a free port (read from its first line), with
-// `options` before the spec. Killed when it goes.
+// `options` before the drive preset and its keys. Killed when it goes.
 class Program {
  public:
   explicit Program(const std::string& spec, const std::vector<std::string>& options = {});
