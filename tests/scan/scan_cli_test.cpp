@@ -194,13 +194,15 @@ TEST_F(ScanCliTest, QualityScanFailuresAndUsage) {
 
 TEST_F(ScanCliTest, CtrlCStopsEitherScanWithTheFiguresSoFar) {
   // The first Ctrl-C stops the scan before its next command: the totals so far, what was
-  // done, exit 130; an older CSV stays, the measurements are kept beside it.
+  // done, exit 130; an older CSV stays, the measurements are kept beside it. The signal
+  // comes after 3 s: late enough for a loaded machine to have started the command (an
+  // earlier one would find the default handler), long before a real-time scan ends.
   const std::string csv = ::testing::TempDir() + "/stopped_qscan.csv";
   { std::ofstream(csv) << "older\n"; }
   std::remove((csv + ".part").c_str());
   std::string out;
   const int status =
-      test::RunCommand(std::string("timeout --preserve-status -s INT 1 ") + ZORVANE_CLI_PATH +
+      test::RunCommand(std::string("timeout --preserve-status -s INT 3 ") + ZORVANE_CLI_PATH +
                            " --drive d=virtual:dvdrom,time=real qscan --csv " + csv + " 2>&1",
                        &out);
   EXPECT_EQ(status, 130) << out;
@@ -225,7 +227,7 @@ TEST_F(ScanCliTest, CtrlCStopsEitherScanWithTheFiguresSoFar) {
   std::remove((csv + ".part").c_str());
 
   const int c2 =
-      test::RunCommand(std::string("timeout --preserve-status -s INT 1 ") + ZORVANE_CLI_PATH +
+      test::RunCommand(std::string("timeout --preserve-status -s INT 3 ") + ZORVANE_CLI_PATH +
                            " --drive d=virtual:cdrom,blocks=359849,time=real c2scan 2>&1",
                        &out);
   EXPECT_EQ(c2, 130);
