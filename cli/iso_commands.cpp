@@ -71,7 +71,7 @@ bool RunJob(TerminalVolumeDialog& dialog) {
       dialog.handler.OnCommand(dialog.controls, kCancelButton);
       stopped = true;
     }
-  } while (!dialog.handler.WaitForWorkers(std::chrono::milliseconds(50)));
+  } while (!dialog.handler.WaitForWorkers(std::chrono::milliseconds(10)));
   return stopped && !dialog.handler.LastJobSucceeded();
 }
 

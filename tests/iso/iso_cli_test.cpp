@@ -143,8 +143,11 @@ TEST(IsoCliTest, MkisoRefusesWhatWouldLoseAFileAndKeepsAnExistingImage) {
       << run.out;
   EXPECT_GT(std::filesystem::file_size(tree.Path("out.iso")), 14u);
 
-  // Ctrl-C while it builds: exit 130, the image there stays as it was, nothing is left.
+  // Ctrl-C while it builds: exit 130, the image there stays as it was, nothing is left. A
+  // sparse source of 512 MiB keeps the build going long after the first signal, which
+  // comes every millisecond; the build stops before its next piece.
   const auto before = std::filesystem::file_size(tree.Path("out.iso"));
+  std::filesystem::resize_file(tree.Path("src/a.txt"), 512LL << 20);
   std::atomic<bool> done{false};
   std::thread interrupter([&done] {
     while (!done.load()) {
@@ -159,6 +162,7 @@ TEST(IsoCliTest, MkisoRefusesWhatWouldLoseAFileAndKeepsAnExistingImage) {
   EXPECT_EQ(run.status, 130) << run.err;
   EXPECT_NE(run.err.find("stopped; no image was written"), std::string::npos) << run.err;
   EXPECT_EQ(std::filesystem::file_size(tree.Path("out.iso")), before);
+  std::filesystem::resize_file(tree.Path("src/a.txt"), 7);
   entries = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(tree.root())) {
     ++entries;
