@@ -214,7 +214,12 @@ int RunDialogJob(CommandContext& context, WriteDialog& handler, MemoryDialog& di
       stopping = true;
       handler.OnCommand(dialog, kCancelButton);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(stopping ? 2 : kUpdatePeriodMs));
+    // The figures are drawn every update period, but the end of the job and a stop are
+    // seen within a few milliseconds: a short job is not held up to a whole period.
+    const auto update_at = Clock::now() + std::chrono::milliseconds(kUpdatePeriodMs);
+    do {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (!stopping && job->Running() && !StopRequested() && Clock::now() < update_at);
     if (Clock::now() >= next_tick) {
       next_tick += std::chrono::seconds(1);
       if (dialog.TimerRunning(kProgressTimer)) handler.OnTimer(dialog, kProgressTimer);

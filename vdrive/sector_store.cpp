@@ -40,6 +40,8 @@ bool ReadAt(int fd, std::uint8_t* out, std::size_t size, std::uint64_t offset) {
   return true;
 }
 
+constexpr std::size_t kAppendBuffer = 256 * 1024;
+
 std::string Reason(const std::string& path, const char* what) {
   return "sector file " + path + ": " + what + ": " + std::strerror(errno);
 }
@@ -113,6 +115,53 @@ std::uint64_t SectorStore::LiveBytes() const {
   return bytes;
 }
 
+bool SectorStore::Load(std::uint8_t* out, std::size_t size, std::uint64_t offset) const {
+  const std::uint64_t flushed = end_ - pending_.size();
+  if (offset + size > end_) return false;
+  if (offset < flushed) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, flushed - offset));
+    if (!ReadAt(fd_, out, n, offset)) return false;
+    out += n;
+    size -= n;
+    offset += n;
+  }
+  if (size > 0) std::memcpy(out, pending_.data() + (offset - flushed), size);
+  return true;
+}
+
+bool SectorStore::Store(const std::uint8_t* data, std::size_t size, std::uint64_t offset) {
+  const std::uint64_t flushed = end_ - pending_.size();
+  if (offset < flushed) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, flushed - offset));
+    if (!WriteAt(fd_, data, n, offset)) return false;
+    data += n;
+    size -= n;
+    offset += n;
+  }
+  if (size > 0) std::memcpy(pending_.data() + (offset - flushed), data, size);
+  return true;
+}
+
+bool SectorStore::Append(const std::uint8_t* data, std::size_t size) {
+  if (pending_.capacity() < kAppendBuffer) pending_.reserve(kAppendBuffer);
+  while (size > 0) {
+    if (pending_.size() == kAppendBuffer && !Flush()) return false;
+    const std::size_t n = std::min(size, kAppendBuffer - pending_.size());
+    pending_.insert(pending_.end(), data, data + n);
+    end_ += n;
+    data += n;
+    size -= n;
+  }
+  return pending_.size() < kAppendBuffer || Flush();
+}
+
+bool SectorStore::Flush() {
+  if (pending_.empty()) return true;
+  if (!WriteAt(fd_, pending_.data(), pending_.size(), end_ - pending_.size())) return false;
+  pending_.clear();
+  return true;
+}
+
 void SectorStore::Cut(std::int32_t first, std::int32_t end) {
   if (first >= end) return;
   auto it = extents_.upper_bound(first);
@@ -148,12 +197,11 @@ bool SectorStore::Write(std::int32_t lba, std::uint32_t count, std::uint32_t siz
     const auto& [start, extent] = *std::prev(it);
     if (extent.size == size && std::int64_t{start} + extent.count >= std::int64_t{lba} + count) {
       const std::uint64_t offset = extent.offset + std::uint64_t(lba - start) * size;
-      if (temporary_ || offset >= committed_) return WriteAt(fd_, data, bytes, offset);
+      if (temporary_ || offset >= committed_) return Store(data, bytes, offset);
     }
   }
   const std::uint64_t offset = end_;
-  if (!WriteAt(fd_, data, bytes, offset)) return false;
-  end_ += bytes;
+  if (!Append(data, bytes)) return false;
   Cut(lba, static_cast<std::int32_t>(std::int64_t{lba} + count));
   // One extent for a run written in order.
   it = extents_.lower_bound(lba);
@@ -177,7 +225,7 @@ std::size_t SectorStore::Read(std::int32_t lba, std::uint8_t* out, std::size_t r
   if (std::int64_t{start} + extent.count <= lba) return 0;
   const std::size_t size = std::min<std::size_t>(extent.size, room);
   const std::uint64_t offset = extent.offset + std::uint64_t(lba - start) * extent.size;
-  return ReadAt(fd_, out, size, offset) ? size : 0;
+  return Load(out, size, offset) ? size : 0;
 }
 
 void SectorStore::Erase(std::int32_t first, std::int32_t end) {
@@ -186,6 +234,10 @@ void SectorStore::Erase(std::int32_t first, std::int32_t end) {
 
 bool SectorStore::Commit(std::string* error) {
   if (committed_ == end_ && !temporary_) return true;
+  if (!Flush()) {
+    *error = Reason(path_, "cannot write");
+    return false;
+  }
   if (!temporary_ && ::fdatasync(fd_) != 0) {
     *error = Reason(path_, "cannot sync");
     return false;
@@ -205,7 +257,7 @@ std::shared_ptr<SectorStore> SectorStore::CompactInto(const std::string& path,
     const std::uint64_t offset = fresh->end_;
     for (std::uint64_t done = 0; done < bytes;) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, bytes - done));
-      if (!ReadAt(fd_, piece.data(), n, extent.offset + done) ||
+      if (!Load(piece.data(), n, extent.offset + done) ||
           !WriteAt(fresh->fd_, piece.data(), n, offset + done)) {
         *error = Reason(path, "cannot copy the sectors");
         ::unlink(path.c_str());

@@ -2,6 +2,11 @@
 // and the map of extents (runs of blocks) that says where each written block lies. Only
 // the map is held in memory, so a disc of any size costs a few kilobytes of it.
 //
+// Appended blocks gather in a buffer of 256 KiB that goes to the file in one write when it
+// fills and at a commit: a host's 62 KB writes would otherwise each start and end inside a
+// page of the file, and the kernel takes a partial page much more slowly than a whole one.
+// Reads and writes over blocks still in the buffer see and change it there.
+//
 // Committed blocks are never written over: a later write of the same blocks goes to the
 // end of the file and the map moves on to it. A state file that records the map at a
 // commit therefore always finds its blocks as they were, whatever happened after it.
@@ -12,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zorvane::vdrive {
 
@@ -65,12 +71,19 @@ class SectorStore {
   SectorStore(int fd, std::string path, bool temporary);
   // Removes [first, end) from the map, splitting the extents it cuts.
   void Cut(std::int32_t first, std::int32_t end);
+  // The data file's bytes at `offset` as they stand, the buffer's part included.
+  bool Load(std::uint8_t* out, std::size_t size, std::uint64_t offset) const;
+  bool Store(const std::uint8_t* data, std::size_t size, std::uint64_t offset);
+  bool Append(const std::uint8_t* data, std::size_t size);
+  bool Flush();
 
   int fd_ = -1;
   std::string path_;
   bool temporary_ = false;
   ExtentMap extents_;
-  std::uint64_t end_ = 0;        // where the next appended block goes
+  std::uint64_t end_ = 0;  // where the next appended block goes
+  std::vector<std::uint8_t>
+      pending_;                  // the bytes of [end_ - pending_.size(), end_), not yet written
   std::uint64_t committed_ = 0;  // blocks below this offset belong to a committed disc
 };
 

@@ -129,5 +129,40 @@ TEST_F(SectorStoreTest, ErasingSplitsRunsAndPackingKeepsWhatIsLive) {
   EXPECT_EQ(FirstByte(*packed, 1), 1);
 }
 
+// Appended blocks wait in a buffer before they reach the file: a block that lies across the
+// buffer's edge, written over before a commit, reads back whole before and after it.
+TEST_F(SectorStoreTest, BlocksAcrossTheAppendBufferReadBackWhole) {
+  std::string error;
+  auto store = SectorStore::Create(dir_ + "/data", &error);
+  ASSERT_NE(store, nullptr) << error;
+  auto block = [](std::int32_t lba, std::uint8_t salt) {
+    std::vector<std::uint8_t> data(2352);
+    for (std::size_t i = 0; i < data.size(); ++i)
+      data[i] = static_cast<std::uint8_t>(i * 7 + static_cast<std::size_t>(lba) + salt);
+    return data;
+  };
+  // 300 blocks of 2352 bytes: 705,600 bytes, across two 256 KiB buffers, one at a time.
+  for (std::int32_t lba = 0; lba < 300; ++lba)
+    ASSERT_TRUE(store->Write(lba, 1, 2352, block(lba, 0).data()));
+  // Block 111 lies across the first buffer's edge (262,144 / 2352 = 111.4); 222 across the
+  // second's.
+  for (std::int32_t lba : {111, 222, 299})
+    ASSERT_TRUE(store->Write(lba, 1, 2352, block(lba, 9).data()));
+  auto check = [&](const SectorStore& s, const char* when) {
+    std::vector<std::uint8_t> out(2352);
+    for (std::int32_t lba = 0; lba < 300; ++lba) {
+      const std::uint8_t salt = (lba == 111 || lba == 222 || lba == 299) ? 9 : 0;
+      ASSERT_EQ(s.Read(lba, out.data(), out.size()), 2352U) << when << " " << lba;
+      ASSERT_EQ(out, block(lba, salt)) << when << " block " << lba;
+    }
+  };
+  check(*store, "before the commit");
+  ASSERT_TRUE(store->Commit(&error)) << error;
+  check(*store, "after the commit");
+  auto reopened = SectorStore::Open(dir_ + "/data", store->Extents(), &error);
+  ASSERT_NE(reopened, nullptr) << error;
+  check(*reopened, "reopened");
+}
+
 }  // namespace
 }  // namespace zorvane::vdrive
