@@ -197,14 +197,16 @@ TEST_F(ScanCliTest, CtrlCStopsEitherScanWithTheFiguresSoFar) {
   // done, exit 130; an older CSV stays, the measurements are kept beside it. The signal
   // comes after 3 s: late enough for a loaded machine to have started the command (an
   // earlier one would find the default handler), long before a real-time scan ends.
+  // timeout --foreground signals the program alone: without it timeout signals its whole
+  // process group as well, and the second signal would make the program leave at once.
   const std::string csv = ::testing::TempDir() + "/stopped_qscan.csv";
   { std::ofstream(csv) << "older\n"; }
   std::remove((csv + ".part").c_str());
   std::string out;
-  const int status =
-      test::RunCommand(std::string("timeout --preserve-status -s INT 3 ") + ZORVANE_CLI_PATH +
-                           " --drive d=virtual:dvdrom,time=real qscan --csv " + csv + " 2>&1",
-                       &out);
+  const int status = test::RunCommand(
+      std::string("timeout --foreground --preserve-status -s INT 3 ") + ZORVANE_CLI_PATH +
+          " --drive d=virtual:dvdrom,time=real qscan --csv " + csv + " 2>&1",
+      &out);
   EXPECT_EQ(status, 130) << out;
   EXPECT_EQ(CountLines(out, "Totals: PIE="), 1) << out;
   EXPECT_EQ(CountLines(out, "Scan Error."), 0);
@@ -226,10 +228,10 @@ TEST_F(ScanCliTest, CtrlCStopsEitherScanWithTheFiguresSoFar) {
   std::remove(csv.c_str());
   std::remove((csv + ".part").c_str());
 
-  const int c2 =
-      test::RunCommand(std::string("timeout --preserve-status -s INT 3 ") + ZORVANE_CLI_PATH +
-                           " --drive d=virtual:cdrom,blocks=359849,time=real c2scan 2>&1",
-                       &out);
+  const int c2 = test::RunCommand(
+      std::string("timeout --foreground --preserve-status -s INT 3 ") + ZORVANE_CLI_PATH +
+          " --drive d=virtual:cdrom,blocks=359849,time=real c2scan 2>&1",
+      &out);
   EXPECT_EQ(c2, 130);
   EXPECT_EQ(CountLines(out, "檢測第"), 1) << out;
   EXPECT_EQ(CountLines(out, "zorvane-cli: c2scan: stopped after "), 1) << out;
