@@ -274,10 +274,7 @@ int RunSpeeds(CommandContext& context) {
     return ReportFailure(context, "speeds",
                          Failed("the drive gave no write speeds (GET PERFORMANCE failed)"));
   }
-  Console* console = InfoConsole.load();
-  ConsoleLog(console, "\n");
-  ConsoleLog(console, "光碟片寫入速率:\n");
-  for (const WriteSpeedEntry& entry : entries) ConsoleLog(console, "%s", entry.line.c_str());
+  PrintWriteSpeeds(InfoConsole.load(), entries);
   return kExitOk;
 }
 
