@@ -199,7 +199,7 @@ void PrintFailureDocument(CommandContext& context, const char* name, int exit_st
   EndDocument(context, json);
 }
 
-ReasonCapture::ReasonCapture(std::FILE* err, std::string name)
+ReasonCapture::ReasonCapture(std::FILE* err, const std::string& name)
     : err_(err), prefix_("zorvane-cli: " + name + ": ") {
   cookie_io_functions_t functions{};
   functions.write = [](void* cookie, const char* data, std::size_t size) -> ssize_t {
@@ -228,8 +228,10 @@ long ReasonCapture::Write(void* cookie, const char* data, std::size_t size) {
       self->line_.push_back(data[i]);
       continue;
     }
-    if (self->line_.rfind(self->prefix_, 0) == 0)
-      self->reason_ = self->line_.substr(self->prefix_.size());
+    if (self->line_.rfind(self->prefix_, 0) == 0) {
+      if (!self->reason_.empty()) self->reason_ += "; ";
+      self->reason_ += self->line_.substr(self->prefix_.size());
+    }
     self->line_.clear();
   }
   return static_cast<long>(size);

@@ -30,8 +30,8 @@ struct JobSummary {
 // its document; the exit status is the text report's.
 int RunReportJson(CommandContext& context, const char* name);
 
-// The summary document of a job that ended with `exit_status`; `error` is the last reason
-// the job gave on standard error when the summary names none.
+// The summary document of a job that ended with `exit_status`; `error` is what the job
+// gave on standard error as its reason, used when the summary names none.
 void PrintJobSummary(CommandContext& context, const char* name, int exit_status,
                      const std::string& error);
 
@@ -41,15 +41,16 @@ void PrintFailureDocument(CommandContext& context, const char* name, int exit_st
                           const std::string& error);
 
 // Standard error for a run with --json: what is written passes through to `err`, and the
-// last line that begins "zorvane-cli: NAME: " is kept as the job's reason for its summary.
+// lines that begin "zorvane-cli: NAME: " are kept, joined by "; ", as the job's reason for
+// its summary (a job says why it failed or stopped there, sometimes in two lines).
 class ReasonCapture {
  public:
-  ReasonCapture(std::FILE* err, std::string name);
+  ReasonCapture(std::FILE* err, const std::string& name);
   ~ReasonCapture();
   ReasonCapture(const ReasonCapture&) = delete;
   ReasonCapture& operator=(const ReasonCapture&) = delete;
   std::FILE* Stream() const { return stream_ != nullptr ? stream_ : err_; }
-  // The last reason seen (without the prefix and the line end).
+  // The reasons seen (without the prefix and the line ends).
   std::string Reason() const;
 
  private:

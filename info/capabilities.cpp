@@ -310,7 +310,7 @@ void CapabilitiesJson(JsonWriter& json, const CapabilitiesReport& report) {
 
 Outcome ShowCapabilities() {
   CapabilitiesReport report;
-  const Outcome outcome = DecodeCapabilities(&report);
+  Outcome outcome = DecodeCapabilities(&report);
   PrintCapabilities(InfoConsole.load(), report);
   return outcome;
 }

@@ -208,7 +208,7 @@ Outcome ShowCapacity(Dialog& window) {
   std::uint8_t code = 0;
   if (!ClearAndProbe(window, &code)) return ProbeFailed(code);
   CapacityReport report;
-  const Outcome outcome = DecodeCapacity(code, &report);
+  Outcome outcome = DecodeCapacity(code, &report);
   if (!report.dvd || report.profile_read) PrintCapacity(console, report);
   return outcome;
 }

@@ -627,7 +627,7 @@ void ManufacturerJson(JsonWriter& json, const ManufacturerReport& report) {
 
 Outcome ShowManufacturer(Console* console) {
   ManufacturerReport report;
-  const Outcome outcome = DecodeManufacturer(&report);
+  Outcome outcome = DecodeManufacturer(&report);
   PrintManufacturer(console, report);
   return outcome;
 }

@@ -8,9 +8,11 @@ the run's; and the figures of the text report and of the document agree.
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 import jsonschema
 
@@ -171,6 +173,19 @@ with tempfile.TemporaryDirectory() as folder:
     doc = document("qscan", "virtual:dvd+rw", "qscan")
     check("qscan summary", doc and doc["measurements"] > 0 and
           [s["name"] for s in doc["series"]] == ["PIE", "PIF"], f"{doc}")
+
+    # Ctrl-C: the summary says stopped, with what was done and kept, and the exit is 130.
+    stopped = os.path.join(folder, "stopped.iso")
+    process = subprocess.Popen([cli, "--drive", "d=virtual:cdrom,time=real", "--json", "read", stopped],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    time.sleep(3)
+    process.send_signal(signal.SIGINT)
+    out_text, _ = process.communicate(timeout=120)
+    doc = json.loads(out_text.decode("utf-8"))
+    check("stopped read", process.returncode == 130 and doc["status"] == "stopped" and
+          "stopped after" in (doc["error"] or "") and doc["kept"] is not None and
+          0 < doc["sectors_done"] < doc["sectors_total"] and
+          not list(validator("read").iter_errors(doc)), f"{process.returncode} {doc}")
 
 # ---- --json where no document is offered is a usage error ------------------------------------
 check("exec --json", run(["--demo", "exec", "00", "--json"]).returncode == 2, "not refused")
