@@ -214,8 +214,7 @@ int RunRead(CommandContext& context) {
   progress.Finish();
 
   const std::string kept = job->Kept();
-  context.summary.sectors_done = static_cast<std::uint64_t>(
-      outcome == ReadOutcome::kFinished ? job->total.load() : job->done.load());
+  context.summary.sectors_done = static_cast<std::uint64_t>(job->done.load());
   context.summary.sectors_total = static_cast<std::uint64_t>(job->total.load());
   context.summary.output = arguments.out;
   context.summary.kept = kept;
