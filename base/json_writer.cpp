@@ -171,8 +171,14 @@ JsonWriter& JsonWriter::Unsigned(std::uint64_t value) {
 JsonWriter& JsonWriter::Number(double value) {
   if (!std::isfinite(value)) return Null();
   BeforeValue();
-  // The shortest form that reads back as the same value (17 digits always do).
+  // A whole number below 2^53 as its digits ("%g" would give 40 as "4e+01"); otherwise the
+  // shortest form that reads back as the same value (17 digits always do).
   char digits[32];
+  if (std::fabs(value) < 9007199254740992.0 && std::trunc(value) == value) {
+    std::snprintf(digits, sizeof digits, "%.0f", value);
+    text_ += digits;
+    return *this;
+  }
   for (int precision = 1; precision <= 17; ++precision) {
     std::snprintf(digits, sizeof digits, "%.*g", precision, value);
     if (std::strtod(digits, nullptr) == value) break;

@@ -1,11 +1,15 @@
 #include "cli/cli.h"
 
 #include "cli/cli_support.h"
+#include "cli/json_output.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "app/main_commands.h"
@@ -54,6 +58,13 @@ class StreamConsole : public Console {
   std::mutex mutex_;
   std::FILE* stream_;
   bool at_line_start_ = true;
+};
+
+// The information console of a run with --json: its lines are not the document.
+class DiscardConsole : public Console {
+ public:
+  void Append(std::string_view) override {}
+  void Clear() override {}
 };
 
 // The command trace of the run under way (standard error).
@@ -263,10 +274,7 @@ int RunSpeeds(CommandContext& context) {
     return ReportFailure(context, "speeds",
                          Failed("the drive gave no write speeds (GET PERFORMANCE failed)"));
   }
-  Console* console = InfoConsole.load();
-  ConsoleLog(console, "\n");
-  ConsoleLog(console, "光碟片寫入速率:\n");
-  for (const WriteSpeedEntry& entry : entries) ConsoleLog(console, "%s", entry.line.c_str());
+  PrintWriteSpeeds(InfoConsole.load(), entries);
   return kExitOk;
 }
 
@@ -301,6 +309,17 @@ const std::vector<Command>& Commands() {
       const std::vector<Command> more = group();
       list.insert(list.end(), more.begin(), more.end());
     }
+    // The commands that answer --json (cli/json_output.h).
+    for (Command& command : list) {
+      const std::string_view name = command.name;
+      for (const char* report :
+           {"devices", "probe", "caps", "capacity", "toc", "maker", "speeds"}) {
+        if (name == report) command.json = Command::Json::kReport;
+      }
+      for (const char* job : {"c2scan", "qscan", "read", "write", "write-at", "erase", "format"}) {
+        if (name == job) command.json = Command::Json::kJob;
+      }
+    }
     return list;
   }();
   return all;
@@ -312,6 +331,9 @@ void PrintUsage(std::FILE* stream) {
                "\n"
                "Options:\n"
                "%s"
+               "  --json          one JSON document on standard output instead of the report\n"
+               "                  (devices probe caps capacity toc maker speeds c2scan qscan\n"
+               "                  read write write-at erase format; docs/json.md)\n"
                "  --help          show this text\n"
                "\n"
                "Commands:\n",
@@ -369,6 +391,7 @@ struct PortsGuard {
 int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   RegisterVirtualBackend();
   FrontEndOptions options;
+  bool json = false;
   auto usage_error = [&](const std::string& message) {
     std::fprintf(err, "zorvane-cli: %s\n", message.c_str());
     std::fprintf(err, "Try 'zorvane-cli --help'.\n");
@@ -380,6 +403,10 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     if (arg == "--help" || arg == "-h") {
       PrintUsage(out);
       return kExitOk;
+    }
+    if (arg == "--json") {
+      json = true;
+      continue;
     }
     std::string error;
     const OptionResult taken = TakeFrontEndOption(args, &i, &options, &error);
@@ -394,8 +421,14 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     if (args[i] == candidate.name) command = &candidate;
   }
   if (command == nullptr) return usage_error("unknown command " + args[i]);
-  // After the command: its own help, or an option of the program in the wrong place.
+  // After the command: its own help, --json, or an option of the program in the wrong place.
+  std::vector<std::string> command_args;
   for (std::size_t k = i + 1; k < args.size(); ++k) {
+    if (args[k] == "--json") {
+      json = true;
+      continue;
+    }
+    command_args.push_back(args[k]);
     if (args[k] == "--help" || args[k] == "-h") {
       std::fprintf(out, "usage: zorvane-cli [OPTIONS] %s\n  %s\n", command->usage, command->help);
       return kExitOk;
@@ -412,22 +445,52 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       return usage_error(message);
     }
   }
+  if (json && command->json == Command::Json::kNone) {
+    return usage_error(std::string(command->name) + " has no --json document");
+  }
 
+  // With --json the information console and the commands' own lines on standard output
+  // are dropped: the document is all that standard output carries.
+  struct FileCloser {
+    void operator()(std::FILE* file) const {
+      if (file != nullptr) std::fclose(file);
+    }
+  };
+  std::unique_ptr<std::FILE, FileCloser> discard(json ? std::fopen("/dev/null", "w") : nullptr);
+  if (json && discard == nullptr) {
+    std::fprintf(err, "zorvane-cli: cannot open /dev/null: %s\n", std::strerror(errno));
+    return kExitFailed;
+  }
+  std::optional<ReasonCapture> capture;
+  if (json) capture.emplace(err, command->name);
   StreamConsole info(out);
+  DiscardConsole no_info;
   StreamConsole trace(err);
   StreamMessageSink sink(err);
-  PortsGuard ports(&trace, &info, &sink);
+  PortsGuard ports(&trace, json ? static_cast<Console*>(&no_info) : &info, &sink);
   Trace = &trace;
   struct TraceGuard {
     ~TraceGuard() { Trace = nullptr; }
   } trace_guard;
   MemoryDialog window;
-  CommandContext context{
-      std::vector<std::string>(args.begin() + static_cast<long>(i) + 1, args.end()), out, err,
-      &window};
+  CommandContext context{command_args, json ? discard.get() : out, json ? capture->Stream() : err,
+                         &window,      json ? out : nullptr,       JobSummary{}};
+  // The command's run, or with --json its document: a report's decoded fields, or a job's
+  // summary after the job.
+  auto run = [&]() {
+    if (!json) return command->run(context);
+    if (command->json == Command::Json::kReport) return RunReportJson(context, command->name);
+    const int status = command->run(context);
+    PrintJobSummary(context, command->name, status, capture->Reason());
+    return status;
+  };
+  auto fail_before_run = [&](int status, const std::string& reason) {
+    if (json) PrintFailureDocument(context, command->name, status, reason);
+    return status;
+  };
   ClearStopRequest();
   StopSignals stop_signals;
-  if (!command->needs_drive) return command->run(context);
+  if (!command->needs_drive) return run();
 
   ApplyDriveMappings(RequestedMappings(options));
 
@@ -438,16 +501,16 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       std::fprintf(err, "zorvane-cli: %s\n", line.c_str());
     }
     std::fprintf(err, "zorvane-cli: %s\n", kNoDriveHint);
-    return kExitFailed;
+    return fail_before_run(kExitFailed, "no drive answered");
   }
   std::string error;
   if (!SelectStartDevice(options, &error)) {
     std::fprintf(err, "zorvane-cli: %s\n", error.c_str());
-    return kExitFailed;
+    return fail_before_run(kExitFailed, error);
   }
   // The window's controls as a terminal has them: no clear-before-run (a terminal keeps
   // what it has shown).
-  return command->run(context);
+  return run();
 }
 
 }  // namespace zorvane

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/dialog.h"
+#include "cli/json_output.h"
 
 namespace zorvane {
 
@@ -41,6 +42,10 @@ struct CommandContext {
   std::FILE* out;
   std::FILE* err;
   MemoryDialog* window;  // the main window's controls, in memory
+  // --json: the one document goes here (standard output), and `out` is discarded.
+  std::FILE* json_out = nullptr;
+  // What a job's command fills at its end for the JSON summary.
+  JobSummary summary;
 };
 
 struct Command {
@@ -50,6 +55,9 @@ struct Command {
   std::function<int(CommandContext&)> run;
   // False for commands that work on files alone (no drive is looked for).
   bool needs_drive = true;
+  // How the command answers --json: not at all, with a report's document, or with a
+  // job's summary.
+  enum class Json { kNone, kReport, kJob } json = Json::kNone;
 };
 
 // The commands of each job, added to the built-in ones (cli/job_commands.cpp lists them).

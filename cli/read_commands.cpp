@@ -214,6 +214,11 @@ int RunRead(CommandContext& context) {
   progress.Finish();
 
   const std::string kept = job->Kept();
+  context.summary.sectors_done = static_cast<std::uint64_t>(job->done.load());
+  context.summary.sectors_total = static_cast<std::uint64_t>(job->total.load());
+  context.summary.output = arguments.out;
+  context.summary.kept = kept;
+  context.summary.reason = job->Reason();
   if (outcome == ReadOutcome::kFinished) return kExitOk;
   if (outcome == ReadOutcome::kCancelled) {
     std::fprintf(context.err, "zorvane-cli: read: stopped after %lld sectors\n",

@@ -84,6 +84,15 @@ int RunC2Scan(CommandContext& context) {
   }
   handler->Refresh(dialog);
   progress.Finish();
+  context.summary.sectors_done = state->scanned.load();
+  context.summary.sectors_total = std::uint64_t{state->last.load()} + 1;
+  context.summary.fields = [state](JsonWriter& json) {
+    json.Key("error_sectors").Unsigned(state->error_sectors.load());
+    json.Key("error_flags").Unsigned(state->error_flags.load());
+    json.Key("failed_at");
+    state->phase.load() == C2Phase::kCommandError ? json.Unsigned(state->failed_at.load())
+                                                  : json.Null();
+  };
   std::fprintf(context.out, "檢測第%s/%s個碟區\n目前共%s個碟區存在C2失敗共%s個\n",
                Figure(dialog, kC2SectorReached).c_str(), Figure(dialog, kC2LastSector).c_str(),
                Figure(dialog, kC2ErrorSectors).c_str(), Figure(dialog, kC2ErrorFlags).c_str());
@@ -228,6 +237,25 @@ int RunQualityScan(CommandContext& context) {
   }
   progress.Finish();
   const std::uint32_t measurements = state->measurements.load();
+  context.summary.output = options.csv;
+  context.summary.fields = [record, measurements](JsonWriter& json) {
+    json.Key("measurements").Unsigned(measurements);
+    json.Key("series").BeginArray();
+    for (const ScanSeries& series : SeriesOf(record->Kind())) {
+      const ScanRecord::Stats stats = record->StatsOf(series.value);
+      json.BeginObject()
+          .Key("name")
+          .String(series.name)
+          .Key("total")
+          .Unsigned(stats.total)
+          .Key("max")
+          .Unsigned(stats.max)
+          .Key("average")
+          .Number(stats.average)
+          .EndObject();
+    }
+    json.EndArray();
+  };
   if (measurements > 0) PrintTotals(context.out, *record, measurements);
   if (csv_failed->load()) {
     std::fprintf(context.err, "zorvane-cli: qscan: CSV not written: %s\n", csv_failure->c_str());

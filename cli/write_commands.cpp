@@ -231,6 +231,9 @@ int RunDialogJob(CommandContext& context, WriteDialog& handler, MemoryDialog& di
   progress.Finish();
   const WriteState state = job->state.load();
   const std::string failure = job->Failure();
+  context.summary.sectors_done = job->sectors_written.load();
+  context.summary.sectors_total = job->total_sectors.load();
+  context.summary.reason = failure;
   if (state == WriteState::kCancelled) {
     std::fprintf(context.err, "zorvane-cli: %s: stopped after %u sectors\n", name,
                  static_cast<unsigned>(job->sectors_written.load()));

@@ -244,55 +244,86 @@ void HexDump128(Console* console, const std::uint8_t* reply) {
   HexDump(console, reply, 8);
 }
 
-void ShowDvdPhysicalFormat() {
-  Console* console = Out();
+namespace {
+
+PhysicalFormat DecodePhysicalFormat(const std::uint8_t* r) {
+  PhysicalFormat f;
+  f.book_type = r[4] >> 4;
+  f.part_version = r[4] & 0x0F;
+  f.disc_size = r[5] >> 4;
+  f.maximum_rate = r[5] & 0x0F;
+  f.layers = (r[6] >> 5) & 0x03;
+  f.opposite_track_path = (r[6] & 0x10) != 0;
+  f.layer_type = r[6] & 0x07;
+  f.linear_density = r[7] >> 4;
+  f.track_density = r[7] & 0x0F;
+  f.data_start = ReadBe32(r + 8);
+  f.data_end = ReadBe32(r + 12);
+  f.layer0_end = ReadBe32(r + 16);
+  f.burst_cutting_area = (r[20] & 0x80) != 0;
+  return f;
+}
+
+// READ DISC STRUCTURE format 00h into the report; false when it is refused.
+bool QueryPhysicalFormat(ManufacturerReport* report) {
   std::uint8_t* r = ReplyBuffer;
-  if (Query(kPhysicalFormat, r, kAllocation) != 0) return;
+  if (Query(kPhysicalFormat, r, kAllocation) != 0) return false;
+  report->physical = DecodePhysicalFormat(r);
+  report->physical_raw.assign(r, r + 128);
+  return true;
+}
+
+bool QueryPrePit(ManufacturerReport* report) {
+  std::uint8_t* r = ReplyBuffer;
+  if (Query(kPreRecorded, r, kAllocation) != 0) return false;
+  report->pre_recorded.assign(r, r + 128);
+  return true;
+}
+
+void PrintPhysicalFormat(Console* console, const PhysicalFormat& f) {
   ConsoleLog(console, "Book Type: ");
-  PrintChoice(console, r[4] >> 4,
+  PrintChoice(console, f.book_type,
               {{0, "DVD-ROM\n"},
                {1, "DVD-RAM\n"},
                {2, "DVD-R\n"},
                {3, "DVD-RW\n"},
                {9, "DVD+RW\n"},
                {10, "DVD+R\n"}});
-  ConsoleLog(console, "Part Version: %i\n", r[4] & 0x0F);
+  ConsoleLog(console, "Part Version: %i\n", f.part_version);
   ConsoleLog(console, "Disc Size: ");
-  PrintChoice(console, r[5] >> 4, {{0, "120 mm\n"}, {1, "80 mm\n"}});
+  PrintChoice(console, f.disc_size, {{0, "120 mm\n"}, {1, "80 mm\n"}});
   ConsoleLog(console, "Maximum Rate: ");
   PrintChoice(
-      console, r[5] & 0x0F,
+      console, f.maximum_rate,
       {{0, "2.52 Mbps\n"}, {1, "5.04 Mbps\n"}, {2, "10.08 Mbps\n"}, {15, "not specified\n"}});
   ConsoleLog(console, "Number of Layers: ");
-  PrintChoice(console, (r[6] >> 5) & 0x03, {{0, "1\n"}, {1, "2\n"}});
+  PrintChoice(console, f.layers, {{0, "1\n"}, {1, "2\n"}});
   ConsoleLog(console, "Track Path: ");
-  ConsoleLog(console, "%s",
-             (r[6] & 0x10) == 0 ? "Parallel Track Path (PTP)\n" : "Opposite Track Path (OTP)\n");
+  ConsoleLog(
+      console, "%s",
+      !f.opposite_track_path ? "Parallel Track Path (PTP)\n" : "Opposite Track Path (OTP)\n");
   ConsoleLog(console, "Layer Type: ");
-  if (r[6] & 0x01) ConsoleLog(console, "Layer contains embossed data\n");
-  if (r[6] & 0x02) ConsoleLog(console, "Layer contains recordable area\n");
-  if (r[6] & 0x04) ConsoleLog(console, "Layer contains rewritable area\n");
+  if (f.layer_type & 0x01) ConsoleLog(console, "Layer contains embossed data\n");
+  if (f.layer_type & 0x02) ConsoleLog(console, "Layer contains recordable area\n");
+  if (f.layer_type & 0x04) ConsoleLog(console, "Layer contains rewritable area\n");
   ConsoleLog(console, "Linear Density: ");
-  PrintChoice(console, r[7] >> 4,
+  PrintChoice(console, f.linear_density,
               {{0, "0.267 um/bit\n"},
                {1, "0.293 um/bit\n"},
                {2, "0.409 to 0.435 um/bit\n"},
                {4, "0.280 to 0.291 um/bit\n"},
                {8, "0.353 um/bit\n"}});
   ConsoleLog(console, "Track Density: ");
-  PrintChoice(console, r[7] & 0x0F,
+  PrintChoice(console, f.track_density,
               {{0, "0.74 μm/track\n"}, {1, "0.80 μm/track\n"}, {2, "0.615 μm/track\n"}});
-  ConsoleLog(console, "Starting Physical Sector Number of Data Area: %Xh\n", ReadBe32(r + 8));
-  ConsoleLog(console, "End Physical Sector Number of Data Area: %Xh\n", ReadBe32(r + 12));
-  ConsoleLog(console, "End Physical Sector Number in Layer 0: %Xh\n", ReadBe32(r + 16));
+  ConsoleLog(console, "Starting Physical Sector Number of Data Area: %Xh\n", f.data_start);
+  ConsoleLog(console, "End Physical Sector Number of Data Area: %Xh\n", f.data_end);
+  ConsoleLog(console, "End Physical Sector Number in Layer 0: %Xh\n", f.layer0_end);
   ConsoleLog(console, "Burst Cutting Area: ");
-  ConsoleLog(console, "%s", (r[20] & 0x80) != 0 ? "exist\n" : "not exist\n");
+  ConsoleLog(console, "%s", f.burst_cutting_area ? "exist\n" : "not exist\n");
 }
 
-void ShowDvdPrePitInfo(std::uint8_t profile) {
-  Console* console = Out();
-  std::uint8_t* r = ReplyBuffer;
-  if (Query(kPreRecorded, r, kAllocation) != 0) return;
+void PrintPrePit(Console* console, const std::uint8_t* r, std::uint8_t profile) {
   ConsoleLog(console, "製造商及編號為: %s\n", MakerText(r + 21, 14).c_str());
   ConsoleLog(console, "\n");
 
@@ -346,94 +377,259 @@ void ShowDvdPrePitInfo(std::uint8_t profile) {
   HexDump128(console, r);
 }
 
-Outcome ShowManufacturer(Console* console) {
+bool IsDvdMinus(std::uint8_t profile) {
+  return profile == 0x11 || profile == 0x13 || profile == 0x14 || profile == 0x15 ||
+         profile == 0x16;
+}
+bool IsDvdPlus(std::uint8_t profile) {
+  return profile == 0x1A || profile == 0x1B || profile == 0x2A || profile == 0x2B;
+}
+bool IsPressed(std::uint8_t profile) {
+  return profile == 0x10 || profile == 0x20 || profile == 0x30 || profile == 0x40 ||
+         profile == 0x50;
+}
+
+Outcome DecodeDvdMaker(ManufacturerReport* report) {
   std::uint8_t* reply = ReplyBuffer;
+  TraceEnabled.store(0);
+  const std::int32_t result = Query(cdb::kGetCurrentProfile, reply, kAllocation);
+  TraceEnabled.store(1);
+  if (result != 0) return CommandFailed(cdb::kGetCurrentProfile, result);
+  report->profile_read = true;
+  report->profile = reply[7];
+  const std::uint8_t profile = report->profile;
+  if (profile == 0) return Failed("no disc in the drive (current profile 0)");
+  Outcome outcome;
+  if (IsDvdMinus(profile)) {
+    QueryPrePit(report);
+    QueryPhysicalFormat(report);
+  } else if (profile == 0x12) {
+    QueryPhysicalFormat(report);
+  } else if (IsDvdPlus(profile)) {
+    if (const std::int32_t failed = Query(kPhysicalFormat, reply, kAllocation); failed != 0) {
+      report->physical_refused = true;
+      return CommandFailed(kPhysicalFormat, failed);
+    }
+    report->maker_id = MakerText(reply + 23, 12);
+    QueryPhysicalFormat(report);
+  } else if (IsPressed(profile)) {
+    QueryPhysicalFormat(report);
+    outcome = Failed("a pressed disc names no maker");
+  }
+  std::copy(reply, reply + report->dump.size(), report->dump.begin());
+  report->speeds_read = QueryWriteSpeeds(true, &report->speeds);
+  return outcome;
+}
+
+void PrintDvdMaker(Console* console, const ManufacturerReport& report) {
+  if (!report.profile_read) return;
+  const std::uint8_t profile = report.profile;
+  if (profile == 0) {
+    ConsoleLog(console, "現在未放入光碟片\n");
+    return;
+  }
+  ConsoleLog(console, "%s光碟片", ProfileNameText(profile));
+  if (report.physical_refused) return;
+  if (IsDvdMinus(profile)) {
+    if (!report.pre_recorded.empty()) PrintPrePit(console, report.pre_recorded.data(), profile);
+  } else if (profile == 0x12) {
+    ConsoleLog(console, "\n");
+  } else if (IsDvdPlus(profile)) {
+    ConsoleLog(console, "製造商及編號為: %s\n", report.maker_id.value_or("").c_str());
+    ConsoleLog(console, "\n");
+  } else if (IsPressed(profile)) {
+    ConsoleLog(console, "為非燒錄用的光碟片, 無法查詢製造商\n");
+    ConsoleLog(console, "\n");
+  }
+  if (report.physical) PrintPhysicalFormat(console, *report.physical);
+  HexDump128(console, report.dump.data());
+  if (report.speeds_read) PrintWriteSpeeds(console, report.speeds);
+}
+
+}  // namespace
+
+void ShowDvdPhysicalFormat() {
+  ManufacturerReport report;
+  if (QueryPhysicalFormat(&report)) PrintPhysicalFormat(Out(), *report.physical);
+}
+
+void ShowDvdPrePitInfo(std::uint8_t profile) {
+  ManufacturerReport report;
+  if (QueryPrePit(&report)) PrintPrePit(Out(), report.pre_recorded.data(), profile);
+}
+
+Outcome DecodeManufacturer(ManufacturerReport* report) {
+  *report = ManufacturerReport{};
   const std::uint8_t code = ProbeMediumType(0);
+  report->medium_code = code;
   if (code == kMediumNoDevice) return ProbeFailed(code);
   if (code >= 0x01 && code <= 0x09) {
-    ConsoleLog(console, "非燒錄用的光碟片, 無法查詢製造商\n");
+    report->kind = ManufacturerReport::Kind::kPressedCd;
     return Failed("a pressed disc names no maker");
   }
-  if (code == kMediumNoDisc) {
-    ConsoleLog(console, "尚未放入光碟片!\n");
-    return ProbeFailed(code);
-  }
-  if (code == kMediumDoorOpen) {
-    ConsoleLog(console, "門沒關!\n");
+  if (code == kMediumNoDisc || code == kMediumDoorOpen) {
+    report->kind = code == kMediumNoDisc ? ManufacturerReport::Kind::kNoDisc
+                                         : ManufacturerReport::Kind::kDoorOpen;
     return ProbeFailed(code);
   }
   if (IsDvdMedium(code)) {
-    TraceEnabled.store(0);
-    const std::int32_t result = Query(cdb::kGetCurrentProfile, reply, kAllocation);
-    TraceEnabled.store(1);
-    if (result != 0) return CommandFailed(cdb::kGetCurrentProfile, result);
-    const std::uint8_t profile = reply[7];
-    if (profile == 0) {
-      ConsoleLog(console, "現在未放入光碟片\n");
-      return Failed("no disc in the drive (current profile 0)");
-    }
-    Outcome outcome;
-    ConsoleLog(console, "%s光碟片", ProfileNameText(profile));
-    switch (profile) {
-      case 0x11:
-      case 0x13:
-      case 0x14:
-      case 0x15:
-      case 0x16:
-        ShowDvdPrePitInfo(profile);
-        ShowDvdPhysicalFormat();
-        break;
-      case 0x12:
-        ConsoleLog(console, "\n");
-        ShowDvdPhysicalFormat();
-        break;
-      case 0x1A:
-      case 0x1B:
-      case 0x2A:
-      case 0x2B:
-        if (const std::int32_t failed = Query(kPhysicalFormat, reply, kAllocation); failed != 0) {
-          return CommandFailed(kPhysicalFormat, failed);
-        }
-        ConsoleLog(console, "製造商及編號為: %s\n", MakerText(reply + 23, 12).c_str());
-        ConsoleLog(console, "\n");
-        ShowDvdPhysicalFormat();
-        break;
-      case 0x10:
-      case 0x20:
-      case 0x30:
-      case 0x40:
-      case 0x50:
-        ConsoleLog(console, "為非燒錄用的光碟片, 無法查詢製造商\n");
-        ConsoleLog(console, "\n");
-        ShowDvdPhysicalFormat();
-        outcome = Failed("a pressed disc names no maker");
-        break;
-      default:
-        break;
-    }
-    HexDump128(console, reply);
-    ListWriteSpeeds(1);
-    return outcome;
+    report->kind = ManufacturerReport::Kind::kDvd;
+    return DecodeDvdMaker(report);
   }
-  int minute = 0;
-  int second = 0;
-  int frame = 0;
-  if (!FindLeadInTime(reply, &minute, &second, &frame)) {
+  report->kind = ManufacturerReport::Kind::kCd;
+  report->lead_in_found = FindLeadInTime(ReplyBuffer, &report->lead_in_minute,
+                                         &report->lead_in_second, &report->lead_in_frame);
+  if (!report->lead_in_found) {
+    return Failed(
+        "no lead-in start time found (the drive reads no ATIP and the disc is not blank)");
+  }
+  report->speeds_read = QueryWriteSpeeds(false, &report->speeds);
+  return Succeeded();
+}
+
+void PrintManufacturer(Console* console, const ManufacturerReport& report) {
+  using Kind = ManufacturerReport::Kind;
+  switch (report.kind) {
+    case Kind::kNoDevice:
+      return;
+    case Kind::kPressedCd:
+      ConsoleLog(console, "非燒錄用的光碟片, 無法查詢製造商\n");
+      return;
+    case Kind::kNoDisc:
+      ConsoleLog(console, "尚未放入光碟片!\n");
+      return;
+    case Kind::kDoorOpen:
+      ConsoleLog(console, "門沒關!\n");
+      return;
+    case Kind::kDvd:
+      PrintDvdMaker(console, report);
+      return;
+    case Kind::kCd:
+      break;
+  }
+  const std::uint8_t code = report.medium_code;
+  if (!report.lead_in_found) {
     if (code >= 0x10 && code <= 0x18) {
       ConsoleLog(console, "您的光碟設備並不支援READ ATIP指令, 且放入的CD-R亦非空白片\n");
     } else if (code >= 0x20 && code <= 0x28) {
       ConsoleLog(console, "您的光碟設備並不支援READ ATIP指令, 且放入的CD-RW亦非空白片\n");
     }
     ConsoleLog(console, "請您放入一片空白片再試試\n");
-    return Failed(
-        "no lead-in start time found (the drive reads no ATIP and the disc is not blank)");
+    return;
   }
   const std::string atip = FormatText(
-      kConsoleTextLimit, "ATIP Start Time of lead-in: %02d:%02d:%02d(%s)\n", minute, second, frame,
-      AtipMakerName(static_cast<std::uint8_t>(second), static_cast<std::uint8_t>(frame)));
+      kConsoleTextLimit, "ATIP Start Time of lead-in: %02d:%02d:%02d(%s)\n", report.lead_in_minute,
+      report.lead_in_second, report.lead_in_frame, report.LeadInMaker());
   ConsoleLog(console, "製造商是: %s\n", atip.c_str());
-  ListWriteSpeeds(0);
-  return Succeeded();
+  if (report.speeds_read) PrintWriteSpeeds(console, report.speeds);
+}
+
+void ManufacturerJson(JsonWriter& json, const ManufacturerReport& report) {
+  using Kind = ManufacturerReport::Kind;
+  json.Key("medium_code").Unsigned(report.medium_code);
+  const char* disc = report.kind == Kind::kDvd         ? "dvd"
+                     : report.kind == Kind::kCd        ? "cd"
+                     : report.kind == Kind::kPressedCd ? "pressed_cd"
+                     : report.kind == Kind::kNoDisc    ? "no_disc"
+                     : report.kind == Kind::kDoorOpen  ? "door_open"
+                                                       : "no_device";
+  json.Key("disc").String(disc);
+  json.Key("maker");
+  if (report.kind == Kind::kCd && report.lead_in_found) {
+    json.String(report.LeadInMaker());
+  } else if (report.maker_id) {
+    json.String(*report.maker_id);
+  } else if (!report.pre_recorded.empty()) {
+    json.String(MakerText(report.pre_recorded.data() + 21, 14));
+  } else {
+    json.Null();
+  }
+  if (report.kind == Kind::kCd) {
+    json.Key("lead_in");
+    if (report.lead_in_found) {
+      json.BeginObject()
+          .Key("minute")
+          .Number(std::int64_t{report.lead_in_minute})
+          .Key("second")
+          .Number(std::int64_t{report.lead_in_second})
+          .Key("frame")
+          .Number(std::int64_t{report.lead_in_frame})
+          .EndObject();
+    } else {
+      json.Null();
+    }
+  }
+  if (report.kind == Kind::kDvd) {
+    json.Key("profile").Unsigned(report.profile);
+    json.Key("profile_name").String(report.profile == 0 ? "" : ProfileNameText(report.profile));
+    json.Key("physical_format");
+    if (report.physical) {
+      const PhysicalFormat& f = *report.physical;
+      json.BeginObject()
+          .Key("book_type")
+          .Unsigned(f.book_type)
+          .Key("part_version")
+          .Unsigned(f.part_version)
+          .Key("disc_size_mm")
+          .Unsigned(f.disc_size == 0   ? 120U
+                    : f.disc_size == 1 ? 80U
+                                       : 0U)
+          .Key("maximum_rate")
+          .Unsigned(f.maximum_rate)
+          .Key("layers")
+          .Unsigned(f.layers + 1U)
+          .Key("opposite_track_path")
+          .Bool(f.opposite_track_path)
+          .Key("layer_type")
+          .Unsigned(f.layer_type)
+          .Key("linear_density")
+          .Unsigned(f.linear_density)
+          .Key("track_density")
+          .Unsigned(f.track_density)
+          .Key("data_start")
+          .Unsigned(f.data_start)
+          .Key("data_end")
+          .Unsigned(f.data_end)
+          .Key("layer0_end")
+          .Unsigned(f.layer0_end)
+          .Key("burst_cutting_area")
+          .Bool(f.burst_cutting_area)
+          .Key("raw")
+          .Hex(report.physical_raw.data(), report.physical_raw.size())
+          .EndObject();
+    } else {
+      json.Null();
+    }
+    json.Key("pre_recorded");
+    if (!report.pre_recorded.empty()) {
+      const std::uint8_t* r = report.pre_recorded.data();
+      json.BeginObject()
+          .Key("application_code")
+          .Unsigned(r[5])
+          .Key("physical_code")
+          .Unsigned(r[6])
+          .Key("last_recordable_address")
+          .Unsigned(std::uint32_t{r[7]} << 16 | std::uint32_t{r[8]} << 8 | r[9])
+          .Key("part_version")
+          .Unsigned(r[10] >> 4U)
+          .Key("extension_code")
+          .Unsigned(r[10] & 0x0FU)
+          .Key("raw")
+          .Hex(r, report.pre_recorded.size())
+          .EndObject();
+    } else {
+      json.Null();
+    }
+  }
+  json.Key("write_speeds_read").Bool(report.speeds_read);
+  WriteSpeedsJson(json, report.kind == Kind::kDvd, report.speeds);
+}
+
+Outcome ShowManufacturer(Console* console) {
+  ManufacturerReport report;
+  Outcome outcome = DecodeManufacturer(&report);
+  PrintManufacturer(console, report);
+  return outcome;
 }
 
 }  // namespace zorvane

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "transport/console.h"
 #include "transport/discovery.h"
@@ -170,12 +171,32 @@ std::uint8_t ProbeMediumType(int report, std::uint8_t* reply) {
     code = ClassWithoutMediumType(code, ready);
   }
   TraceEnabled.store(1);
-  if (report == 1) {
-    Console* console = InfoConsole.load();
-    ConsoleLog(console, "Media Code=%02X, ", code);
-    if (const char* text = MediumTypeText(code)) ConsoleLog(console, "%s", text);
-  }
+  if (report == 1) PrintMediumType(InfoConsole.load(), code);
   return code;
+}
+
+void PrintMediumType(Console* console, std::uint8_t code) {
+  ConsoleLog(console, "Media Code=%02X, ", code);
+  if (const char* text = MediumTypeText(code)) ConsoleLog(console, "%s", text);
+}
+
+void MediumTypeJson(JsonWriter& json, std::uint8_t code) {
+  json.Key("medium_code").Unsigned(code);
+  json.Key("description");
+  if (const char* text = MediumTypeText(code)) {
+    std::string_view line(text);
+    while (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    json.String(line);
+  } else {
+    json.Null();
+  }
+  const char* state = code == kMediumNoDevice   ? "no_device"
+                      : code == kMediumNoDisc   ? "no_disc"
+                      : code == kMediumDoorOpen ? "door_open"
+                      : code == kMediumUnknown  ? "unknown_medium"
+                      : IsDvdMedium(code)       ? "dvd"
+                                                : "cd";
+  json.Key("state").String(state);
 }
 
 const char* ProfileNameText(std::uint8_t profile) {

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/json_writer.h"
+#include "transport/console.h"
+
 namespace zorvane {
 
 inline constexpr std::size_t kReplyBufferSize = 65536;
@@ -36,6 +39,13 @@ const char* MediumTypeText(std::uint8_t code);
 // When MODE SENSE itself is refused, no header is there to read: "medium not present"
 // gives 0x70 (0x71 with the tray open), any other refusal 0x00 (unknown medium).
 std::uint8_t ProbeMediumType(int report, std::uint8_t* reply = ReplyBuffer);
+
+// The probe's console text: "Media Code=%02X, " and the code's description.
+void PrintMediumType(Console* console, std::uint8_t code);
+
+// The probe's fields as members of the JSON object being written: the code, its
+// description (without the line end, null for a code without one) and the state it means.
+void MediumTypeJson(JsonWriter& json, std::uint8_t code);
 
 // The display name of an MMC profile (its low byte) into `text` (at least 32 bytes).
 void ProfileName(std::uint8_t profile, char* text, std::size_t size = 32);

@@ -1,5 +1,7 @@
 #include "info/write_speeds.h"
 
+#include <cstdlib>
+
 #include "base/utilities.h"
 #include "info/media.h"
 #include "info/reply.h"
@@ -42,10 +44,29 @@ bool QueryWriteSpeeds(bool is_dvd, std::vector<WriteSpeedEntry>* entries) {
 void ListWriteSpeeds(int is_dvd) {
   std::vector<WriteSpeedEntry> entries;
   if (!QueryWriteSpeeds(is_dvd != 0, &entries)) return;
-  Console* console = InfoConsole.load();
+  PrintWriteSpeeds(InfoConsole.load(), entries);
+}
+
+void PrintWriteSpeeds(Console* console, const std::vector<WriteSpeedEntry>& entries) {
   ConsoleLog(console, "\n");
   ConsoleLog(console, "光碟片寫入速率:\n");
   for (const WriteSpeedEntry& entry : entries) ConsoleLog(console, "%s", entry.line.c_str());
+}
+
+void WriteSpeedsJson(JsonWriter& json, bool is_dvd, const std::vector<WriteSpeedEntry>& entries) {
+  json.Key("write_speeds").BeginArray();
+  for (const WriteSpeedEntry& entry : entries) {
+    // The factor as the line shows it, to one decimal.
+    const double factor =
+        std::strtod(FormatText(32, "%.1f", WriteSpeedFactor(entry.speed, is_dvd)).c_str(), nullptr);
+    json.BeginObject()
+        .Key("kb_per_s")
+        .Unsigned(entry.speed)
+        .Key("factor")
+        .Number(factor)
+        .EndObject();
+  }
+  json.EndArray();
 }
 
 }  // namespace zorvane

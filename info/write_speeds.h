@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "base/json_writer.h"
+#include "transport/console.h"
+
 namespace zorvane {
 
 struct WriteSpeedEntry {
@@ -23,5 +26,11 @@ bool QueryWriteSpeeds(bool is_dvd, std::vector<WriteSpeedEntry>* entries);
 // Prints "\n", "光碟片寫入速率:\n" and one line per speed to the information console;
 // nothing when the query fails.
 void ListWriteSpeeds(int is_dvd);
+
+// The list's console lines, as ListWriteSpeeds prints them.
+void PrintWriteSpeeds(Console* console, const std::vector<WriteSpeedEntry>& entries);
+
+// The list as the member "write_speeds": an array of {"kb_per_s", "factor"}.
+void WriteSpeedsJson(JsonWriter& json, bool is_dvd, const std::vector<WriteSpeedEntry>& entries);
 
 }  // namespace zorvane

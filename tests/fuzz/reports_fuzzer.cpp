@@ -5,13 +5,15 @@
 //   then that many bytes of answer.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-#include "base/dialog.h"
 #include "app/main_commands.h"
+#include "base/dialog.h"
+#include "base/json_writer.h"
 #include "base/templates.h"
 #include "info/capabilities.h"
 #include "info/capacity.h"
@@ -96,6 +98,46 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   info_console->Clear();
   MemoryDialog window;
   NoDialogs dialogs;
+  // Bit 6: the reports' JSON members from the same answers; the document is always whole.
+  if ((which & 0x40) != 0 && which % 10 <= 4) {
+    JsonWriter json(0);
+    json.BeginObject();
+    switch (which % 10) {
+      case 0: {
+        CapabilitiesReport report;
+        DecodeCapabilities(&report);
+        CapabilitiesJson(json, report);
+        break;
+      }
+      case 1: {
+        CapacityReport report;
+        DecodeCapacity(ProbeMediumType(0), &report);
+        CapacityJson(json, report);
+        break;
+      }
+      case 2: {
+        TocReport report;
+        DecodeTableOfContents(ProbeMediumType(0), &report);
+        TableOfContentsJson(json, report);
+        break;
+      }
+      case 3: {
+        ManufacturerReport report;
+        DecodeManufacturer(&report);
+        ManufacturerJson(json, report);
+        break;
+      }
+      default: {
+        std::vector<WriteSpeedEntry> entries;
+        QueryWriteSpeeds(which & 0x10, &entries);
+        WriteSpeedsJson(json, which & 0x10, entries);
+        break;
+      }
+    }
+    json.EndObject();
+    if (!json.Complete()) std::abort();
+    return 0;
+  }
   switch (which % 10) {
     case 0:
       ShowCapabilities();
