@@ -183,6 +183,10 @@ std::string ApplyKey(std::string_view key, std::optional<std::string_view> value
     BlockRange range;
     if (!ParseRange(v, &range)) return bad("FIRST-LAST block numbers, FIRST <= LAST");
     spec->damage.push_back(range);
+  } else if (key == "alter") {
+    std::int64_t lba = 0;
+    if (!ParseDecimal(v, 0x7FFFFFFF, &lba)) return bad("a block number");
+    spec->altered.push_back(static_cast<std::int32_t>(lba));
   } else if (key == "ready") {
     std::int64_t n = 0;
     if (!ParseDecimal(v, 1000, &n)) return bad("a count from 0 to 1000");

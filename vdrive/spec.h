@@ -66,6 +66,8 @@ struct DriveSpec {
   Quirks quirks;
   Quality quality = Quality::kAverage;
   std::vector<BlockRange> damage;
+  // Blocks whose user data every read returns altered, with no sense.
+  std::vector<std::int32_t> altered;
   int ready = 0;
   bool attention = false;
   std::vector<FaultRule> faults;
