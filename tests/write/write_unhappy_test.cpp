@@ -286,11 +286,13 @@ TEST_F(UnhappyWriteTest, StopRequestsEndTheWriteBeforeItsNextWriteAndKeepWhatWas
     const char* keys;  // the drive stays busy at the block where the stop comes
     const char* start;
     std::uint32_t stopped_after;
+    const char* verify_line = nullptr;  // the stop comes while the sectors are read back
   };
   const Case cases[] = {
       {"dvd+r", "fault=AA@310:020408", nullptr, 310},
       {"cdr-blank", "fault=2A@160:020408", nullptr, 160},
       {"dvd-ram", "fault=2A@1064:020408", "1000", 64},
+      {"dvd-ram", "fault=28@1500:020407", "1000", 1000, "verify stopped after 496 of 1000 sectors"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.preset);
@@ -303,16 +305,21 @@ TEST_F(UnhappyWriteTest, StopRequestsEndTheWriteBeforeItsNextWriteAndKeepWhatWas
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
     });
+    std::vector<std::string> args = {"write-at", c.start == nullptr ? "" : c.start,
+                                     PathOf("a.iso")};
+    if (c.verify_line != nullptr) args.insert(args.begin() + 1, "--verify");
     const auto began = std::chrono::steady_clock::now();
-    const CliRun run = c.start == nullptr
-                           ? Write(Spec(c.preset, c.keys), {PathOf("a.iso")})
-                           : Cli(Spec(c.preset, c.keys), {"write-at", c.start, PathOf("a.iso")});
+    const CliRun run = c.start == nullptr ? Write(Spec(c.preset, c.keys), {PathOf("a.iso")})
+                                          : Cli(Spec(c.preset, c.keys), args);
     done = true;
     stopper.join();
     ClearStopRequest();
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
     EXPECT_EQ(run.status, 130) << run.err;
     EXPECT_CONTAINS(run.err, "stopped after " + std::to_string(c.stopped_after) + " sectors\n");
+    if (c.verify_line != nullptr) {
+      EXPECT_CONTAINS(run.err, c.verify_line);
+    }
     EXPECT_CONTAINS(run.err, "SYNCHRONIZE CACHE");
     EXPECT_LACKS(run.err, "CLOSE TRACK/SESSION");
     // What the drive took before the stop is on the disc.
