@@ -24,7 +24,7 @@ TEST(SpecTest, KeysAreParsed) {
       "cdr-blank,atip=97:26:66,leadout=74:59:74,serial=SN1,vendor=PLEXTOR,product=DVDR "
       "PX-760A,revision=1.07,quirk=noatip,quirk=noc2,quality=poor,damage=10-20,damage=5-5,"
       "ready=3,attention,fault=28@100:031100x2,fault=00:020401,fail=43x1,fail=12,time=real,"
-      "alter=7,alter=0",
+      "alter=7,alter=0,quirk=notestwrite",
       &spec, &error))
       << error;
   EXPECT_EQ(spec.atip, (Msf{97, 26, 66}));
@@ -55,6 +55,7 @@ TEST(SpecTest, KeysAreParsed) {
   EXPECT_EQ(spec.fails[1].count, 0);
   EXPECT_TRUE(spec.real_time);
   EXPECT_EQ(spec.altered, (std::vector<std::int32_t>{7, 0}));
+  EXPECT_TRUE(spec.quirks.no_test_write);
 }
 
 TEST(SpecTest, MalformedSpecsSayWhatIsWrong) {

@@ -447,20 +447,25 @@ TEST_F(UnhappyWriteTest, ATestWriteRecordsNothingAndIsRefusedWhereTheDiscHasNone
   MakeImage("a.iso", 2048 * 400, 14);
   struct Case {
     const char* preset;
+    const char* keys;
     const char* refusal;  // null: the drive simulates the write
   };
   const Case cases[] = {
-      {"cdr-blank", nullptr},
-      {"cdrw-blank", nullptr},
-      {"dvd-r", nullptr},
-      {"dvd-rw-seq", nullptr},
-      {"dvd+r", "test write refused: the disc (DVD+R) has no test write"},
-      {"dvd+rw", "test write refused: the disc (DVD+RW) has no test write"},
+      {"cdr-blank", "", nullptr},
+      {"cdrw-blank", "", nullptr},
+      {"dvd-r", "", nullptr},
+      {"dvd-rw-seq", "", nullptr},
+      {"dvd+r", "", "test write refused: the disc (DVD+R) has no test write"},
+      {"dvd+rw", "", "test write refused: the disc (DVD+RW) has no test write"},
+      {"cdr-blank", "quirk=notestwrite",
+       "test write refused: the drive's capabilities page (2Ah) offers no test write on CD-R"},
+      {"dvd-r", "quirk=notestwrite",
+       "test write refused: the drive's capabilities page (2Ah) offers no test write on DVD-R"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.preset);
+    SCOPED_TRACE(std::string(c.preset) + " " + c.keys);
     std::filesystem::remove(StateOf(c.preset));
-    const CliRun run = Write(Spec(c.preset), {"--dummy", PathOf("a.iso")});
+    const CliRun run = Write(Spec(c.preset, c.keys), {"--dummy", PathOf("a.iso")});
     if (c.refusal != nullptr) {
       EXPECT_EQ(run.status, 1);
       EXPECT_CONTAINS(run.err, std::string("zorvane-cli: write: ") + c.refusal);
