@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -35,6 +36,8 @@ struct WriteOptions {
   double speed = 0;   // a speed factor as burners write it; 0: the device default
   std::string close;  // empty: the dialog's presets stand
   bool single_session = false;
+  bool verify = false;  // read back and compare after the write
+  bool dummy = false;   // a test write: the drive simulates it
   std::string image;
 };
 
@@ -42,7 +45,7 @@ int Usage(CommandContext& context, const std::string& message) {
   std::fprintf(context.err, "zorvane-cli: write: %s\n", message.c_str());
   std::fprintf(context.err,
                "usage: zorvane-cli write [--speed SPEED] [--close none|track|session|disc] "
-               "[--single-session] IMAGE\n");
+               "[--single-session] [--verify|--dummy] IMAGE\n");
   return kExitUsage;
 }
 
@@ -109,6 +112,10 @@ bool ParseWriteOptions(CommandContext& context, WriteOptions* options, int* stat
       options->close = text;
     } else if (arg == "--single-session") {
       options->single_session = true;
+    } else if (arg == "--verify") {
+      options->verify = true;
+    } else if (arg == "--dummy") {
+      options->dummy = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       *status = Usage(context, "unknown option " + arg);
       return false;
@@ -121,6 +128,12 @@ bool ParseWriteOptions(CommandContext& context, WriteOptions* options, int* stat
   }
   if (options->image.empty()) {
     *status = Usage(context, "no image file given");
+    return false;
+  }
+  if (options->verify && options->dummy) {
+    *status = Usage(context,
+                    "--verify reads back what was recorded, and a --dummy write records "
+                    "nothing: use one of them");
     return false;
   }
   return true;
@@ -203,6 +216,7 @@ int RunDialogJob(CommandContext& context, WriteDialog& handler, MemoryDialog& di
   }
   handler.OnCommand(dialog, kOkButton);
   CliProgress progress(context.err, name);
+  std::optional<CliProgress> verify_progress;  // from the first sector read back
   using Clock = std::chrono::steady_clock;
   auto next_tick = Clock::now() + std::chrono::seconds(1);
   bool stopping = false;
@@ -224,11 +238,25 @@ int RunDialogJob(CommandContext& context, WriteDialog& handler, MemoryDialog& di
       next_tick += std::chrono::seconds(1);
       if (dialog.TimerRunning(kProgressTimer)) handler.OnTimer(dialog, kProgressTimer);
     }
-    progress.Update(job->sectors_written.load(), job->total_sectors.load(),
-                    Trimmed(dialog.Text(kCurrentSpeed)) + "x");
+    if (job->verifying.load() && !verify_progress) {
+      progress.Update(job->sectors_written.load(), job->total_sectors.load());
+      progress.Finish();
+      verify_progress.emplace(context.err, "verify");
+    }
+    if (verify_progress) {
+      verify_progress->Update(job->sectors_verified.load(), job->total_sectors.load());
+    } else {
+      progress.Update(job->sectors_written.load(), job->total_sectors.load(),
+                      Trimmed(dialog.Text(kCurrentSpeed)) + "x");
+    }
   }
-  progress.Update(job->sectors_written.load(), job->total_sectors.load());
-  progress.Finish();
+  if (verify_progress) {
+    verify_progress->Update(job->sectors_verified.load(), job->total_sectors.load());
+    verify_progress->Finish();
+  } else {
+    progress.Update(job->sectors_written.load(), job->total_sectors.load());
+    progress.Finish();
+  }
   const WriteState state = job->state.load();
   const std::string failure = job->Failure();
   context.summary.sectors_done = job->sectors_written.load();
@@ -320,16 +348,30 @@ int RunWrite(CommandContext& context) {
   status = cd ? ApplyCdClose(context, *handler, dialog, options)
               : ApplyDvdClose(context, *handler, dialog, options);
   if (status != kExitOk) return status;
+  if (options.dummy) {
+    dialog.SetChecked(kTestWrite, true);
+    handler->OnCommand(dialog, kTestWrite);
+  }
+  dialog.SetChecked(kVerifyAfterWrite, options.verify);
 
   return RunDialogJob(context, *handler, dialog, "write");
 }
 
 int RunWriteAt(CommandContext& context) {
-  const std::vector<std::string>& args = context.args;
+  std::vector<std::string> args;
+  bool verify = false;
+  for (const std::string& arg : context.args) {
+    if (arg == "--verify") {
+      verify = true;
+    } else {
+      args.push_back(arg);
+    }
+  }
   if (args.size() != 2 || args[0].empty() ||
       args[0].find_first_not_of("0123456789") != std::string::npos || args[0].size() > 10 ||
       std::stoull(args[0]) > 0xFFFFFFFFULL) {
-    std::fprintf(context.err, "zorvane-cli: write-at: usage: zorvane-cli write-at LBA IMAGE\n");
+    std::fprintf(context.err,
+                 "zorvane-cli: write-at: usage: zorvane-cli write-at [--verify] LBA IMAGE\n");
     return kExitUsage;
   }
   DialogPicker picker;
@@ -348,6 +390,7 @@ int RunWriteAt(CommandContext& context) {
     return kExitFailed;
   }
   dialog.SetText(kStartSector, args[0]);
+  dialog.SetChecked(kVerifyAfterWrite, verify);
   if (const int status = ChooseImageFile(context, *handler, dialog, args[1], "write-at");
       status != kExitOk) {
     return status;
@@ -522,11 +565,14 @@ int RunFormat(CommandContext& context) {
 
 std::vector<Command> WriteCommands() {
   return {
-      {"write", "write [--speed SPEED] [--close none|track|session|disc] [--single-session] IMAGE",
+      {"write",
+       "write [--speed SPEED] [--close none|track|session|disc] [--single-session] "
+       "[--verify|--dummy] IMAGE",
        "write an image to the loaded CD or DVD (--speed 4, 4x or 8.0x: the fastest offered\n"
-       "                               speed not above it; close options as the medium allows)",
+       "                               speed not above it; close options as the medium allows;\n"
+       "                               --verify: read back and compare; --dummy: a test write)",
        RunWrite},
-      {"write-at", "write-at LBA IMAGE",
+      {"write-at", "write-at [--verify] LBA IMAGE",
        "write an image from sector LBA on MRW CD-RW, DVD-RAM, DVD+RW or DVD-RW restricted\n"
        "                               overwrite",
        RunWriteAt},

@@ -88,13 +88,21 @@ Sense Drive::GetConfiguration(Command& c) {
   std::vector<std::uint8_t> track_at_once = {0x46, 0x00, 0x00, 0x00};
   Put16(&track_at_once[2], kDataTypeMask);
   const bool cd_write = In(p, {0x09, 0x0A}) && !mrw;
+  // The test-write bit (byte 4 bit 2) of features 002Dh, 002Eh and 002Fh.
+  const std::uint8_t test_write = spec_.quirks.no_test_write ? 0x00 : 0x04;
+  track_at_once[0] = static_cast<std::uint8_t>(0x42 | test_write);
   features.push_back({0x002D, 2, false, cd_write, track_at_once});
   // CD Mastering: session at once from a cue sheet (BUF, SAO, test write, CD-RW) with the
   // longest sheet the drive takes; no raw recording.
-  std::vector<std::uint8_t> mastering = {0x66, 0x00, 0x00, 0x00};
+  std::vector<std::uint8_t> mastering = {static_cast<std::uint8_t>(0x62 | test_write), 0x00, 0x00,
+                                         0x00};
   Put24(&mastering[1], kCueSheetBytes);
   features.push_back({0x002E, 0, false, cd_write, mastering});
-  features.push_back({0x002F, 1, false, In(p, {0x11, 0x13, 0x14, 0x15}), {0x4E, 0, 0, 0}});
+  features.push_back({0x002F,
+                      1,
+                      false,
+                      In(p, {0x11, 0x13, 0x14, 0x15}),
+                      {static_cast<std::uint8_t>(0x4A | test_write), 0, 0, 0}});
   features.push_back({0x003B, 0, false, p == 0x2B, {0x01, 0x00, 0x00, 0x00}});
   std::vector<std::uint8_t> bd_read(28, 0);
   Put16(&bd_read[20], 0x0002);  // BD-ROM class 0, version 1

@@ -77,6 +77,7 @@ void Drive::CapabilitiesPage(std::uint8_t control, std::vector<std::uint8_t>* ou
   }
   page[2] = 0x3F;  // reads DVD-RAM, DVD-R, DVD-ROM, Mode 2 Form 1 method 2, CD-RW, CD-R
   page[3] = 0x37;  // writes DVD-RAM, DVD-R, test write, CD-RW, CD-R
+  if (spec_.quirks.no_test_write) page[3] &= 0xFB;
   page[4] = 0xF1;  // buffer underrun protection, multi-session, Mode 2 Form 2/1, audio play
   page[5] = spec_.quirks.no_c2 ? 0x63 : 0x73;  // UPC, ISRC, (C2 pointers), accurate CD-DA
   page[6] = 0x29;                              // tray, eject, lock
@@ -281,7 +282,9 @@ Sense Drive::ModeSelect10(Command& c) {
     if (write_type == 0 && fixed_packet && Get32(page + 10) == 0) return kInvalidFieldInParameters;
     const bool test_write = (page[2] & 0x10) != 0;
     const bool plus = medium_.profile == 0x1A || medium_.profile == 0x1B || medium_.profile == 0x2B;
-    if (test_write && medium_.present && plus) return kInvalidFieldInParameters;
+    if (test_write && ((medium_.present && plus) || spec_.quirks.no_test_write)) {
+      return kInvalidFieldInParameters;
+    }
     std::copy(page + 2, page + 52, accepted.begin() + 2);
     at += 2 + page_length;
   }

@@ -268,6 +268,8 @@ class Drive {
   Sense ReadCd(Command& c);
   Sense ReadCdMsf(Command& c);
   Sense ReadCdBlocks(Command& c, std::uint32_t lba, std::uint32_t count);
+  // The user data of a block as it is read: altered when the `alter=` key names the block.
+  Sense ReadSector(std::int32_t block, std::uint8_t* out, SectorType* type) const;
   Sense Seek10(Command& c);
   // commands_audio.cpp
   Sense PlayAudio10(Command& c);

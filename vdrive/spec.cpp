@@ -119,6 +119,8 @@ bool ParseQuirk(std::string_view name, Quirks* quirks) {
     quirks->ignore_start = true;
   } else if (name == "daodefault") {
     quirks->dao_default = true;
+  } else if (name == "notestwrite") {
+    quirks->no_test_write = true;
   } else {
     return false;
   }
@@ -170,7 +172,9 @@ std::string ApplyKey(std::string_view key, std::optional<std::string_view> value
     spec->blocks = static_cast<std::int32_t>(n);
   } else if (key == "quirk") {
     if (!ParseQuirk(v, &spec->quirks))
-      return bad("noatip, blockdesc, noc2, novendor, noperf, rawtocmsf, ignorestart or daodefault");
+      return bad(
+          "noatip, blockdesc, noc2, novendor, noperf, rawtocmsf, ignorestart, daodefault or "
+          "notestwrite");
   } else if (key == "quality") {
     if (v == "good") {
       spec->quality = Quality::kGood;
@@ -183,6 +187,10 @@ std::string ApplyKey(std::string_view key, std::optional<std::string_view> value
     BlockRange range;
     if (!ParseRange(v, &range)) return bad("FIRST-LAST block numbers, FIRST <= LAST");
     spec->damage.push_back(range);
+  } else if (key == "alter") {
+    std::int64_t lba = 0;
+    if (!ParseDecimal(v, 0x7FFFFFFF, &lba)) return bad("a block number");
+    spec->altered.push_back(static_cast<std::int32_t>(lba));
   } else if (key == "ready") {
     std::int64_t n = 0;
     if (!ParseDecimal(v, 1000, &n)) return bad("a count from 0 to 1000");

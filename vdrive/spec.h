@@ -42,6 +42,7 @@ struct Quirks {
   bool raw_toc_msf = false;       // raw TOC and PMA addresses follow the MSF bit (QEMU)
   bool ignore_start = false;      // GET CONFIGURATION ignores the starting feature (QEMU)
   bool dao_default = false;       // page 05h powers on as session at once, audio, raw blocks
+  bool no_test_write = false;     // no test write: page 2Ah, features 002Dh-002Fh, page 05h
 };
 
 // What the medium-type byte of the mode parameter header holds.
@@ -66,6 +67,8 @@ struct DriveSpec {
   Quirks quirks;
   Quality quality = Quality::kAverage;
   std::vector<BlockRange> damage;
+  // Blocks whose user data every read returns altered, with no sense.
+  std::vector<std::int32_t> altered;
   int ready = 0;
   bool attention = false;
   std::vector<FaultRule> faults;

@@ -16,6 +16,7 @@
 #include "transport/transport.h"
 #include "transport/vocabulary.h"
 #include "write/dvd_writer.h"
+#include "write/verify.h"
 
 namespace zorvane {
 
@@ -210,6 +211,10 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
     ReportEndStepFailure(*job, dialog, "SYNCHRONIZE CACHE", sense);
     confirmed = false;
   }
+  const WriteState verified =
+      confirmed ? VerifyIfAsked(*job, dialog, request, drive, image, ReadBack::kData, start)
+                : WriteState::kFailed;
+  confirmed = verified == WriteState::kFinished;
   if (confirmed) {
     dialog.SetText(kSectorCount,
                    FormatText(64, "%i/%i\n", static_cast<int>(count), static_cast<int>(count)));
@@ -222,7 +227,7 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
   std::this_thread::sleep_for(CurrentWritePacing().settle);
   dialog.StopTimer(kProgressTimer);
   SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1);
-  end(confirmed ? WriteState::kFinished : WriteState::kFailed);
+  end(verified);
 }
 
 }  // namespace zorvane

@@ -15,6 +15,7 @@
 #include "transport/console.h"
 #include "transport/transport.h"
 #include "transport/vocabulary.h"
+#include "write/verify.h"
 
 namespace zorvane {
 
@@ -76,6 +77,7 @@ std::array<std::uint8_t, kListLength> BuildParameterList(CdImageType type,
   } else if (request.session_at_once) {
     page[2] = static_cast<std::uint8_t>((page[2] & 0xF0) | 0x02);
   }
+  if (request.test_write) page[2] |= 0x10;
   return list;
 }
 
@@ -179,10 +181,12 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
   // A DVD (or any medium of another family) is not written by this writer.
   bool other_family = IsDvdMedium(code);
   std::uint8_t profile_reply[256] = {};
+  std::uint8_t profile = 0;
   if (SendTo(drive, kGetCurrentProfile, 255, profile_reply, kDataIn, 0) == 0) {
     // Profile 0 (a drive still becoming ready) tells nothing; the CD profiles lie below
     // 10h.
     if (ReadBe16(profile_reply + 6) >= 0x10) other_family = true;
+    profile = profile_reply[7];
   }
   if (other_family) {
     ConsoleLog(Info(), "光碟片不是CD-R/RW, 無法以CD方式寫入.\n");
@@ -219,8 +223,19 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
     return;
   }
 
+  if (std::string refusal; request.test_write && !TestWriteOffered(drive, profile, &refusal)) {
+    ConsoleLog(Info(), "%s\n", refusal.c_str());
+    job->SetFailure(refusal);
+    dialog.StopTimer(kProgressTimer);
+    dialog.EnableMainButton(kWriteButton, true);
+    end(WriteState::kFailed);
+    return;
+  }
+
   bool close_session = true;
   std::array<std::uint8_t, kListLength> list = BuildParameterList(type, request, &close_session);
+  // A test write records no track: there is no session to close.
+  if (request.test_write) close_session = false;
   DumpBytes(list.data(), list.size());
   if (const std::int32_t sense = SendTo(drive, kModeSelect, kListLength, list.data(), kDataOut, 0);
       sense != 0) {
@@ -312,6 +327,18 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
       confirmed = false;
     }
   }
+  const WriteState verified = confirmed
+                                  ? VerifyIfAsked(*job, dialog, request, drive, image,
+                                                  type == CdImageType::kAudio   ? ReadBack::kAudio
+                                                  : type == CdImageType::kMode2 ? ReadBack::kMode2
+                                                                                : ReadBack::kData,
+                                                  nwa)
+                                  : WriteState::kFailed;
+  confirmed = verified == WriteState::kFinished;
+  if (confirmed && request.test_write) {
+    ConsoleLog(Info(), "%s\n", kTestWriteLine);
+    dialog.SetText(kFileMessage, kTestWriteLine);
+  }
   if (confirmed) {
     dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
     dialog.SetText(kCancelButton, "結束(&X)");
@@ -321,7 +348,7 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
   std::this_thread::sleep_for(CurrentWritePacing().settle);
   dialog.StopTimer(kProgressTimer);
   SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1);
-  end(confirmed ? WriteState::kFinished : WriteState::kFailed);
+  end(verified);
 }
 
 }  // namespace zorvane

@@ -16,6 +16,7 @@
 #include "transport/polling.h"
 #include "transport/transport.h"
 #include "transport/vocabulary.h"
+#include "write/verify.h"
 
 namespace zorvane {
 
@@ -189,6 +190,14 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
   ProfileName(profile, name);
   dialog.SetText(kDvdProfileName, name);
 
+  if (std::string refusal; request.test_write && !TestWriteOffered(drive, profile, &refusal)) {
+    ConsoleLog(Info(), "%s\n", refusal.c_str());
+    job->SetFailure(refusal);
+    dialog.EnableMainButton(kWriteButton, true);
+    end(WriteState::kFailed);
+    return;
+  }
+
   if (const std::uint8_t function = DvdCloseFunction(request, profile); function != 0) {
     CloseTrackSessionCommand.Set(2, function);
   }
@@ -201,6 +210,8 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
     page[0] = 0x05;
     page[1] = 0x32;
     page[2] = request.close_disc ? 0x62 : 0x60;
+    // A test write is simulated incrementally: no track is reserved, none is closed.
+    if (request.test_write) page[2] = 0x70;
     page[3] = request.close_disc ? 0x25 : 0xE5;
     page[4] = 0x08;
     page[5] = 0x10;
@@ -219,7 +230,7 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
     }
   }
 
-  if (!IsOverwritableDvd(profile)) {
+  if (!IsOverwritableDvd(profile) && !request.test_write) {
     std::uint8_t reserve[10] = {0x53, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     WriteBe32(count + pad, reserve + 5);
     if (const std::int32_t sense = SendTo(drive, reserve, 0, nullptr, kDataNone, 1); sense != 0) {
@@ -331,7 +342,7 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
   }
   capacity = ReadBufferCapacity(drive, 0);
   show_buffer(capacity);
-  if (!IsOverwritableDvd(profile) && profile != 0x14) {
+  if (!IsOverwritableDvd(profile) && profile != 0x14 && !request.test_write) {
     std::uint8_t close[12];
     CloseTrackSessionCommand.Snapshot(close);
     if (const std::int32_t sense = SendTo(drive, close, 0, nullptr, kDataNone, 0); sense != 0) {
@@ -340,6 +351,14 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
       ReportEndStepFailure(*job, dialog, function == 1 ? "CLOSE TRACK" : "CLOSE SESSION", sense);
       confirmed = false;
     }
+  }
+  const WriteState verified =
+      confirmed ? VerifyIfAsked(*job, dialog, request, drive, image, ReadBack::kData, nwa)
+                : WriteState::kFailed;
+  confirmed = verified == WriteState::kFinished;
+  if (confirmed && request.test_write) {
+    ConsoleLog(Info(), "%s\n", kTestWriteLine);
+    dialog.SetText(kFileMessage, kTestWriteLine);
   }
   if (confirmed) {
     dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
@@ -352,7 +371,7 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
   dialog.StopTimer(kProgressTimer);
   TraceEnabled.store(1);
   SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1);
-  end(confirmed ? WriteState::kFinished : WriteState::kFailed);
+  end(verified);
 }
 
 }  // namespace zorvane

@@ -291,6 +291,8 @@ void WriteDialog::Start(Dialog& dialog) {
   request.keep_session_open = dialog.IsChecked(kKeepSessionOpen);
   request.multi_session = dialog.IsChecked(kMultiSession);
   request.start_sector = dialog.Text(kStartSector);
+  request.verify = dialog.IsChecked(kVerifyAfterWrite);
+  request.test_write = !IsAddressWrite() && dialog.IsChecked(kTestWrite);
   job_->state.store(WriteState::kWriting);
   std::shared_ptr<WriteJob> job = job_;
   if (IsAddressWrite()) {
@@ -331,6 +333,11 @@ void WriteDialog::OnCommand(Dialog& dialog, int id) {
     case kCloseSessionOption:
     case kCloseDiscOption:
       OptionClicked(dialog, id);
+      break;
+    case kTestWrite:
+      // A test write records nothing, so there is nothing to read back.
+      if (dialog.IsChecked(kTestWrite)) dialog.SetChecked(kVerifyAfterWrite, false);
+      dialog.Enable(kVerifyAfterWrite, !dialog.IsChecked(kTestWrite));
       break;
     default:
       break;

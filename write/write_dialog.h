@@ -42,6 +42,8 @@ enum WriteControl : int {
   kAverageSpeed = 1107,
   kDvdProfileName = 1108,
   kMultiSession = 1151,
+  kVerifyAfterWrite = 1170,  // 117, 118, 120, 122
+  kTestWrite = 1171,         // 117, 118
 };
 
 // On template 118 the three option buttons close the track, the session or the disc.
@@ -83,6 +85,8 @@ struct WriteRequest {
   bool keep_session_open = true;  // 1054 (117)
   bool multi_session = true;      // 1151 (117)
   std::string start_sector;       // 1053 (120, 122)
+  bool verify = false;            // 1170: read back and compare after the write
+  bool test_write = false;        // 1171: the drive simulates the write
 };
 
 // Chooses an image file for the browse button: filter set (1: ISO, 3: the CD writer's

@@ -46,6 +46,9 @@ class WriteJob {
   // Sectors of the image being written (for progress displays outside the dialog).
   std::atomic<std::uint32_t> total_sectors{0};
   std::atomic<WriteState> state{WriteState::kIdle};
+  // While the written sectors are read back and compared: the sectors compared so far.
+  std::atomic<bool> verifying{false};
+  std::atomic<std::uint32_t> sectors_verified{0};
 
   bool Running() const { return state.load() == WriteState::kWriting; }
 

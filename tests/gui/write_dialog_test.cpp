@@ -258,8 +258,10 @@ class WriteDialogWindowTest : public QObject {
         {&EraseTemplate(), {{kFullBlank, kMinimalBlank, kUncloseSession, kEraseSession}}, {}},
         {&CdWriteTemplate(),
          {{kTrackAtOnce, kSessionAtOnce}, {kKeepSessionOpen, kCloseSessionOption}},
-         {kMultiSession}},
-        {&DvdWriteTemplate(), {{kCloseTrackOption, kCloseSessionDvdOption, kCloseDiscOption}}, {}},
+         {kMultiSession, kTestWrite, kVerifyAfterWrite}},
+        {&DvdWriteTemplate(),
+         {{kCloseTrackOption, kCloseSessionDvdOption, kCloseDiscOption}},
+         {kTestWrite, kVerifyAfterWrite}},
     };
     for (const Case& c : cases) {
       QWidget form;

@@ -295,6 +295,18 @@ TEST(ModeSelectTest, DvdMediaRefuseCdWriteModes) {
   std::vector<std::uint8_t> test_write = WriteParameters(0x00, 0x08);
   test_write[10] |= 0x10;
   EXPECT_EQ(SendOut(*plus, kModeSelect, test_write).sense, kInvalidFieldInParameters);
+  EXPECT_EQ(SendOut(*drive, kModeSelect, test_write).sense, kGood);
+  // A recorder without test writing refuses it, and says so in its features.
+  auto plain = Ready("dvd-r,quirk=notestwrite");
+  EXPECT_EQ(SendOut(*plain, kModeSelect, test_write).sense, kInvalidFieldInParameters);
+  auto test_write_bit = [](Drive& d) {
+    for (const auto& [code, view] : test::Features(d)) {
+      if (code == 0x002F) return view.data.at(0) & 0x04;
+    }
+    return -1;
+  };
+  EXPECT_EQ(test_write_bit(*plain), 0);
+  EXPECT_EQ(test_write_bit(*drive), 0x04);
 }
 
 std::map<std::uint16_t, test::FeatureView> FeatureMap(Drive& drive, std::uint8_t rt = 0) {

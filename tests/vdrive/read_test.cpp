@@ -324,6 +324,22 @@ TEST(ReadCdTest, C2PointersMarkTheDamagedSectors) {
   EXPECT_EQ(Send(*quirky, test::ReadCd(100, 1, 0, 0x10)).sense, kGood);
 }
 
+TEST(ReadTest, AlteredBlockReadsWrongWithoutSense) {
+  auto drive = Ready("cdrom,alter=101");
+  std::vector<std::uint8_t> wrong = Pattern(101);
+  for (std::size_t i = 100; i < 104; ++i) wrong[i] ^= 0xFF;
+  const Answer read = Send(*drive, test::Read10(100, 3));
+  ASSERT_EQ(read.sense, kGood);
+  EXPECT_EQ(Slice(read.data, 0, 2048), Pattern(100));
+  EXPECT_EQ(Slice(read.data, 2048, 2048), wrong);
+  EXPECT_EQ(Slice(read.data, 4096, 2048), Pattern(102));
+  // READ CD builds the sector, EDC and ECC included, around the wrong data.
+  const Answer raw = Send(*drive, test::ReadCd(101, 1, 0, 0xF8));
+  ASSERT_EQ(raw.sense, kGood);
+  EXPECT_EQ(Slice(raw.data, 16, 2048), wrong);
+  EXPECT_EQ(raw.data, Send(*drive, test::ReadCd(101, 1, 0, 0xF8)).data);
+}
+
 TEST(ReadTest, SeekStaysOnTheDisc) {
   auto drive = Ready("cdrom");
   EXPECT_EQ(Send(*drive, {0x2B, 0, 0, 0x05, 0x14, 0xC7, 0, 0, 0, 0}, 0).sense, kGood);  // 332999

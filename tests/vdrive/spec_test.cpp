@@ -23,7 +23,8 @@ TEST(SpecTest, KeysAreParsed) {
   ASSERT_TRUE(ParseSpec(
       "cdr-blank,atip=97:26:66,leadout=74:59:74,serial=SN1,vendor=PLEXTOR,product=DVDR "
       "PX-760A,revision=1.07,quirk=noatip,quirk=noc2,quality=poor,damage=10-20,damage=5-5,"
-      "ready=3,attention,fault=28@100:031100x2,fault=00:020401,fail=43x1,fail=12,time=real",
+      "ready=3,attention,fault=28@100:031100x2,fault=00:020401,fail=43x1,fail=12,time=real,"
+      "alter=7,alter=0,quirk=notestwrite",
       &spec, &error))
       << error;
   EXPECT_EQ(spec.atip, (Msf{97, 26, 66}));
@@ -53,6 +54,8 @@ TEST(SpecTest, KeysAreParsed) {
   EXPECT_EQ(spec.fails[0].count, 1);
   EXPECT_EQ(spec.fails[1].count, 0);
   EXPECT_TRUE(spec.real_time);
+  EXPECT_EQ(spec.altered, (std::vector<std::int32_t>{7, 0}));
+  EXPECT_TRUE(spec.quirks.no_test_write);
 }
 
 TEST(SpecTest, MalformedSpecsSayWhatIsWrong) {
@@ -72,6 +75,7 @@ TEST(SpecTest, MalformedSpecsSayWhatIsWrong) {
       {"cdrom,damage=20-10", "bad value for damage="},
       {"cdrom,damage=20", "bad value for damage="},
       {"cdrom,fault=28:0311", "bad value for fault="},
+      {"cdrom,alter=-1", "bad value for alter="},
       {"cdrom,fault=2G:031100", "bad value for fault="},
       {"cdrom,fault=28@x:031100", "bad value for fault="},
       {"cdrom,fault=28:001100", "bad value for fault="},

@@ -122,6 +122,15 @@ TEST_F(WriteDialogTest, CdOptionButtonsChangeCaptionsAndTheMultiSessionBox) {
   EXPECT_EQ(D().Text(kKeepSessionOpen), "不關節區");
   EXPECT_EQ(D().Text(kCloseSessionOption), "關掉節區");
   EXPECT_TRUE(D().IsEnabled(kMultiSession));
+  // A test write records nothing to read back: it clears and disables the verify box.
+  D().SetChecked(kVerifyAfterWrite, true);
+  D().SetChecked(kTestWrite, true);
+  handler->OnCommand(D(), kTestWrite);
+  EXPECT_FALSE(D().IsChecked(kVerifyAfterWrite));
+  EXPECT_FALSE(D().IsEnabled(kVerifyAfterWrite));
+  D().SetChecked(kTestWrite, false);
+  handler->OnCommand(D(), kTestWrite);
+  EXPECT_TRUE(D().IsEnabled(kVerifyAfterWrite));
 }
 
 TEST_F(WriteDialogTest, ChoosingAnImageShowsItsSizeAndPresetsTheSession) {

@@ -22,6 +22,7 @@
 #include "tests/write/write_test_support.h"
 #include "transport/discovery.h"
 #include "transport/transport.h"
+#include "write/verify.h"
 #include "write/write_dialog.h"
 
 namespace zorvane::test {
@@ -285,11 +286,13 @@ TEST_F(UnhappyWriteTest, StopRequestsEndTheWriteBeforeItsNextWriteAndKeepWhatWas
     const char* keys;  // the drive stays busy at the block where the stop comes
     const char* start;
     std::uint32_t stopped_after;
+    const char* verify_line = nullptr;  // the stop comes while the sectors are read back
   };
   const Case cases[] = {
       {"dvd+r", "fault=AA@310:020408", nullptr, 310},
       {"cdr-blank", "fault=2A@160:020408", nullptr, 160},
       {"dvd-ram", "fault=2A@1064:020408", "1000", 64},
+      {"dvd-ram", "fault=28@1500:020407", "1000", 1000, "verify stopped after 496 of 1000 sectors"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.preset);
@@ -302,16 +305,21 @@ TEST_F(UnhappyWriteTest, StopRequestsEndTheWriteBeforeItsNextWriteAndKeepWhatWas
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
     });
+    std::vector<std::string> args = {"write-at", c.start == nullptr ? "" : c.start,
+                                     PathOf("a.iso")};
+    if (c.verify_line != nullptr) args.insert(args.begin() + 1, "--verify");
     const auto began = std::chrono::steady_clock::now();
-    const CliRun run = c.start == nullptr
-                           ? Write(Spec(c.preset, c.keys), {PathOf("a.iso")})
-                           : Cli(Spec(c.preset, c.keys), {"write-at", c.start, PathOf("a.iso")});
+    const CliRun run = c.start == nullptr ? Write(Spec(c.preset, c.keys), {PathOf("a.iso")})
+                                          : Cli(Spec(c.preset, c.keys), args);
     done = true;
     stopper.join();
     ClearStopRequest();
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
     EXPECT_EQ(run.status, 130) << run.err;
     EXPECT_CONTAINS(run.err, "stopped after " + std::to_string(c.stopped_after) + " sectors\n");
+    if (c.verify_line != nullptr) {
+      EXPECT_CONTAINS(run.err, c.verify_line);
+    }
     EXPECT_CONTAINS(run.err, "SYNCHRONIZE CACHE");
     EXPECT_LACKS(run.err, "CLOSE TRACK/SESSION");
     // What the drive took before the stop is on the disc.
@@ -371,6 +379,111 @@ TEST_F(UnhappyWriteTest, ARefusedEndStepFailsTheWriteAndSaysWhich) {
   EXPECT_CONTAINS(dialog.Text(kFileMessage), "CLOSE SESSION failed: sense 03/0C/00");
   EXPECT_CONTAINS(info_console_.Text(), "關閉節區失敗.\n");
   EXPECT_CONTAINS(info_console_.Text(), "CLOSE SESSION failed: sense 03/0C/00");
+}
+
+TEST_F(UnhappyWriteTest, VerifyComparesEverySectorAndNamesTheFirstThatDiffers) {
+  // The image ends inside a sector: its zero pad is compared as well.
+  MakeImage("a.iso", 2048 * 100 + 5, 11);
+  MakeImage("a.md2", 2336 * 40, 12);
+  WriteFile("a.wav", Wave({Chunk("fmt ", Fmt(1, 2, 44100, 16)),
+                           Chunk("data", MakeImage("samples.raw", 2352 * 30, 13))}));
+  struct Case {
+    const char* preset;
+    const char* keys;  // alter=LBA: the drive returns that sector's data altered
+    std::vector<std::string> args;
+    const char* image;
+    const char* line;  // null: no verify asked
+  };
+  const Case cases[] = {
+      {"cdr-blank", "", {"write", "--verify"}, "a.iso", "verify: 0 of 101 sectors differ"},
+      {"cdr-blank",
+       "alter=7,alter=90",
+       {"write", "--verify"},
+       "a.iso",
+       "verify: 2 of 101 sectors differ; the first is LBA 7, byte 100"},
+      {"cdr-blank",
+       "alter=3",
+       {"write", "--verify"},
+       "a.wav",
+       "verify: 1 of 30 sectors differ; the first is LBA 3, byte 100"},
+      {"cdr-blank",
+       "alter=39",
+       {"write", "--verify"},
+       "a.md2",
+       "verify: 1 of 40 sectors differ; the first is LBA 39, byte 100"},
+      {"dvd-r",
+       "alter=100",
+       {"write", "--verify"},
+       "a.iso",
+       "verify: 1 of 101 sectors differ; the first is LBA 100, byte 100"},
+      {"dvd+rw",
+       "alter=132",
+       {"write-at", "--verify", "32"},
+       "a.iso",
+       "verify: 1 of 101 sectors differ; the first is LBA 132, byte 100"},
+      {"cdr-blank", "alter=7", {"write"}, "a.iso", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.preset) + " " + c.keys + " " + c.image);
+    std::filesystem::remove(StateOf(c.preset));
+    std::vector<std::string> args = c.args;
+    args.push_back(PathOf(c.image));
+    const CliRun run = Cli(Spec(c.preset, c.keys), args);
+    if (c.line == nullptr) {
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_LACKS(run.out, "verify");
+      continue;
+    }
+    const bool same = std::string(c.keys).empty();
+    EXPECT_EQ(run.status, same ? 0 : 1) << run.err;
+    EXPECT_CONTAINS(run.out, std::string(c.line) + "\n");
+    if (!same) {
+      EXPECT_CONTAINS(run.err, "zorvane-cli: " + c.args[0] + ": " + c.line + "\n");
+    }
+  }
+}
+
+TEST_F(UnhappyWriteTest, ATestWriteRecordsNothingAndIsRefusedWhereTheDiscHasNone) {
+  MakeImage("a.iso", 2048 * 400, 14);
+  struct Case {
+    const char* preset;
+    const char* keys;
+    const char* refusal;  // null: the drive simulates the write
+  };
+  const Case cases[] = {
+      {"cdr-blank", "", nullptr},
+      {"cdrw-blank", "", nullptr},
+      {"dvd-r", "", nullptr},
+      {"dvd-rw-seq", "", nullptr},
+      {"dvd+r", "", "test write refused: the disc (DVD+R) has no test write"},
+      {"dvd+rw", "", "test write refused: the disc (DVD+RW) has no test write"},
+      {"cdr-blank", "quirk=notestwrite",
+       "test write refused: the drive's capabilities page (2Ah) offers no test write on CD-R"},
+      {"dvd-r", "quirk=notestwrite",
+       "test write refused: the drive's capabilities page (2Ah) offers no test write on DVD-R"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.preset) + " " + c.keys);
+    std::filesystem::remove(StateOf(c.preset));
+    const CliRun run = Write(Spec(c.preset, c.keys), {"--dummy", PathOf("a.iso")});
+    if (c.refusal != nullptr) {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_CONTAINS(run.err, std::string("zorvane-cli: write: ") + c.refusal);
+      ExpectDiscUntouched(run);
+      continue;
+    }
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_CONTAINS(run.out, kTestWriteLine);
+    EXPECT_LACKS(run.err, "RESERVE TRACK");
+    EXPECT_LACKS(run.err, "CLOSE TRACK/SESSION");
+    // A fresh drive finds the disc blank.
+    Fresh(Spec(c.preset));
+    std::uint8_t cdb[10] = {0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0};
+    std::uint8_t info[34] = {};
+    ASSERT_EQ(ExecuteOnCurrent(cdb, sizeof info, info, kDataIn, 0), 0);
+    EXPECT_EQ(info[2] & 0x03, 0x00);
+  }
+  EXPECT_EQ(Write(Spec("cdr-blank"), {"--dummy", "--verify", PathOf("a.iso")}).status, 2);
 }
 
 TEST_F(UnhappyWriteTest, SpeedIsASpeedAsBurnersWriteIt) {
