@@ -1,0 +1,524 @@
+#include "read/disc_read.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include "base/output_file.h"
+#include "base/utilities.h"
+#include "info/commands.h"
+#include "info/media.h"
+#include "info/outcome.h"
+#include "info/run_out.h"
+#include "transport/console.h"
+#include "transport/discovery.h"
+#include "transport/transport.h"
+
+namespace zorvane {
+
+namespace {
+
+constexpr std::size_t kRawSize = 2352;
+constexpr std::size_t kFormattedQSize = 16;
+constexpr std::size_t kRawSubSize = 96;
+constexpr std::size_t kCommandBytes = 65535;      // one data phase
+constexpr std::size_t kFlushBytes = 1024 * 1024;  // written to the files in runs of this
+constexpr std::int32_t kPregapBlocks = 150;
+constexpr std::int32_t kLbaOutOfRange = 0x052100;
+// A track written track at once ends in run-out blocks, and the next track's pre-gap may
+// not be recorded at all: the end of a track's span that answers as such holds nothing.
+constexpr std::int32_t kGapBlocks = static_cast<std::int32_t>(kRunOutBlocks) + kPregapBlocks;
+
+Console* Info() {
+  return InfoConsole.load();
+}
+
+std::string MsfText(std::int64_t sectors) {
+  return FormatText(32, "%02lld:%02lld:%02lld", static_cast<long long>(sectors / 4500),
+                    static_cast<long long>(sectors / 75 % 60),
+                    static_cast<long long>(sectors % 75));
+}
+
+// A cue sheet string: in quotes, which it cannot itself hold.
+std::string Quoted(std::string text) {
+  std::replace(text.begin(), text.end(), '"', '\'');
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return "\"" + text + "\"";
+}
+
+void AddTexts(std::string& out, const char* indent, const std::string& title,
+              const std::string& performer, const std::string& songwriter,
+              const std::string& composer, const std::string& arranger,
+              const std::string& message) {
+  // The CD-TEXT commands of the cue sheet, as libcue reads them.
+  const std::pair<const char*, const std::string*> fields[] = {
+      {"TITLE", &title},       {"PERFORMER", &performer}, {"SONGWRITER", &songwriter},
+      {"COMPOSER", &composer}, {"ARRANGER", &arranger},   {"MESSAGE", &message},
+  };
+  for (const auto& [name, value] : fields) {
+    if (!value->empty()) out += std::string(indent) + name + " " + Quoted(*value) + "\n";
+  }
+}
+
+int FromBcd(std::uint8_t value) {
+  return (value >> 4) * 10 + (value & 0x0F);
+}
+
+bool IsBcd(std::uint8_t value) {
+  return (value >> 4) < 10 && (value & 0x0F) < 10;
+}
+
+// A track of the full TOC.
+struct TocTrack {
+  int number;
+  int session;
+  std::uint8_t control;
+  std::int32_t start;
+};
+
+struct TocSession {
+  int number;
+  std::int32_t leadout = -1;
+};
+
+class DiscReader {
+ public:
+  explicit DiscReader(const std::shared_ptr<DiscReadJob>& job)
+      : job_(*job),
+        slot_(CurrentDevice.slot.load()),
+        target_(CurrentDevice.target.load()),
+        lun_(CurrentDevice.lun.load()),
+        command_(kCommandBytes + 1) {}
+
+  void Run();
+
+ private:
+  std::int32_t Send(const std::uint8_t* cdb, std::uint8_t* buffer, std::uint32_t length) {
+    return ExecuteCdb(cdb, slot_, target_, lun_, length, buffer, kDataIn, 0);
+  }
+  bool ReadToc(std::vector<TocTrack>* tracks, std::vector<TocSession>* sessions);
+  std::string SubChannelText(std::uint8_t format, int track, std::size_t length);
+  void ReadCdText();
+  // Reads the blocks [first, end) of the track at `index` of layout_.tracks.
+  bool ReadSpan(std::size_t index, std::int32_t first, std::int32_t end);
+  bool Flush();
+  void Finish();
+  void KeepPartial(ReadOutcome outcome);
+  void End(ReadOutcome outcome) {
+    TraceEnabled.store(1);
+    job_.outcome.store(outcome);
+  }
+  void Fail(std::string reason) {
+    job_.SetReason(std::move(reason));
+    KeepPartial(ReadOutcome::kFailed);
+  }
+
+  DiscReadJob& job_;
+  const std::uint8_t slot_;
+  const std::uint8_t target_;
+  const std::uint32_t lun_;
+  std::vector<std::uint8_t> command_;
+  DiscFiles files_;
+  DiscLayout layout_;
+  OutputFile bin_;
+  OutputFile sub_;
+  std::vector<std::uint8_t> bin_buffer_;
+  std::vector<std::uint8_t> sub_buffer_;
+  std::int64_t sectors_ = 0;        // sectors in the .bin so far
+  std::uint8_t subchannel_ = 0x02;  // READ CD byte 10: 010b formatted Q, 001b raw P-W
+  bool has_q_ = true;               // the drive gives the sub-channel with READ CD
+};
+
+bool DiscReader::ReadToc(std::vector<TocTrack>* tracks, std::vector<TocSession>* sessions) {
+  // The full TOC (format 2): the sessions, each track's start and control, the lead-outs.
+  std::uint8_t cdb[10] = {0x43, 0x00, 0x02, 0, 0, 0, 0, 0xFF, 0xFF, 0};
+  std::vector<std::uint8_t> toc(0xFFFF);
+  const std::int32_t result = Send(cdb, toc.data(), 0xFFFF);
+  if (result != 0) {
+    job_.SetReason(CommandFailed(cdb, result).reason);
+    return false;
+  }
+  const std::size_t length = std::min<std::size_t>(ReadBe16(toc.data()) + 2u, toc.size());
+  for (std::size_t at = 4; at + 11 <= length; at += 11) {
+    const std::uint8_t* d = toc.data() + at;
+    const int session = d[0];
+    const int adr = d[1] >> 4;
+    const int point = d[3];
+    if (adr != 1) continue;
+    const std::int32_t lba = (d[8] * 60 + d[9]) * 75 + d[10] - kPregapBlocks;
+    if (point >= 1 && point <= 99) {
+      tracks->push_back({point, session, static_cast<std::uint8_t>(d[1] & 0x0F), lba});
+    } else if (point == 0xA2) {
+      sessions->push_back({session, lba});
+    }
+  }
+  std::sort(tracks->begin(), tracks->end(),
+            [](const TocTrack& a, const TocTrack& b) { return a.start < b.start; });
+  if (tracks->empty()) {
+    job_.SetReason("the disc's table of contents lists no track");
+    return false;
+  }
+  for (const TocTrack& track : *tracks) {
+    const bool has_leadout = std::any_of(sessions->begin(), sessions->end(), [&](const auto& s) {
+      return s.number == track.session && s.leadout > track.start;
+    });
+    if (!has_leadout) {
+      job_.SetReason(FormatText(kConsoleTextLimit,
+                                "the table of contents gives session %d no lead-out after "
+                                "track %d",
+                                track.session, track.number));
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string DiscReader::SubChannelText(std::uint8_t format, int track, std::size_t length) {
+  std::uint8_t cdb[10] = {0x42, 0x00, 0x40, format, 0, 0, static_cast<std::uint8_t>(track),
+                          0,    24,   0};
+  std::uint8_t answer[24] = {};
+  if (Send(cdb, answer, sizeof answer) != 0 || (answer[8] & 0x80) == 0) return "";
+  std::string text(reinterpret_cast<const char*>(answer + 9), length);
+  // Only what a cue sheet can carry: digits (and the ISRC's letters).
+  for (const char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'))) return "";
+  }
+  return text;
+}
+
+void DiscReader::ReadCdText() {}
+
+bool DiscReader::Flush() {
+  int error = 0;
+  bool ok = bin_.Write(bin_buffer_.data(), bin_buffer_.size(), &error);
+  if (ok && sub_.IsOpen()) ok = sub_.Write(sub_buffer_.data(), sub_buffer_.size(), &error);
+  bin_buffer_.clear();
+  sub_buffer_.clear();
+  if (!ok) {
+    job_.SetReason(FormatText(kConsoleTextLimit, "cannot write %s: %s", files_.bin.c_str(),
+                              std::strerror(error)));
+  }
+  return ok;
+}
+
+bool DiscReader::ReadSpan(std::size_t index, std::int32_t first, std::int32_t end) {
+  DiscTrack& track = layout_.tracks[index];
+  DiscTrack* next =
+      index + 1 < layout_.tracks.size() && layout_.tracks[index + 1].session == track.session
+          ? &layout_.tracks[index + 1]
+          : nullptr;
+  const std::size_t sub_size = !has_q_ ? 0 : subchannel_ == 0x01 ? kRawSubSize : kFormattedQSize;
+  const std::size_t per_sector = kRawSize + sub_size;
+  const int per_command = static_cast<int>(kCommandBytes / per_sector);
+  int count = per_command;
+  bool first_sector = true;
+  std::int32_t p = first;
+  while (p < end) {
+    job_.current.store(p);
+    if (!job_.run.load()) {
+      KeepPartial(ReadOutcome::kCancelled);
+      return false;
+    }
+    count = std::min(count, end - p);
+    std::uint8_t cdb[12] = {0xBE, 0x00, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0, 0};
+    WriteBe32(static_cast<std::uint32_t>(p), cdb + 2);
+    cdb[8] = static_cast<std::uint8_t>(count);
+    cdb[10] = has_q_ ? subchannel_ : 0;
+    const auto length = static_cast<std::uint32_t>(count * per_sector);
+    const std::int32_t result = Send(cdb, command_.data(), length);
+    if (result == 0) {
+      for (int k = 0; k < count; ++k) {
+        const std::uint8_t* sector = command_.data() + k * per_sector;
+        if (first_sector) {
+          first_sector = false;
+          if ((track.control & 0x04) != 0) {
+            track.mode = sector[15] == 2 ? DiscTrack::Mode::kMode2 : DiscTrack::Mode::kMode1;
+          }
+        }
+        bin_buffer_.insert(bin_buffer_.end(), sector, sector + kRawSize);
+        if (sub_size != 0) {
+          std::uint8_t q[12];
+          if (subchannel_ == 0x01) {
+            const std::uint8_t* pw = sector + kRawSize;
+            sub_buffer_.insert(sub_buffer_.end(), pw, pw + kRawSubSize);
+            for (std::size_t bit = 0; bit < 96; ++bit) {
+              if (bit % 8 == 0) q[bit / 8] = 0;
+              q[bit / 8] =
+                  static_cast<std::uint8_t>(q[bit / 8] | (((pw[bit] >> 6) & 1) << (7 - bit % 8)));
+            }
+          } else {
+            std::memcpy(q, sector + kRawSize, sizeof q);
+          }
+          // Mode 1 Q names the track and index; the next track's index 0 begins its
+          // pre-gap. (Mode 2 and 3 blocks carry no position: a change of index hidden
+          // behind one is seen at the block after it.)
+          if ((q[0] & 0x0F) == 1 && IsBcd(q[1]) && IsBcd(q[2]) && next != nullptr &&
+              next->file_index0 < 0 && FromBcd(q[1]) == next->number && q[2] == 0) {
+            next->file_index0 = sectors_;
+          }
+        }
+        ++sectors_;
+      }
+      if (bin_buffer_.size() >= kFlushBytes && !Flush()) {
+        KeepPartial(ReadOutcome::kFailed);
+        return false;
+      }
+      p += count;
+      job_.done.fetch_add(count);
+      continue;
+    }
+    if (count > 1) {  // one sector at a time from the one that failed
+      count = 1;
+      continue;
+    }
+    // The end of a track that holds nothing (run-out, an unrecorded pre-gap): the track
+    // ends there, and the next one's pre-gap is that much longer, unrecorded.
+    if ((IsRunOutAnswer(result) || result == kLbaOutOfRange) && end - p <= kGapBlocks &&
+        !first_sector) {
+      if (next != nullptr && next->file_index0 < 0) next->unrecorded_pregap = end - p;
+      job_.done.fetch_add(end - p);
+      return true;
+    }
+    TraceEnabled.store(1);
+    Send(cdb, command_.data(), length);  // once more, traced, so the console shows it
+    Fail(FormatText(kConsoleTextLimit, "read failed at sector %d: %s", p,
+                    CommandFailed(cdb, result).reason.c_str()));
+    return false;
+  }
+  return true;
+}
+
+void DiscReader::KeepPartial(ReadOutcome outcome) {
+  // What was read before the end is written; whole sectors only.
+  if (bin_.IsOpen()) {
+    int ignored = 0;
+    (void)bin_.Write(bin_buffer_.data(), bin_buffer_.size(), &ignored);
+    if (sub_.IsOpen()) (void)sub_.Write(sub_buffer_.data(), sub_buffer_.size(), &ignored);
+    const std::int64_t whole = std::min<std::int64_t>(
+        bin_.Written() / static_cast<std::int64_t>(kRawSize),
+        sub_.IsOpen() ? sub_.Written() / static_cast<std::int64_t>(kRawSubSize) : INT64_MAX);
+    if (whole > 0 &&
+        ::ftruncate(bin_.Descriptor(), static_cast<off_t>(whole * std::int64_t{kRawSize})) == 0 &&
+        sub_.IsOpen()) {
+      (void)::ftruncate(sub_.Descriptor(), static_cast<off_t>(whole * std::int64_t{kRawSubSize}));
+    }
+    int error = 0;
+    const std::string part = whole > 0 ? bin_.KeepPartial(&error) : std::string();
+    if (whole == 0) bin_.Abandon();
+    if (sub_.IsOpen()) {
+      if (whole > 0) {
+        (void)sub_.KeepPartial(&error);
+      } else {
+        sub_.Abandon();
+      }
+    }
+    if (!part.empty()) {
+      const std::string kept = FormatText(kConsoleTextLimit, "kept %lld sectors in %s",
+                                          static_cast<long long>(whole), part.c_str());
+      ConsoleLog(Info(), "%s\n", kept.c_str());
+      job_.SetKept(kept);
+    }
+  }
+  End(outcome);
+}
+
+void DiscReader::Finish() {
+  int error = 0;
+  if (!Flush()) {
+    KeepPartial(ReadOutcome::kFailed);
+    return;
+  }
+  // The image first, the cue sheet that names it last: a cue sheet is never left without
+  // its image.
+  std::string failed;
+  if (!bin_.Commit(&error)) failed = files_.bin;
+  if (failed.empty() && sub_.IsOpen() && !sub_.Commit(&error)) failed = files_.sub;
+  if (failed.empty()) {
+    OutputFile cue;
+    const std::string bin_name = files_.bin.substr(files_.bin.find_last_of('/') + 1);
+    const std::string text = CueSheetText(layout_, bin_name);
+    if (!cue.Create(files_.cue, &error) || !cue.Write(text.data(), text.size(), &error) ||
+        !cue.Commit(&error)) {
+      failed = files_.cue;
+    }
+  }
+  if (!failed.empty()) {
+    job_.SetReason(
+        FormatText(kConsoleTextLimit, "cannot write %s: %s", failed.c_str(), std::strerror(error)));
+    End(ReadOutcome::kFailed);
+    return;
+  }
+  End(ReadOutcome::kFinished);
+}
+
+void DiscReader::Run() {
+  if (!DiscFilesOf(job_.disc.cue_path, &files_)) {
+    job_.SetReason(job_.disc.cue_path + " does not end in .cue");
+    End(ReadOutcome::kNotOpened);
+    return;
+  }
+  // The three outputs are three files: a name that leads to another (through a link) is
+  // refused before anything is opened.
+  for (const auto& [output, others] :
+       {std::pair{files_.cue, std::vector<std::string>{files_.bin, files_.sub}},
+        std::pair{files_.bin, std::vector<std::string>{files_.sub}}}) {
+    if (std::string conflict = OutputConflict(output, others); !conflict.empty()) {
+      job_.SetReason(conflict);
+      End(ReadOutcome::kNotOpened);
+      return;
+    }
+  }
+  std::vector<std::uint8_t> probe(kReplyBufferSize);
+  const std::uint8_t code = ProbeMediumType(0, probe.data());
+  if (code == kMediumNoDisc || code == kMediumDoorOpen) {
+    job_.SetReason(code == kMediumNoDisc ? "no disc in the drive" : "the drive's door is open");
+    End(ReadOutcome::kFailed);
+    return;
+  }
+  if (IsDvdMedium(code)) {
+    job_.SetReason("the disc is no CD: a whole disc is read to BIN/CUE from CDs only");
+    End(ReadOutcome::kFailed);
+    return;
+  }
+  std::vector<TocTrack> toc;
+  std::vector<TocSession> sessions;
+  if (!ReadToc(&toc, &sessions)) {
+    End(ReadOutcome::kFailed);
+    return;
+  }
+  layout_.catalogue = SubChannelText(0x02, 0, 13);
+  for (const TocTrack& t : toc) {
+    DiscTrack track;
+    track.number = t.number;
+    track.session = t.session;
+    track.control = t.control;
+    track.mode = (t.control & 0x04) != 0 ? DiscTrack::Mode::kMode1 : DiscTrack::Mode::kAudio;
+    if ((t.control & 0x04) == 0) track.isrc = SubChannelText(0x03, t.number, 12);
+    layout_.tracks.push_back(track);
+  }
+  ReadCdText();
+
+  // Each track's span: from its start to the next track's start or its session's lead-out.
+  std::vector<std::int32_t> ends;
+  std::int64_t total = 0;
+  for (std::size_t i = 0; i < toc.size(); ++i) {
+    std::int32_t end = 0;
+    for (const TocSession& s : sessions) {
+      if (s.number == toc[i].session) end = s.leadout;
+    }
+    if (i + 1 < toc.size() && toc[i + 1].session == toc[i].session) end = toc[i + 1].start;
+    ends.push_back(end);
+    total += end - toc[i].start;
+  }
+
+  // Whether the drive gives the sub-channel with READ CD; without it the cue sheet has the
+  // TOC's starts only (no index 0).
+  subchannel_ = job_.disc.subchannel ? 0x01 : 0x02;
+  {
+    std::uint8_t cdb[12] = {0xBE, 0x00, 0, 0, 0, 0, 0, 0, 1, 0x00, subchannel_, 0};
+    WriteBe32(static_cast<std::uint32_t>(toc.front().start), cdb + 2);
+    has_q_ = Send(cdb, command_.data(), subchannel_ == 0x01 ? kRawSubSize : kFormattedQSize) == 0;
+    if (!has_q_ && job_.disc.subchannel) {
+      job_.SetReason("the drive gives no raw P-W sub-channel with READ CD");
+      End(ReadOutcome::kFailed);
+      return;
+    }
+  }
+
+  int error = 0;
+  for (const auto& [file, path] : {std::pair{&bin_, &files_.bin}, std::pair{&sub_, &files_.sub}}) {
+    if (file == &sub_ && !job_.disc.subchannel) continue;
+    if (!file->Create(*path, &error)) {
+      ConsoleLog(Info(), "檔案 %s 無法被開啟, errorcode=%i\n", path->c_str(), error);
+      job_.SetReason(error == ENODEV ? *path + " is not a regular file (a device or FIFO)"
+                                     : FormatText(kConsoleTextLimit, "cannot create %s: %s",
+                                                  path->c_str(), std::strerror(error)));
+      bin_.Abandon();
+      End(ReadOutcome::kNotOpened);
+      return;
+    }
+  }
+  bin_buffer_.reserve(kFlushBytes + kCommandBytes);
+  if (job_.disc.subchannel) sub_buffer_.reserve(kFlushBytes / 24 + kCommandBytes);
+  job_.total.store(total);
+  job_.current.store(toc.front().start);
+  job_.started.store(true);
+  TraceEnabled.store(0);
+  for (std::size_t i = 0; i < toc.size(); ++i) {
+    layout_.tracks[i].file_index1 = sectors_;
+    if (!ReadSpan(i, toc[i].start, ends[i])) return;
+  }
+  job_.current.store(ends.back());
+  Finish();
+}
+
+}  // namespace
+
+std::string CueSheetText(const DiscLayout& layout, const std::string& bin_name) {
+  std::string out;
+  if (!layout.catalogue.empty()) out += "CATALOG " + layout.catalogue + "\n";
+  if (!layout.genre.empty()) out += "REM GENRE " + Quoted(layout.genre) + "\n";
+  if (!layout.disc_id.empty()) out += "REM DISC_ID " + Quoted(layout.disc_id) + "\n";
+  AddTexts(out, "", layout.title, layout.performer, layout.songwriter, layout.composer,
+           layout.arranger, layout.message);
+  const bool sessions =
+      !layout.tracks.empty() && layout.tracks.back().session != layout.tracks.front().session;
+  int session = 0;
+  for (std::size_t i = 0; i < layout.tracks.size(); ++i) {
+    const DiscTrack& t = layout.tracks[i];
+    if (sessions && t.session != session) {
+      out += FormatText(32, "REM SESSION %02d\n", t.session);
+    }
+    if (i == 0) out += "FILE " + Quoted(bin_name) + " BINARY\n";
+    session = t.session;
+    const char* mode = t.mode == DiscTrack::Mode::kAudio   ? "AUDIO"
+                       : t.mode == DiscTrack::Mode::kMode1 ? "MODE1/2352"
+                                                           : "MODE2/2352";
+    out += FormatText(64, "  TRACK %02d %s\n", t.number, mode);
+    std::string flags;
+    if (t.control & 0x02) flags += " DCP";
+    if (t.control & 0x08) flags += " 4CH";
+    if (t.control & 0x01) flags += " PRE";
+    if (!flags.empty()) out += "    FLAGS" + flags + "\n";
+    if (!t.isrc.empty()) out += "    ISRC " + t.isrc + "\n";
+    AddTexts(out, "    ", t.title, t.performer, t.songwriter, t.composer, t.arranger, t.message);
+    if (t.unrecorded_pregap > 0) out += "    PREGAP " + MsfText(t.unrecorded_pregap) + "\n";
+    if (t.file_index0 >= 0 && t.file_index0 < t.file_index1) {
+      out += "    INDEX 00 " + MsfText(t.file_index0) + "\n";
+    }
+    out += "    INDEX 01 " + MsfText(t.file_index1) + "\n";
+  }
+  return out;
+}
+
+bool DiscFilesOf(const std::string& cue_path, DiscFiles* files) {
+  if (cue_path.size() < 5) return false;
+  std::string tail = cue_path.substr(cue_path.size() - 4);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (tail != ".cue" || cue_path[cue_path.size() - 5] == '/') return false;
+  const std::string base = cue_path.substr(0, cue_path.size() - 4);
+  *files = {cue_path, base + ".bin", base + ".sub"};
+  return true;
+}
+
+void DiscReadWorker(const std::shared_ptr<DiscReadJob>& job) {
+  static const bool ignore_file_size_signal = [] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    return true;
+  }();
+  (void)ignore_file_size_signal;
+  DiscReader(job).Run();
+}
+
+void StartDiscReadWorker(std::shared_ptr<DiscReadJob> job) {
+  std::thread([job = std::move(job)] { DiscReadWorker(job); }).detach();
+}
+
+}  // namespace zorvane
