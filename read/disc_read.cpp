@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 #include "base/output_file.h"
@@ -75,6 +78,105 @@ bool IsBcd(std::uint8_t value) {
   return (value >> 4) < 10 && (value & 0x0F) < 10;
 }
 
+// Writes the image and the sub-channel on a thread of its own, so that the drive's next
+// commands and the file system's write of the last run overlap. The reader fills a run and
+// hands it over for an empty one; after a failed write the writer takes nothing more and
+// the reader learns it at its next hand-over.
+class RunWriter {
+ public:
+  static constexpr int kSpareRuns = 2;
+
+  RunWriter(OutputFile& bin, OutputFile* sub, std::size_t bin_bytes, std::size_t sub_bytes)
+      : bin_(bin), sub_(sub) {
+    for (int i = 0; i < kSpareRuns; ++i) {
+      free_.emplace_back();
+      free_.back().first.reserve(bin_bytes);
+      free_.back().second.reserve(sub_bytes);
+    }
+    thread_ = std::thread([this] { Loop(); });
+  }
+  RunWriter(const RunWriter&) = delete;
+  RunWriter& operator=(const RunWriter&) = delete;
+  ~RunWriter() {
+    std::string ignored_path;
+    int ignored = 0;
+    Finish(&ignored_path, &ignored);
+  }
+
+  // Hands over the filled run and gives back an empty one; false once a write has failed.
+  bool Hand(std::vector<std::uint8_t>* bin, std::vector<std::uint8_t>* sub) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return failed_ || !free_.empty(); });
+    if (failed_) return false;
+    pending_.emplace_back(std::move(*bin), std::move(*sub));
+    *bin = std::move(free_.front().first);
+    *sub = std::move(free_.front().second);
+    free_.pop_front();
+    changed_.notify_all();
+    return true;
+  }
+
+  // Writes what was handed over and ends the writer; false with the file and the error
+  // when a write failed.
+  bool Finish(std::string* path, int* error) {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    if (failed_) {
+      *path = failed_path_;
+      *error = error_;
+    }
+    return !failed_;
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+      if (pending_.empty()) return;  // stopped, and all written
+      auto run = std::move(pending_.front());
+      pending_.pop_front();
+      if (!failed_) {
+        lock.unlock();
+        int error = 0;
+        std::string failed;
+        if (!bin_.Write(run.first.data(), run.first.size(), &error)) {
+          failed = bin_.Target();
+        } else if (sub_ != nullptr && !sub_->Write(run.second.data(), run.second.size(), &error)) {
+          failed = sub_->Target();
+        }
+        lock.lock();
+        if (!failed.empty()) {
+          failed_ = true;
+          failed_path_ = failed;
+          error_ = error;
+        }
+      }
+      run.first.clear();
+      run.second.clear();
+      free_.push_back(std::move(run));
+      changed_.notify_all();
+    }
+  }
+
+  using Run = std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>>;
+  OutputFile& bin_;
+  OutputFile* sub_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Run> free_;
+  std::deque<Run> pending_;
+  bool stop_ = false;
+  bool failed_ = false;
+  std::string failed_path_;
+  int error_ = 0;
+  std::thread thread_;
+};
+
 // A track of the full TOC.
 struct TocTrack {
   int number;
@@ -108,7 +210,11 @@ class DiscReader {
   void ReadCdText();
   // Reads the blocks [first, end) of the track at `index` of layout_.tracks.
   bool ReadSpan(std::size_t index, std::int32_t first, std::int32_t end);
+  // Hands the filled run to the writer; false (the reason set) once a write failed.
   bool Flush();
+  // Writes what was handed over and ends the writer; false (the reason set) when a write
+  // failed.
+  bool EndWriter();
   void Finish();
   void KeepPartial(ReadOutcome outcome);
   void End(ReadOutcome outcome) {
@@ -129,7 +235,8 @@ class DiscReader {
   DiscLayout layout_;
   OutputFile bin_;
   OutputFile sub_;
-  std::vector<std::uint8_t> bin_buffer_;
+  std::unique_ptr<RunWriter> writer_;
+  std::vector<std::uint8_t> bin_buffer_;  // the run being filled
   std::vector<std::uint8_t> sub_buffer_;
   std::int64_t sectors_ = 0;        // sectors in the .bin so far
   std::uint8_t subchannel_ = 0x02;  // READ CD byte 10: 010b formatted Q, 001b raw P-W
@@ -196,14 +303,18 @@ std::string DiscReader::SubChannelText(std::uint8_t format, int track, std::size
 void DiscReader::ReadCdText() {}
 
 bool DiscReader::Flush() {
+  return writer_->Hand(&bin_buffer_, &sub_buffer_) || EndWriter();
+}
+
+bool DiscReader::EndWriter() {
+  if (writer_ == nullptr) return true;
+  std::string path;
   int error = 0;
-  bool ok = bin_.Write(bin_buffer_.data(), bin_buffer_.size(), &error);
-  if (ok && sub_.IsOpen()) ok = sub_.Write(sub_buffer_.data(), sub_buffer_.size(), &error);
-  bin_buffer_.clear();
-  sub_buffer_.clear();
+  const bool ok = writer_->Finish(&path, &error);
+  writer_.reset();
   if (!ok) {
-    job_.SetReason(FormatText(kConsoleTextLimit, "cannot write %s: %s", files_.bin.c_str(),
-                              std::strerror(error)));
+    job_.SetReason(
+        FormatText(kConsoleTextLimit, "cannot write %s: %s", path.c_str(), std::strerror(error)));
   }
   return ok;
 }
@@ -298,9 +409,8 @@ bool DiscReader::ReadSpan(std::size_t index, std::int32_t first, std::int32_t en
 void DiscReader::KeepPartial(ReadOutcome outcome) {
   // What was read before the end is written; whole sectors only.
   if (bin_.IsOpen()) {
-    int ignored = 0;
-    (void)bin_.Write(bin_buffer_.data(), bin_buffer_.size(), &ignored);
-    if (sub_.IsOpen()) (void)sub_.Write(sub_buffer_.data(), sub_buffer_.size(), &ignored);
+    if (writer_ != nullptr && writer_->Hand(&bin_buffer_, &sub_buffer_)) bin_buffer_.clear();
+    (void)EndWriter();
     const std::int64_t whole = std::min<std::int64_t>(
         bin_.Written() / static_cast<std::int64_t>(kRawSize),
         sub_.IsOpen() ? sub_.Written() / static_cast<std::int64_t>(kRawSubSize) : INT64_MAX);
@@ -331,7 +441,7 @@ void DiscReader::KeepPartial(ReadOutcome outcome) {
 
 void DiscReader::Finish() {
   int error = 0;
-  if (!Flush()) {
+  if (!Flush() || !EndWriter()) {
     KeepPartial(ReadOutcome::kFailed);
     return;
   }
@@ -445,8 +555,12 @@ void DiscReader::Run() {
       return;
     }
   }
-  bin_buffer_.reserve(kFlushBytes + kCommandBytes);
-  if (job_.disc.subchannel) sub_buffer_.reserve(kFlushBytes / 24 + kCommandBytes);
+  const std::size_t bin_bytes = kFlushBytes + kCommandBytes;
+  const std::size_t sub_bytes = job_.disc.subchannel ? kFlushBytes / 24 + kCommandBytes : 0;
+  bin_buffer_.reserve(bin_bytes);
+  sub_buffer_.reserve(sub_bytes);
+  writer_ = std::make_unique<RunWriter>(bin_, job_.disc.subchannel ? &sub_ : nullptr, bin_bytes,
+                                        sub_bytes);
   job_.total.store(total);
   job_.current.store(toc.front().start);
   job_.started.store(true);
