@@ -137,7 +137,10 @@ class ReadDialogTest : public QObject {
     window_->OnCommand(kReadButton);
     JobWindow* job = OpenReadWindow();
     QVERIFY(job != nullptr);
-    QCOMPARE(Control<QComboBox>(job, kTrackChoice)->count(), 6);
+    // Six tracks, then the whole disc.
+    QCOMPARE(Control<QComboBox>(job, kTrackChoice)->count(), 7);
+    QCOMPARE(Control<QComboBox>(job, kTrackChoice)->itemText(6),
+             QString::fromUtf8(kWholeDiscChoice));
     QStringList offered;
     const QString out = directory_.filePath(QStringLiteral("song.wav"));
     SetFileDialogHooks({[&](QFileDialog& dialog) {
