@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "base/cdtext.h"
 #include "base/output_file.h"
 #include "base/utilities.h"
 #include "info/commands.h"
@@ -300,7 +301,48 @@ std::string DiscReader::SubChannelText(std::uint8_t format, int track, std::size
   return text;
 }
 
-void DiscReader::ReadCdText() {}
+void DiscReader::ReadCdText() {
+  // READ TOC format 5: the lead-in's CD-TEXT packs. A disc without any is refused or
+  // answers the header alone.
+  std::uint8_t cdb[10] = {0x43, 0x00, 0x05, 0, 0, 0, 0, 0xFF, 0xFF, 0};
+  std::vector<std::uint8_t> answer(0xFFFF);
+  if (Send(cdb, answer.data(), 0xFFFF) != 0) return;
+  const std::size_t length = std::min<std::size_t>(ReadBe16(answer.data()) + 2u, answer.size());
+  if (length <= 4) return;
+  CdText text;
+  int bad_crc = 0;
+  std::string problem;
+  const bool decoded =
+      DecodeCdText(answer.data() + 4, (length - 4) / kCdTextPackSize * kCdTextPackSize, &text,
+                   &bad_crc, &problem);
+  if (bad_crc > 0) ConsoleLog(Info(), "CD-TEXT: %d packs with a bad CRC skipped\n", bad_crc);
+  if (!decoded) {
+    ConsoleLog(Info(), "CD-TEXT: %s\n", problem.c_str());
+    return;
+  }
+  // Entry `i` of a text vector, or nothing.
+  const auto at = [](const std::vector<std::string>& texts, int i) {
+    return i >= 0 && static_cast<std::size_t>(i) < texts.size() ? texts[i] : std::string();
+  };
+  layout_.title = at(text.title, 0);
+  layout_.performer = at(text.performer, 0);
+  layout_.songwriter = at(text.songwriter, 0);
+  layout_.composer = at(text.composer, 0);
+  layout_.arranger = at(text.arranger, 0);
+  layout_.message = at(text.message, 0);
+  layout_.genre = text.genre_text;
+  layout_.disc_id = text.disc_id;
+  for (DiscTrack& track : layout_.tracks) {
+    const int i = track.number - text.first_track + 1;
+    if (i < 1) continue;
+    track.title = at(text.title, i);
+    track.performer = at(text.performer, i);
+    track.songwriter = at(text.songwriter, i);
+    track.composer = at(text.composer, i);
+    track.arranger = at(text.arranger, i);
+    track.message = at(text.message, i);
+  }
+}
 
 bool DiscReader::Flush() {
   return writer_->Hand(&bin_buffer_, &sub_buffer_) || EndWriter();
@@ -343,6 +385,8 @@ bool DiscReader::ReadSpan(std::size_t index, std::int32_t first, std::int32_t en
     cdb[8] = static_cast<std::uint8_t>(count);
     cdb[10] = has_q_ ? subchannel_ : 0;
     const auto length = static_cast<std::uint32_t>(count * per_sector);
+    // A short answer leaves zeros, not an earlier command's bytes.
+    std::memset(command_.data(), 0, length);
     const std::int32_t result = Send(cdb, command_.data(), length);
     if (result == 0) {
       for (int k = 0; k < count; ++k) {

@@ -11,7 +11,9 @@
 #include <csignal>
 #include <thread>
 
+#include "base/cdtext.h"
 #include "info/toc.h"
+#include "read/disc_read.h"
 #include "tests/read/read_test_support.h"
 #include "transport/discovery.h"
 #include "transport/scripted_backend.h"
@@ -444,6 +446,63 @@ TEST_F(ReadEdgeTest, AFullFileSystemEndsTheReadWithAMessage) {
       std::string why;
       EXPECT_TRUE(HoldsPatternBlocks(data, 0, 0, data.size() / 2048, &why)) << why;
     }
+  }
+}
+
+// The CD-TEXT of READ TOC format 5 goes into the whole disc's cue sheet; packs with a bad
+// CRC are skipped and counted, as a drive skips them.
+TEST_F(ScriptedReadTest, DiscReadPutsTheCdTextInTheCueSheet) {
+  CdText text;
+  text.title = {"Album \"Live\"", "Opening", "Encore"};
+  text.performer = {"Band", "Band", "Guest"};
+  text.composer = {"", "Writer", ""};
+  std::vector<std::uint8_t> packs;
+  std::string problem;
+  ASSERT_TRUE(EncodeCdText(text, &packs, &problem)) << problem;
+  for (const bool spoilt : {false, true}) {
+    SCOPED_TRACE(spoilt);
+    Load(0x02);  // an audio CD
+    // Full TOC: audio tracks 1 (LBA 0) and 2 (LBA 300), the lead-out at 600.
+    drive_->On({0x43, 0x00, 0x02},
+               {{0, 35, 1, 1, 1, 0x10, 0, 0x01, 0,    0, 0,    0, 0, 2, 0, 1, 0x10, 0, 0x02,
+                 0, 0,  0, 0, 0, 6,    0, 1,    0x10, 0, 0xA2, 0, 0, 0, 0, 0, 10,   0},
+                0,
+                0});
+    std::vector<std::uint8_t> toc5 = {0, 0, 0, 0};
+    toc5.insert(toc5.end(), packs.begin(), packs.end());
+    toc5[0] = static_cast<std::uint8_t>((toc5.size() - 2) >> 8);
+    toc5[1] = static_cast<std::uint8_t>(toc5.size() - 2);
+    if (spoilt) {
+      for (std::size_t at = 4; at < toc5.size(); at += kCdTextPackSize) toc5[at + 16] ^= 0xFF;
+    }
+    drive_->On({0x43, 0x00, 0x05}, {toc5, 0, 0});
+    auto job = std::make_shared<DiscReadJob>(DiscReadRequest{Path("text.cue"), false});
+    DiscReadWorker(job);
+    ASSERT_EQ(job->outcome.load(), ReadOutcome::kFinished) << job->Reason();
+    const std::vector<std::uint8_t> cue = FileBytes(Path("text.cue"));
+    const std::string with_text =
+        "TITLE \"Album 'Live'\"\n"
+        "PERFORMER \"Band\"\n"
+        "FILE \"text.bin\" BINARY\n"
+        "  TRACK 01 AUDIO\n"
+        "    TITLE \"Opening\"\n"
+        "    PERFORMER \"Band\"\n"
+        "    COMPOSER \"Writer\"\n"
+        "    INDEX 01 00:00:00\n"
+        "  TRACK 02 AUDIO\n"
+        "    TITLE \"Encore\"\n"
+        "    PERFORMER \"Guest\"\n"
+        "    INDEX 01 00:04:00\n";
+    const std::string without_text =
+        "FILE \"text.bin\" BINARY\n"
+        "  TRACK 01 AUDIO\n"
+        "    INDEX 01 00:00:00\n"
+        "  TRACK 02 AUDIO\n"
+        "    INDEX 01 00:04:00\n";
+    EXPECT_EQ(std::string(cue.begin(), cue.end()), spoilt ? without_text : with_text);
+    EXPECT_EQ(InfoText().find("packs with a bad CRC skipped") != std::string::npos, spoilt)
+        << InfoText();
+    EXPECT_EQ(FileBytes(Path("text.bin")).size(), 600u * 2352);
   }
 }
 
