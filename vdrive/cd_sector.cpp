@@ -160,12 +160,18 @@ void BuildRawSector(SectorType type, std::int32_t lba, const std::uint8_t* user,
 }
 
 void PutQCrc(std::uint8_t q[kQSize]) {
+  static const std::array<std::uint16_t, 256> table = [] {
+    std::array<std::uint16_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t crc = i << 8;
+      for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+      t[i] = static_cast<std::uint16_t>(crc);
+    }
+    return t;
+  }();
   std::uint16_t crc = 0;
   for (int i = 0; i < 10; ++i) {
-    crc = static_cast<std::uint16_t>(crc ^ (q[i] << 8));
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
+    crc = static_cast<std::uint16_t>((crc << 8) ^ table[((crc >> 8) ^ q[i]) & 0xFF]);
   }
   crc = static_cast<std::uint16_t>(~crc);
   q[10] = static_cast<std::uint8_t>(crc >> 8);

@@ -210,16 +210,21 @@ void GeneratedUserData(SectorType type, std::int32_t lba, std::uint8_t* out) {
   const std::size_t size = UserDataSize(type);
   if (type == SectorType::kAudio) {
     // One 32-bit little-endian frame a sample (left, then its complement on the right),
-    // built in a word and stored at once: the whole-disc reads of an audio CD spend their
+    // built as words and stored at once: the whole-disc reads of an audio CD spend their
     // time here.
-    std::uint32_t value = static_cast<std::uint32_t>(lba) * 588U * 97U;
-    for (std::size_t n = 0; n < size / 4; ++n, value += 97U) {
-      const std::uint32_t left = value & 0xFFFFU;
-      const std::uint32_t frame = left | ((left ^ 0xFFFFU) << 16);
-      if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(out + 4 * n, &frame, 4);
-      } else {
-        for (int i = 0; i < 4; ++i) out[4 * n + i] = static_cast<std::uint8_t>(frame >> (8 * i));
+    constexpr std::size_t kFrames = 588;
+    std::uint32_t frames[kFrames];
+    const std::uint32_t first = static_cast<std::uint32_t>(lba) * 588U * 97U;
+    for (std::uint32_t n = 0; n < kFrames; ++n) {
+      const std::uint32_t left = (first + 97U * n) & 0xFFFFU;
+      frames[n] = left | ((left ^ 0xFFFFU) << 16);
+    }
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out, frames, sizeof frames);
+    } else {
+      for (std::size_t n = 0; n < kFrames; ++n) {
+        for (int i = 0; i < 4; ++i)
+          out[4 * n + i] = static_cast<std::uint8_t>(frames[n] >> (8 * i));
       }
     }
     return;
