@@ -490,6 +490,38 @@ TEST_F(ReadCliTest, DiscReadOfTwoSessionsMarksTheSecond) {
   EXPECT_EQ(LoadCue(FileText(Path("multi.cue"))).index1, (std::vector<long>{0, 20000}));
 }
 
+// Between two track-at-once tracks lie the first one's run-out and the second one's pre-gap,
+// neither readable: they are no error, take no room in the image, and the cue sheet gives
+// them as the second track's PREGAP, so the track starts where it did.
+TEST_F(ReadCliTest, DiscReadGivesTheUnreadableGapOfTrackAtOnceTracksAsPregap) {
+  namespace vt = vdrive::test;
+  const std::string state = Path("tao.state");
+  const std::vector<std::uint8_t> samples = vt::Pattern(300, 2352, 4);
+  {
+    auto drive = vt::Ready("cdr-blank,state=" + state);
+    ASSERT_EQ(vt::SelectWrite(*drive, vt::WriteSetup{}).sense, vdrive::kGood);
+    ASSERT_EQ(vt::WriteAll(*drive, 0, vt::Pattern(300, 2048, 1), 2048), vdrive::kGood);
+    ASSERT_EQ(vt::Send(*drive, {0x35}, 0).sense, vdrive::kGood);
+    ASSERT_EQ(vt::SelectWrite(*drive, vt::WriteSetup{1, 0, 0}).sense, vdrive::kGood);
+    ASSERT_EQ(vt::WriteAll(*drive, 452, samples, 2352, 27), vdrive::kGood);
+    ASSERT_EQ(vt::Send(*drive, {0x35}, 0).sense, vdrive::kGood);
+    ASSERT_EQ(vt::Send(*drive, vt::Close(2, 0), 0).sense, vdrive::kGood);
+  }
+  const CliRun run = RunCliCaptured(
+      {"--drive", "d=virtual:cdr-blank,state=" + state, "read", "--disc", Path("tao.cue")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(FileText(Path("tao.cue")),
+            "FILE \"tao.bin\" BINARY\n"
+            "  TRACK 01 MODE1/2352\n"
+            "    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n"
+            "    PREGAP 00:02:02\n"
+            "    INDEX 01 00:04:00\n");
+  const std::vector<std::uint8_t> bin = FileBytes(Path("tao.bin"));
+  ASSERT_EQ(bin.size(), 600u * 2352);
+  EXPECT_TRUE(std::equal(samples.begin(), samples.end(), bin.begin() + 300 * 2352));
+}
+
 // A read error ends the read with OUT.bin.part kept and no cue sheet; a stop exits 130 the
 // same way.
 TEST_F(ReadCliTest, DiscReadErrorsAndStopsKeepThePart) {
