@@ -449,6 +449,43 @@ TEST_F(ReadEdgeTest, AFullFileSystemEndsTheReadWithAMessage) {
   }
 }
 
+// The same for the whole-disc read, whose image is written on a thread of its own: the
+// refused write ends the read, the whole sectors are kept, and no cue sheet is written.
+TEST_F(ReadEdgeTest, AFullFileSystemEndsTheWholeDiscRead) {
+  constexpr rlim_t kLimit = 3 * 1024 * 1024 + 1000;
+  const std::string cue = Path("full.cue");
+  const std::string bin = Path("full.bin");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit limit{kLimit, kLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const CliRun run = RunCliCaptured({"--drive", "d=virtual:cdr-multi", "read", "--disc", cue});
+    int code = 0;
+    if (run.status != 1) code |= 1;
+    if (run.err.find("zorvane-cli: read: cannot write " + bin + ": File too large\n") ==
+        std::string::npos) {
+      code |= 2;
+    }
+    const std::size_t sectors = FileBytes(bin + ".part").size() / 2352;
+    if (run.err.find("kept " + std::to_string(sectors) + " sectors in " + bin + ".part\n") ==
+        std::string::npos) {
+      code |= 4;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child ended on signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: exit status, 2: the reason, 4: the kept line";
+  const std::vector<std::uint8_t> data = FileBytes(bin + ".part");
+  ASSERT_GT(data.size(), 0u);
+  EXPECT_LE(data.size(), kLimit);
+  EXPECT_EQ(data.size() % 2352, 0u);
+  EXPECT_FALSE(FileExists(cue));
+  EXPECT_FALSE(FileExists(bin));
+}
+
 // The CD-TEXT of READ TOC format 5 goes into the whole disc's cue sheet; packs with a bad
 // CRC are skipped and counted, as a drive skips them.
 TEST_F(ScriptedReadTest, DiscReadPutsTheCdTextInTheCueSheet) {
