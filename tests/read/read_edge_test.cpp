@@ -486,9 +486,53 @@ TEST_F(ReadEdgeTest, AFullFileSystemEndsTheWholeDiscRead) {
   EXPECT_FALSE(FileExists(bin));
 }
 
+// An audio CD whose full TOC lists tracks 1 (LBA 0) and 2 (LBA 300), the lead-out at 600.
+class ScriptedDiscTest : public ScriptedReadTest {
+ protected:
+  void LoadTwoTracks() {
+    Load(0x02);
+    // Header, then the descriptors: session, ADR/control, TNO, point, time, zero, point time.
+    drive_->On({0x43, 0x00, 0x02}, {{0, 35,   1, 1,                            //
+                                     1, 0x10, 0, 0x01, 0, 0, 0, 0, 0, 2,  0,   //
+                                     1, 0x10, 0, 0x02, 0, 0, 0, 0, 0, 6,  0,   //
+                                     1, 0x10, 0, 0xA2, 0, 0, 0, 0, 0, 10, 0},  //
+                                    0,
+                                    0});
+  }
+};
+
+// A drive that gives no sub-channel with READ CD: the image and a cue sheet of the TOC's
+// starts all the same, but --subchannel is refused before any file is made.
+TEST_F(ScriptedDiscTest, ADriveWithoutSubChannelGivesTheTocStarts) {
+  for (const bool subchannel : {false, true}) {
+    SCOPED_TRACE(subchannel);
+    LoadTwoTracks();
+    drive_->OnCall({0xBE}, [](const PassThroughRequest& request) {
+      return ScriptedDrive::Reply{{}, (request.cdb[10] & 0x07) != 0 ? 0x052400 : 0, 0};
+    });
+    auto job = std::make_shared<DiscReadJob>(DiscReadRequest{Path("plain.cue"), subchannel});
+    DiscReadWorker(job);
+    if (subchannel) {
+      EXPECT_EQ(job->outcome.load(), ReadOutcome::kFailed);
+      EXPECT_EQ(job->Reason(), "the drive gives no raw P-W sub-channel with READ CD");
+      EXPECT_FALSE(FileExists(Path("plain.bin.part")));
+      continue;
+    }
+    ASSERT_EQ(job->outcome.load(), ReadOutcome::kFinished) << job->Reason();
+    const std::vector<std::uint8_t> cue = FileBytes(Path("plain.cue"));
+    EXPECT_EQ(std::string(cue.begin(), cue.end()),
+              "FILE \"plain.bin\" BINARY\n"
+              "  TRACK 01 AUDIO\n"
+              "    INDEX 01 00:00:00\n"
+              "  TRACK 02 AUDIO\n"
+              "    INDEX 01 00:04:00\n");
+    EXPECT_EQ(FileBytes(Path("plain.bin")).size(), 600u * 2352);
+  }
+}
+
 // The CD-TEXT of READ TOC format 5 goes into the whole disc's cue sheet; packs with a bad
 // CRC are skipped and counted, as a drive skips them.
-TEST_F(ScriptedReadTest, DiscReadPutsTheCdTextInTheCueSheet) {
+TEST_F(ScriptedDiscTest, DiscReadPutsTheCdTextInTheCueSheet) {
   CdText text;
   text.title = {"Album \"Live\"", "Opening", "Encore"};
   text.performer = {"Band", "Band", "Guest"};
@@ -498,13 +542,7 @@ TEST_F(ScriptedReadTest, DiscReadPutsTheCdTextInTheCueSheet) {
   ASSERT_TRUE(EncodeCdText(text, &packs, &problem)) << problem;
   for (const bool spoilt : {false, true}) {
     SCOPED_TRACE(spoilt);
-    Load(0x02);  // an audio CD
-    // Full TOC: audio tracks 1 (LBA 0) and 2 (LBA 300), the lead-out at 600.
-    drive_->On({0x43, 0x00, 0x02},
-               {{0, 35, 1, 1, 1, 0x10, 0, 0x01, 0,    0, 0,    0, 0, 2, 0, 1, 0x10, 0, 0x02,
-                 0, 0,  0, 0, 0, 6,    0, 1,    0x10, 0, 0xA2, 0, 0, 0, 0, 0, 10,   0},
-                0,
-                0});
+    LoadTwoTracks();
     std::vector<std::uint8_t> toc5 = {0, 0, 0, 0};
     toc5.insert(toc5.end(), packs.begin(), packs.end());
     toc5[0] = static_cast<std::uint8_t>((toc5.size() - 2) >> 8);
