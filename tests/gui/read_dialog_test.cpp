@@ -151,6 +151,14 @@ class ReadDialogTest : public QObject {
                         {}});
     Control<QPushButton>(job, kReadBrowse)->click();
     QCOMPARE(offered, FileFilters(kWaveFiles));
+    // The whole disc goes to a cue sheet; then back to the first track.
+    auto* tracks = Control<QComboBox>(job, kTrackChoice);
+    for (const int index : {6, 0}) {
+      tracks->setCurrentIndex(index);
+      emit tracks->activated(index);
+      Control<QPushButton>(job, kReadBrowse)->click();
+      QCOMPARE(offered, FileFilters(index == 6 ? kCueFiles : kWaveFiles));
+    }
     Control<QPushButton>(job, kOkButton)->click();
     auto* progress = Control<QProgressBar>(job, kReadProgress);
     QTRY_VERIFY_WITH_TIMEOUT(progress->value() > 0, 20000);
