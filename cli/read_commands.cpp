@@ -9,6 +9,7 @@
 #include "base/templates.h"
 #include "cli/cli_support.h"
 #include "info/toc.h"
+#include "read/disc_read.h"
 #include "read/read_dialog.h"
 #include "transport/console.h"
 
@@ -38,11 +39,15 @@ struct ReadArguments {
   long long first = -1;  // -1: as the track gives it
   long long last = -1;
   std::string out;
+  bool disc = false;  // the whole CD to OUT (a .cue) and its .bin
+  bool subchannel = false;
 };
 
 int Usage(CommandContext& context, const std::string& message) {
   std::fprintf(context.err, "zorvane-cli: read: %s\n", message.c_str());
-  std::fprintf(context.err, "usage: zorvane-cli read [--track N] [--first LBA] [--last LBA] OUT\n");
+  std::fprintf(context.err,
+               "usage: zorvane-cli read [--track N] [--first LBA] [--last LBA] OUT\n"
+               "       zorvane-cli read --disc [--subchannel] OUT.cue\n");
   return kExitUsage;
 }
 
@@ -58,7 +63,9 @@ int ParseReadArguments(CommandContext& context, ReadArguments* arguments) {
       arg = arg.substr(0, arg.find('='));
       has_value = true;
     }
-    if (arg == "--track" || arg == "--first" || arg == "--last") {
+    if ((arg == "--disc" || arg == "--subchannel") && !has_value) {
+      (arg == "--disc" ? arguments->disc : arguments->subchannel) = true;
+    } else if (arg == "--track" || arg == "--first" || arg == "--last") {
       if (!has_value) {
         if (i + 1 >= args.size()) return Usage(context, arg + " needs a number");
         value = args[++i];
@@ -82,6 +89,17 @@ int ParseReadArguments(CommandContext& context, ReadArguments* arguments) {
     }
   }
   if (arguments->out.empty()) return Usage(context, "no output file given");
+  if (arguments->subchannel && !arguments->disc) return Usage(context, "--subchannel needs --disc");
+  if (arguments->disc) {
+    if (arguments->track > 0 || arguments->first >= 0 || arguments->last >= 0) {
+      return Usage(context, "--disc reads every track: no --track, --first or --last");
+    }
+    DiscFiles files;
+    if (!DiscFilesOf(arguments->out, &files)) {
+      return Usage(context,
+                   "--disc takes the cue sheet's name, ending in .cue, not " + arguments->out);
+    }
+  }
   if (arguments->first >= 0 && arguments->last >= 0 && arguments->first > arguments->last) {
     return Usage(context, "--first " + std::to_string(arguments->first) + " lies after --last " +
                               std::to_string(arguments->last));
@@ -125,9 +143,52 @@ std::string Trimmed(std::string text) {
   return start == std::string::npos ? std::string() : text.substr(start);
 }
 
+// The whole CD to a BIN/CUE pair (and the raw sub-channel), on a worker this waits for.
+int RunDiscRead(CommandContext& context, const ReadArguments& arguments) {
+  auto job = std::make_shared<DiscReadJob>(DiscReadRequest{arguments.out, arguments.subchannel});
+  std::thread worker([job] { DiscReadWorker(job); });
+  CliProgress progress(context.err, "read");
+  bool stopped = false;
+  while (job->outcome.load() == ReadOutcome::kRunning) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kRefreshMilliseconds / 2));
+    if (StopRequested() && !stopped) {
+      stopped = true;
+      job->run.store(false);
+    }
+    if (job->started.load() && !stopped) {
+      progress.Update(static_cast<std::uint64_t>(job->done.load()),
+                      static_cast<std::uint64_t>(job->total.load()),
+                      "sector " + std::to_string(job->current.load()));
+    }
+  }
+  worker.join();
+  const ReadOutcome outcome = job->outcome.load();
+  if (job->started.load()) {
+    const std::int64_t total = job->total.load();
+    const std::int64_t done = outcome == ReadOutcome::kFinished ? total : job->done.load();
+    progress.Update(static_cast<std::uint64_t>(done), static_cast<std::uint64_t>(total),
+                    "sector " + std::to_string(job->current.load()));
+  }
+  progress.Finish();
+  const std::string kept = job->Kept();
+  if (outcome == ReadOutcome::kFinished) return kExitOk;
+  if (outcome == ReadOutcome::kCancelled) {
+    std::fprintf(context.err, "zorvane-cli: read: stopped after %lld sectors\n",
+                 static_cast<long long>(job->done.load()));
+    if (!kept.empty()) std::fprintf(context.err, "zorvane-cli: read: %s\n", kept.c_str());
+    return kExitStopped;
+  }
+  std::string reason = job->Reason();
+  if (reason.empty()) reason = "the read did not finish";
+  std::fprintf(context.err, "zorvane-cli: read: %s\n", reason.c_str());
+  if (!kept.empty()) std::fprintf(context.err, "zorvane-cli: read: %s\n", kept.c_str());
+  return kExitFailed;
+}
+
 int RunRead(CommandContext& context) {
   ReadArguments arguments;
   if (int status = ParseReadArguments(context, &arguments); status != kExitOk) return status;
+  if (arguments.disc) return RunDiscRead(context, arguments);
 
   TrackList.Clear();
   ChosenDialog chosen;
@@ -237,14 +298,17 @@ int RunRead(CommandContext& context) {
 
 std::vector<Command> ReadCommands() {
   return {
-      {"read", "read [--track N] [--first LBA] [--last LBA] OUT",
+      {"read", "read [--track N] [--first LBA] [--last LBA] | --disc [--subchannel] OUT",
        "read a track (by default the first) or a sector range to OUT: 2048-byte sectors,\n"
        "                               2336-byte sectors for a name ending in .md2, a WAVE "
        "file for audio;\n"
        "                               --first/--last are disc addresses (within the track "
        "given); OUT is\n"
        "                               replaced only by a whole read, a failed or stopped one "
-       "keeps OUT.part",
+       "keeps OUT.part;\n"
+       "                               --disc reads every track of the CD to OUT (a .cue) and "
+       "its .bin,\n"
+       "                               --subchannel adds the raw P-W sub-channel as its .sub",
        RunRead},
   };
 }

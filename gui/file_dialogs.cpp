@@ -32,7 +32,8 @@ bool Choose(QWidget* owner, std::string* name, std::string* title, bool save) {
   QFileDialog dialog(owner != nullptr ? owner : request.owner);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setNameFilters(FileFilters(request.type));
-  dialog.setDefaultSuffix(QStringLiteral("ISO"));
+  dialog.setDefaultSuffix(request.type == kCueFiles ? QStringLiteral("cue")
+                                                    : QStringLiteral("ISO"));
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   // Opening accepts a name that does not exist yet (after asking); saving asks before
   // replacing a file.
@@ -67,6 +68,8 @@ QStringList FileFilters(int type) {
       return {iso, md2, all};
     case kCdWriteFiles:
       return {iso, md2, wave, all};
+    case kCueFiles:
+      return {QStringLiteral("Cue Sheets (*.cue)"), all};
     default:
       return {all};
   }

@@ -16,6 +16,7 @@ enum FileFilterSet : int {
   kIsoFiles = 1,      // DVD images, address writing, volume images
   kCdReadFiles = 2,   // CD data tracks read to ISO or MD2
   kCdWriteFiles = 3,  // images the CD writer takes
+  kCueFiles = 4,      // a whole CD read to a cue sheet and its BIN
 };
 
 // The filters of a set, first offered first; any other type gives "All Files (*.*)".

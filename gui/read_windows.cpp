@@ -19,6 +19,8 @@ int FilterSetOf(ReadFileFilter filter) {
       return kIsoFiles;
     case ReadFileFilter::kCdImage:
       return kCdReadFiles;
+    case ReadFileFilter::kCue:
+      return kCueFiles;
   }
   return kIsoFiles;
 }

@@ -82,13 +82,16 @@ void ReadDialog::OnInit(Dialog& dialog) {
   dialog.SetText(kReadFirstSector, "      0");
   dialog.SetText(kReadLastSector, FormatText(64, "%7i\n", 0));
   dialog.ClearItems(kTrackChoice);
+  tracks_ = 0;
   for (int row = 0; row < kTrackRows; ++row) {
     const TrackEntry entry = TrackList.Get(row);
     if (entry.track == 0) break;
     dialog.AddItem(kTrackChoice,
                    FormatText(kConsoleTextLimit, "第%2i軌   模式%2Xh   從第%i至，第%i個碟區\n",
                               entry.track, entry.adr_control, entry.first_block, entry.last_block));
+    ++tracks_;
   }
+  if (kind_ == Kind::kCd && tracks_ > 0) dialog.AddItem(kTrackChoice, kWholeDiscChoice);
   dialog.SelectItem(kTrackChoice, 0);
   SelectTrack(dialog);
   path_.clear();
@@ -97,6 +100,15 @@ void ReadDialog::OnInit(Dialog& dialog) {
 void ReadDialog::SelectTrack(Dialog& dialog) {
   const int index = dialog.SelectedItem(kTrackChoice);
   if (index < 0 || index >= kTrackRows) return;
+  whole_disc_ = kind_ == Kind::kCd && tracks_ > 0 && index == tracks_;
+  if (whole_disc_) {
+    // Every track of every session: the range shown is the disc's, the file a cue sheet.
+    dialog.SetText(kReadMode, "");
+    dialog.SetText(kReadFirstSector, FormatText(64, "%7i\n", TrackList.Get(0).first_block));
+    dialog.SetText(kReadLastSector, FormatText(64, "%7i\n", TrackList.Get(tracks_ - 1).last_block));
+    filter_ = ReadFileFilter::kCue;
+    return;
+  }
   const TrackEntry entry = TrackList.Get(index);
   dialog.SetText(kReadMode, FormatText(64, "%02Xh\n", entry.adr_control));
   dialog.SetText(kReadFirstSector, FormatText(64, "%7i\n", entry.first_block));
@@ -133,6 +145,15 @@ void ReadDialog::OnCommand(Dialog& dialog, int id) {
 
 void ReadDialog::Start(Dialog& dialog) {
   if (job_ != nullptr && job_->outcome.load() == ReadOutcome::kRunning) return;
+  std::shared_ptr<DiscReadJob> disc_job;
+  if (whole_disc_) {
+    // The whole disc goes to a cue sheet and its image beside it: a name without .cue
+    // gets it.
+    std::string path = dialog.Text(kReadPath);
+    DiscFiles files;
+    if (!DiscFilesOf(path, &files)) path += ".cue";
+    disc_job = std::make_shared<DiscReadJob>(DiscReadRequest{path, false});
+  }
   ReadRequest request;
   request.adr_control = AdrControlOf(dialog.Text(kReadMode));
   request.first = SectorOf(dialog.Text(kReadFirstSector));
@@ -153,7 +174,7 @@ void ReadDialog::Start(Dialog& dialog) {
     if (entry.track == 0) break;
     request.track_ends.push_back(entry.last_block);
   }
-  job_ = std::make_shared<ReadJob>(std::move(request));
+  job_ = disc_job != nullptr ? disc_job : std::make_shared<ReadJob>(std::move(request));
   ticks_ = 0;
   highest_ = 0;
   range_shown_ = false;
@@ -164,7 +185,11 @@ void ReadDialog::Start(Dialog& dialog) {
   dialog.Enable(kOkButton, false);
   dialog.StartTimer(kClockTimer, 1000);
   dialog.StartTimer(kRefreshTimer, kRefreshMilliseconds);
-  StartReadWorker(job_);
+  if (disc_job != nullptr) {
+    StartDiscReadWorker(std::move(disc_job));
+  } else {
+    StartReadWorker(job_);
+  }
 }
 
 void ReadDialog::Cancel(Dialog& dialog) {

@@ -10,6 +10,7 @@
 
 #include "base/dialog.h"
 #include "base/templates.h"
+#include "read/disc_read.h"
 #include "read/read_worker.h"
 
 namespace zorvane {
@@ -26,7 +27,11 @@ enum class ReadFileFilter : int {
   kWave,     // "WAVE Files (*.wav)", "All Files (*.*)"
   kIso,      // "ISO Files (*.ISO)", "All Files (*.*)"
   kCdImage,  // "ISO Files (*.ISO)", "Mode2 Files (*.MD2)", "All Files (*.*)"
+  kCue,      // the whole CD: "Cue Sheets (*.cue)", "All Files (*.*)"
 };
+
+// The CD dialog's last choice after the tracks: the whole disc to a BIN/CUE pair.
+inline constexpr const char* kWholeDiscChoice = "整片光碟 (BIN/CUE)";
 
 class ReadDialog : public DialogHandler {
  public:
@@ -69,6 +74,8 @@ class ReadDialog : public DialogHandler {
   bool closed_ = false;
 
   std::shared_ptr<ReadJob> job_;
+  int tracks_ = 0;           // the tracks the choice lists
+  bool whole_disc_ = false;  // the whole-disc choice is selected
   int ticks_ = 0;
   float highest_ = 0;
   bool range_shown_ = false;

@@ -159,4 +159,31 @@ void BuildRawSector(SectorType type, std::int32_t lba, const std::uint8_t* user,
   }
 }
 
+void PutQCrc(std::uint8_t q[kQSize]) {
+  static const std::array<std::uint16_t, 256> table = [] {
+    std::array<std::uint16_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t crc = i << 8;
+      for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+      t[i] = static_cast<std::uint16_t>(crc);
+    }
+    return t;
+  }();
+  std::uint16_t crc = 0;
+  for (int i = 0; i < 10; ++i) {
+    crc = static_cast<std::uint16_t>((crc << 8) ^ table[((crc >> 8) ^ q[i]) & 0xFF]);
+  }
+  crc = static_cast<std::uint16_t>(~crc);
+  q[10] = static_cast<std::uint8_t>(crc >> 8);
+  q[11] = static_cast<std::uint8_t>(crc);
+}
+
+void InterleaveSubchannel(bool p, const std::uint8_t q[kQSize],
+                          std::uint8_t out[kRawSubchannelSize]) {
+  for (std::size_t i = 0; i < kRawSubchannelSize; ++i) {
+    const bool q_bit = ((q[i / 8] >> (7 - i % 8)) & 1) != 0;
+    out[i] = static_cast<std::uint8_t>((p ? 0x80 : 0) | (q_bit ? 0x40 : 0));
+  }
+}
+
 }  // namespace zorvane::vdrive

@@ -9,7 +9,9 @@
 namespace zorvane::vdrive {
 
 inline constexpr std::size_t kRawSectorSize = 2352;
-inline constexpr std::size_t kC2Size = 294;  // one bit for each byte of the raw sector
+inline constexpr std::size_t kC2Size = 294;            // one bit for each byte of the raw sector
+inline constexpr std::size_t kRawSubchannelSize = 96;  // P-W: one byte per symbol
+inline constexpr std::size_t kQSize = 12;              // the Q channel's 96 bits
 
 // The kinds of sector a CD track holds.
 enum class SectorType : std::uint8_t {
@@ -42,5 +44,15 @@ std::uint32_t ComputeEdc(const std::uint8_t* data, std::size_t size);
 // data itself.
 void BuildRawSector(SectorType type, std::int32_t lba, const std::uint8_t* user,
                     const std::uint8_t* subheader, std::uint8_t out[kRawSectorSize]);
+
+// The Q channel's CRC over its first 10 bytes: CRC-16 with x^16 + x^12 + x^5 + 1, the
+// remainder inverted (ECMA-130), stored most significant byte first in bytes 10 and 11.
+void PutQCrc(std::uint8_t q[kQSize]);
+
+// The 96 bytes of raw P-W sub-channel of one block: byte i holds bit i of each channel,
+// P in bit 7, Q in bit 6 and R-W (here zeros) below. `p` is the P channel's one value for
+// the whole block.
+void InterleaveSubchannel(bool p, const std::uint8_t q[kQSize],
+                          std::uint8_t out[kRawSubchannelSize]);
 
 }  // namespace zorvane::vdrive

@@ -59,6 +59,64 @@ bool SelectFields(SectorType type, std::uint8_t flags, const std::uint8_t* raw,
 constexpr std::size_t kAlteredOffset = 100;
 constexpr std::size_t kAlteredBytes = 4;
 
+// Q in mode 2 (the media catalogue number) and mode 3 (the track's ISRC) take the place of
+// the position in one block of every hundred each, as a recorder interleaves them.
+constexpr std::int32_t kQModeCycle = 100;
+constexpr std::int32_t kCatalogueSlot = 20;
+constexpr std::int32_t kIsrcSlot = 70;
+
+void PutBcdTime(std::int32_t frames, std::uint8_t* out) {
+  out[0] = ToBcd(frames / (60 * kFramesPerSecond));
+  out[1] = ToBcd(frames / kFramesPerSecond % 60);
+  out[2] = ToBcd(frames % kFramesPerSecond);
+}
+
+// The 6-bit code of an ISRC's country and owner characters.
+std::uint8_t IsrcCode(char c) {
+  if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
+  if (c >= 'A' && c <= 'Z') return static_cast<std::uint8_t>(c - 'A' + 0x11);
+  return 0;
+}
+
+// The Q channel of a readable block and whether P is set (in a pre-gap). Mode 1 carries
+// the track, the index (0 in a pre-gap a session at once recorded, with the relative time
+// counting down to the track's start), the relative and the absolute time.
+bool QChannelOf(const Medium& medium, const Track& track, std::int32_t lba,
+                std::uint8_t q[kQSize]) {
+  std::memset(q, 0, kQSize);
+  const std::int32_t relative = lba - track.start;
+  const std::int32_t absolute = lba + kPregapFrames;
+  const std::int32_t slot = absolute % kQModeCycle;
+  const std::uint8_t control = static_cast<std::uint8_t>(track.control << 4);
+  if (slot == kCatalogueSlot && medium.catalogue.size() == 13) {
+    q[0] = control | 0x02;
+    for (std::size_t i = 0; i < 13; ++i) {
+      const auto digit = static_cast<std::uint8_t>((medium.catalogue[i] - '0') & 0x0F);
+      q[1 + i / 2] |= static_cast<std::uint8_t>(i % 2 == 0 ? digit << 4 : digit);
+    }
+    q[9] = ToBcd(absolute % kFramesPerSecond);
+  } else if (slot == kIsrcSlot && track.isrc.size() == 12 && relative >= 0) {
+    q[0] = control | 0x03;
+    std::uint32_t letters = 0;  // five 6-bit codes, then two zero bits
+    for (std::size_t i = 0; i < 5; ++i) letters = (letters << 6) | IsrcCode(track.isrc[i]);
+    letters <<= 2;
+    for (int i = 0; i < 4; ++i) q[1 + i] = static_cast<std::uint8_t>(letters >> (24 - 8 * i));
+    for (std::size_t i = 0; i < 7; ++i) {
+      const auto digit = static_cast<std::uint8_t>((track.isrc[5 + i] - '0') & 0x0F);
+      q[5 + i / 2] |= static_cast<std::uint8_t>(i % 2 == 0 ? digit << 4 : digit);
+    }
+    q[9] = ToBcd(absolute % kFramesPerSecond);
+  } else {
+    q[0] = control | 0x01;
+    q[1] = ToBcd(track.number);
+    q[2] = relative < 0 ? 0 : 1;
+    PutBcdTime(relative < 0 ? -relative : relative, q + 3);
+    PutBcdTime(absolute, q + 7);
+  }
+  PutQCrc(q);
+  return relative < 0;
+}
+
 }  // namespace
 
 Sense Drive::ReadSector(std::int32_t block, std::uint8_t* out, SectorType* type) const {
@@ -204,7 +262,9 @@ Sense Drive::ReadCdBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
   const std::uint8_t expected = (c.cdb[1] >> 2) & 0x07;
   const std::uint8_t flags = c.cdb[9];
   const std::uint8_t c2 = (flags >> 1) & 0x03;
-  if (expected > 5 || c2 == 3 || (c.cdb[10] & 0x07) != 0) return kInvalidField;
+  // Sub-channel: 000b none, 001b raw P-W (96 bytes), 010b formatted Q (16 bytes).
+  const std::uint8_t subchannel = c.cdb[10] & 0x07;
+  if (expected > 5 || c2 == 3 || subchannel > 2) return kInvalidField;
   if (c2 != 0 && spec_.quirks.no_c2) return kInvalidField;
   if (!medium_.IsCd()) return kIllegalModeForTrack;  // no CD sectors on this medium
   if (count == 0) return kGood;
@@ -240,6 +300,18 @@ Sense Drive::ReadCdBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
         for (const std::uint8_t byte : pointers) any |= byte;
         c.answer.push_back(any);  // block error byte
         c.answer.push_back(0);    // pad
+      }
+    }
+    if (subchannel != 0) {
+      std::uint8_t q[kQSize];
+      const bool p = QChannelOf(medium_, *TrackAt(medium_, block), block, q);
+      if (subchannel == 1) {
+        std::uint8_t pw[kRawSubchannelSize];
+        InterleaveSubchannel(p, q, pw);
+        c.answer.insert(c.answer.end(), pw, pw + kRawSubchannelSize);
+      } else {
+        c.answer.insert(c.answer.end(), q, q + kQSize);  // with its CRC
+        c.answer.insert(c.answer.end(), 4, 0);
       }
     }
     // A data phase longer than the host's buffer fails at the host adapter.

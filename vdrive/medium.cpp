@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace zorvane::vdrive {
@@ -208,14 +209,23 @@ std::int32_t RecordedEnd(const Medium& medium) {
 void GeneratedUserData(SectorType type, std::int32_t lba, std::uint8_t* out) {
   const std::size_t size = UserDataSize(type);
   if (type == SectorType::kAudio) {
-    for (std::size_t n = 0; n < size / 4; ++n) {
-      const auto sample = static_cast<std::uint16_t>(
-          (static_cast<std::uint32_t>(lba) * 588U + static_cast<std::uint32_t>(n)) * 97U);
-      const auto right = static_cast<std::uint16_t>(~sample);
-      out[4 * n] = static_cast<std::uint8_t>(sample);
-      out[4 * n + 1] = static_cast<std::uint8_t>(sample >> 8);
-      out[4 * n + 2] = static_cast<std::uint8_t>(right);
-      out[4 * n + 3] = static_cast<std::uint8_t>(right >> 8);
+    // One 32-bit little-endian frame a sample (left, then its complement on the right),
+    // built as words and stored at once: the whole-disc reads of an audio CD spend their
+    // time here.
+    constexpr std::size_t kFrames = 588;
+    std::uint32_t frames[kFrames];
+    const std::uint32_t first = static_cast<std::uint32_t>(lba) * 588U * 97U;
+    for (std::uint32_t n = 0; n < kFrames; ++n) {
+      const std::uint32_t left = (first + 97U * n) & 0xFFFFU;
+      frames[n] = left | ((left ^ 0xFFFFU) << 16);
+    }
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out, frames, sizeof frames);
+    } else {
+      for (std::size_t n = 0; n < kFrames; ++n) {
+        for (int i = 0; i < 4; ++i)
+          out[4 * n + i] = static_cast<std::uint8_t>(frames[n] >> (8 * i));
+      }
     }
     return;
   }

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 namespace zorvane::vdrive {
 
@@ -138,6 +140,7 @@ bool IsOneOf(const std::string& preset, std::initializer_list<const char*> names
 bool CheckApplicable(const DriveSpec& spec, std::string* error) {
   const std::string& p = spec.preset;
   const bool pressed_single = IsOneOf(p, {"cdrom", "dvdrom", "bdrom", "hddvdrom"});
+  const bool pressed_audio = p == "cdda";
   const bool recordable_cd =
       IsOneOf(p, {"cdr-blank", "cdr-open", "cdr-closed", "cdr-multi", "cdrw-blank", "cdrw-mrw"});
   const bool recordable_dvd = IsOneOf(p, {"dvd-r", "dvd-r-dl", "dvd-rw-seq", "dvd-rw-ro", "dvd-ram",
@@ -151,8 +154,12 @@ bool CheckApplicable(const DriveSpec& spec, std::string* error) {
   if (spec.atip && !recordable_cd) return refuse("atip", "recordable CD presets");
   if (spec.leadout && !recordable_cd) return refuse("leadout", "recordable CD presets");
   if (spec.maker && !maker_dvd) return refuse("maker", "recordable DVD presets but dvd-ram");
-  if (spec.blocks && !(pressed_single || recordable_dvd)) {
-    return refuse("blocks", "cdrom, dvdrom, bdrom, hddvdrom and recordable DVD presets");
+  if (spec.blocks && !(pressed_single || pressed_audio || recordable_dvd)) {
+    return refuse("blocks", "cdrom, cdda, dvdrom, bdrom, hddvdrom and recordable DVD presets");
+  }
+  if (pressed_audio && spec.blocks && *spec.blocks > 405000) {
+    *error = "blocks= of preset cdda takes up to 405000 (90 minutes of audio)";
+    return false;
   }
   if (spec.image && spec.blocks) {
     *error = "image= and blocks= exclude each other: an image sets the size";
@@ -202,7 +209,12 @@ bool BuildCd(const std::string& p, const DriveSpec& spec, Medium& m) {
         at += blocks;
       }
     } else {
-      for (std::int32_t blocks : kAudioTracks) {
+      // blocks= sets the disc's length (e.g. 360,000 for 80 minutes): the tracks' lengths
+      // repeat, the last one cut to fit.
+      const std::int32_t length = spec.blocks.value_or(0);
+      for (std::size_t i = 0; length == 0 ? i < std::size(kAudioTracks) : at < length; ++i) {
+        std::int32_t blocks = kAudioTracks[i % std::size(kAudioTracks)];
+        if (length != 0) blocks = std::min(blocks, length - at);
         m.tracks.push_back(MakeTrack(number++, 1, at, blocks, SectorType::kAudio));
         at += blocks;
       }

@@ -137,7 +137,10 @@ class ReadDialogTest : public QObject {
     window_->OnCommand(kReadButton);
     JobWindow* job = OpenReadWindow();
     QVERIFY(job != nullptr);
-    QCOMPARE(Control<QComboBox>(job, kTrackChoice)->count(), 6);
+    // Six tracks, then the whole disc.
+    QCOMPARE(Control<QComboBox>(job, kTrackChoice)->count(), 7);
+    QCOMPARE(Control<QComboBox>(job, kTrackChoice)->itemText(6),
+             QString::fromUtf8(kWholeDiscChoice));
     QStringList offered;
     const QString out = directory_.filePath(QStringLiteral("song.wav"));
     SetFileDialogHooks({[&](QFileDialog& dialog) {
@@ -148,6 +151,14 @@ class ReadDialogTest : public QObject {
                         {}});
     Control<QPushButton>(job, kReadBrowse)->click();
     QCOMPARE(offered, FileFilters(kWaveFiles));
+    // The whole disc goes to a cue sheet; then back to the first track.
+    auto* tracks = Control<QComboBox>(job, kTrackChoice);
+    for (const int index : {6, 0}) {
+      tracks->setCurrentIndex(index);
+      emit tracks->activated(index);
+      Control<QPushButton>(job, kReadBrowse)->click();
+      QCOMPARE(offered, FileFilters(index == 6 ? kCueFiles : kWaveFiles));
+    }
     Control<QPushButton>(job, kOkButton)->click();
     auto* progress = Control<QProgressBar>(job, kReadProgress);
     QTRY_VERIFY_WITH_TIMEOUT(progress->value() > 0, 20000);

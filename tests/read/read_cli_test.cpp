@@ -10,7 +10,10 @@
 #include <random>
 #include <thread>
 
+#include <libcue.h>
+
 #include "cli/cli_support.h"
+#include "tests/vdrive/vdrive_test_support.h"
 
 #include "tests/read/read_test_support.h"
 
@@ -104,7 +107,10 @@ TEST_F(ReadCliTest, FailuresExitOneWithTheReasonAndUsageErrorsTwo) {
                                                {"read", "--bogus", "o"},
                                                {"read", "--track", "0", "o"},
                                                {"read", "--first", "-5", "o"},
-                                               {"read", "--last=-1", "o"}}) {
+                                               {"read", "--last=-1", "o"},
+                                               {"read", "--disc", "o.bin"},
+                                               {"read", "--subchannel", "o.iso"},
+                                               {"read", "--disc", "--track", "1", "o.cue"}}) {
     std::vector<std::string> full = {"--drive", "d=virtual:cdrom"};
     full.insert(full.end(), args.begin(), args.end());
     run = RunCliCaptured(full);
@@ -320,6 +326,253 @@ TEST_F(ReadCliTest, Md2ReadOfAnXaTrackGivesItsSubHeaderDataAndEdc) {
           << "EDC/ECC, sector " << i;
     }
   }
+}
+
+// A disc recorded session at once into the state file `state`: track 1 Mode 1 data
+// (blocks 0-299), track 2 audio with a pre-gap from 300 and an ISRC, track 3 audio with copy
+// and pre-emphasis flags and a pre-gap from 750, the lead-out at 1200; a catalogue number.
+void RecordMixedDisc(const std::string& state, const std::vector<std::uint8_t>& samples) {
+  namespace vt = vdrive::test;
+  std::vector<std::uint8_t> sheet;
+  auto add = [&](std::uint8_t ctl_adr, std::uint8_t tno, std::uint8_t index, std::uint8_t form,
+                 std::int32_t lba) {
+    const std::int32_t f = lba + 150;
+    sheet.insert(sheet.end(),
+                 {ctl_adr, tno, index, form, 0, static_cast<std::uint8_t>(f / 4500),
+                  static_cast<std::uint8_t>(f / 75 % 60), static_cast<std::uint8_t>(f % 75)});
+  };
+  const std::string catalogue = "0123456789012";
+  const std::string isrc = "DEAAA0600002";
+  sheet.push_back(0x02);
+  sheet.insert(sheet.end(), catalogue.begin(), catalogue.begin() + 7);
+  sheet.push_back(0x02);
+  sheet.insert(sheet.end(), catalogue.begin() + 7, catalogue.end());
+  sheet.push_back(0x00);
+  add(0x41, 0, 0, 0x14, -150);
+  add(0x41, 1, 0, 0x10, -150);
+  add(0x41, 1, 1, 0x10, 0);
+  sheet.insert(sheet.end(), {0x03, 2});
+  sheet.insert(sheet.end(), isrc.begin(), isrc.begin() + 6);
+  sheet.insert(sheet.end(), {0x03, 2});
+  sheet.insert(sheet.end(), isrc.begin() + 6, isrc.end());
+  add(0x01, 2, 0, 0x00, 300);
+  add(0x01, 2, 1, 0x00, 450);
+  add(0x31, 3, 0, 0x00, 750);
+  add(0x31, 3, 1, 0x00, 900);
+  add(0x01, 0xAA, 1, 0x01, 1200);
+  auto drive = vt::Ready("cdr-blank,state=" + state);
+  vt::WriteSetup setup;
+  setup.write_type = 2;
+  setup.track_mode = 0;
+  setup.block_type = 0;
+  setup.multi_session = 0;
+  ASSERT_EQ(vt::SelectWrite(*drive, setup).sense, vdrive::kGood);
+  const auto length = static_cast<std::uint8_t>(sheet.size());
+  ASSERT_EQ(vt::SendOut(*drive, {0x5D, 0, 0, 0, 0, 0, 0, 0, length, 0}, sheet).sense,
+            vdrive::kGood);
+  ASSERT_EQ(vt::WriteAll(*drive, 0xFFFFFF6A, std::vector<std::uint8_t>(150 * 2048), 2048),
+            vdrive::kGood);
+  ASSERT_EQ(vt::WriteAll(*drive, 0, vt::Pattern(300, 2048, 3), 2048), vdrive::kGood);
+  ASSERT_EQ(vt::WriteAll(*drive, 300, samples, 2352, 20), vdrive::kGood);
+  ASSERT_EQ(vt::Send(*drive, {0x35}, 0).sense, vdrive::kGood);
+}
+
+struct LoadedCue {
+  int tracks = 0;
+  std::vector<long> index0, index1;
+  std::vector<std::string> isrc;
+};
+// The cue sheet as libcue reads it.
+LoadedCue LoadCue(const std::string& text) {
+  LoadedCue loaded;
+  Cd* cd = cue_parse_string(text.c_str());
+  if (cd == nullptr) return loaded;
+  loaded.tracks = cd_get_ntrack(cd);
+  for (int i = 1; i <= loaded.tracks; ++i) {
+    ::Track* track = cd_get_track(cd, i);
+    loaded.index0.push_back(track_get_index(track, 0));
+    loaded.index1.push_back(track_get_index(track, 1));
+    const char* isrc = track_get_isrc(track);
+    loaded.isrc.push_back(isrc != nullptr ? isrc : "");
+  }
+  cd_delete(cd);
+  return loaded;
+}
+
+std::string FileText(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = FileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Every track to OUT.bin as raw sectors and a cue sheet that libcue loads: a mixed-mode disc
+// recorded session at once (pre-gaps from the Q sub-channel, ISRC, catalogue number,
+// flags), with and without the raw sub-channel.
+TEST_F(ReadCliTest, DiscReadGivesABinAndACueSheetFromTheSubChannel) {
+  const std::vector<std::uint8_t> samples = vdrive::test::Pattern(900, 2352, 9);
+  const std::string state = Path("mixed.state");
+  RecordMixedDisc(state, samples);
+  const std::string expected =
+      "CATALOG 0123456789012\n"
+      "FILE \"mixed.bin\" BINARY\n"
+      "  TRACK 01 MODE1/2352\n"
+      "    INDEX 01 00:00:00\n"
+      "  TRACK 02 AUDIO\n"
+      "    ISRC DEAAA0600002\n"
+      "    INDEX 00 00:04:00\n"
+      "    INDEX 01 00:06:00\n"
+      "  TRACK 03 AUDIO\n"
+      "    FLAGS DCP PRE\n"
+      "    INDEX 00 00:10:00\n"
+      "    INDEX 01 00:12:00\n";
+  for (const bool subchannel : {false, true}) {
+    SCOPED_TRACE(subchannel);
+    std::vector<std::string> args = {"--drive", "d=virtual:cdr-blank,state=" + state, "read",
+                                     "--disc", Path("mixed.cue")};
+    if (subchannel) args.push_back("--subchannel");
+    const CliRun run = RunCliCaptured(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(FileText(Path("mixed.cue")), expected);
+    const std::vector<std::uint8_t> bin = FileBytes(Path("mixed.bin"));
+    ASSERT_EQ(bin.size(), 1200u * 2352);
+    // Data with sync and header (00:02:05 is LBA 5, Mode 1), audio as sent.
+    const std::vector<std::uint8_t> header = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                              0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x02, 0x05, 0x01};
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), bin.begin() + 5 * 2352));
+    const std::vector<std::uint8_t> data = vdrive::test::Pattern(300, 2048, 3);
+    EXPECT_TRUE(
+        std::equal(data.begin() + 5 * 2048, data.begin() + 6 * 2048, bin.begin() + 5 * 2352 + 16));
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), bin.begin() + 300 * 2352));
+    const LoadedCue cue = LoadCue(FileText(Path("mixed.cue")));
+    ASSERT_EQ(cue.tracks, 3);
+    EXPECT_EQ(cue.index0, (std::vector<long>{-1, 300, 750}));
+    EXPECT_EQ(cue.index1, (std::vector<long>{0, 450, 900}));
+    EXPECT_EQ(cue.isrc[1], "DEAAA0600002");
+    EXPECT_EQ(FileExists(Path("mixed.sub")), subchannel);
+    if (subchannel) {
+      const std::vector<std::uint8_t> sub = FileBytes(Path("mixed.sub"));
+      ASSERT_EQ(sub.size(), 1200u * 96);
+      // P set in a pre-gap only; Q of block 460: track 2, index 1, 00:00:10 into it.
+      EXPECT_EQ(sub[320 * 96] & 0x80, 0x80);
+      EXPECT_EQ(sub[460 * 96] & 0x80, 0);
+      std::uint8_t q[12] = {};
+      for (std::size_t bit = 0; bit < 96; ++bit) {
+        q[bit / 8] = static_cast<std::uint8_t>(q[bit / 8] |
+                                               (((sub[460 * 96 + bit] >> 6) & 1) << (7 - bit % 8)));
+      }
+      EXPECT_EQ(std::vector<std::uint8_t>(q, q + 6),
+                (std::vector<std::uint8_t>{0x01, 0x02, 0x01, 0x00, 0x00, 0x10}));
+      EXPECT_TRUE(vdrive::test::QCrcHolds(q));
+    }
+    std::filesystem::remove(Path("mixed.sub"));
+  }
+}
+
+// A second session follows REM SESSION 02 in the same file; the run-out blocks that end
+// each track-at-once track are no error and take no room.
+TEST_F(ReadCliTest, DiscReadOfTwoSessionsMarksTheSecond) {
+  const CliRun run =
+      RunCliCaptured({"--drive", "d=virtual:cdr-multi", "read", "--disc", Path("multi.cue")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(FileText(Path("multi.cue")),
+            "REM SESSION 01\n"
+            "FILE \"multi.bin\" BINARY\n"
+            "  TRACK 01 MODE2/2352\n"
+            "    INDEX 01 00:00:00\n"
+            "REM SESSION 02\n"
+            "  TRACK 02 MODE2/2352\n"
+            "    INDEX 01 04:26:50\n");
+  const std::vector<std::uint8_t> bin = FileBytes(Path("multi.bin"));
+  ASSERT_EQ(bin.size(), (20000u + 8000u) * 2352);
+  // The first block of session 2 (LBA 31402, 07:00:52) with its Mode 2 header.
+  EXPECT_EQ(
+      std::vector<std::uint8_t>(bin.begin() + 20000 * 2352 + 12, bin.begin() + 20000 * 2352 + 16),
+      (std::vector<std::uint8_t>{0x07, 0x00, 0x52, 0x02}));
+  EXPECT_EQ(LoadCue(FileText(Path("multi.cue"))).index1, (std::vector<long>{0, 20000}));
+}
+
+// Between two track-at-once tracks lie the first one's run-out and the second one's pre-gap,
+// neither readable: they are no error, take no room in the image, and the cue sheet gives
+// them as the second track's PREGAP, so the track starts where it did.
+TEST_F(ReadCliTest, DiscReadGivesTheUnreadableGapOfTrackAtOnceTracksAsPregap) {
+  namespace vt = vdrive::test;
+  const std::string state = Path("tao.state");
+  const std::vector<std::uint8_t> samples = vt::Pattern(300, 2352, 4);
+  {
+    auto drive = vt::Ready("cdr-blank,state=" + state);
+    ASSERT_EQ(vt::SelectWrite(*drive, vt::WriteSetup{}).sense, vdrive::kGood);
+    ASSERT_EQ(vt::WriteAll(*drive, 0, vt::Pattern(300, 2048, 1), 2048), vdrive::kGood);
+    ASSERT_EQ(vt::Send(*drive, {0x35}, 0).sense, vdrive::kGood);
+    ASSERT_EQ(vt::SelectWrite(*drive, vt::WriteSetup{1, 0, 0}).sense, vdrive::kGood);
+    ASSERT_EQ(vt::WriteAll(*drive, 452, samples, 2352, 27), vdrive::kGood);
+    ASSERT_EQ(vt::Send(*drive, {0x35}, 0).sense, vdrive::kGood);
+    ASSERT_EQ(vt::Send(*drive, vt::Close(2, 0), 0).sense, vdrive::kGood);
+  }
+  const CliRun run = RunCliCaptured(
+      {"--drive", "d=virtual:cdr-blank,state=" + state, "read", "--disc", Path("tao.cue")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(FileText(Path("tao.cue")),
+            "FILE \"tao.bin\" BINARY\n"
+            "  TRACK 01 MODE1/2352\n"
+            "    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n"
+            "    PREGAP 00:02:02\n"
+            "    INDEX 01 00:04:00\n");
+  const std::vector<std::uint8_t> bin = FileBytes(Path("tao.bin"));
+  ASSERT_EQ(bin.size(), 600u * 2352);
+  EXPECT_TRUE(std::equal(samples.begin(), samples.end(), bin.begin() + 300 * 2352));
+}
+
+// A read error ends the read with OUT.bin.part kept and no cue sheet; a stop exits 130 the
+// same way.
+TEST_F(ReadCliTest, DiscReadErrorsAndStopsKeepThePart) {
+  CliRun run = RunCliCaptured({"--drive", "d=virtual:cdr-multi,fault=BE@5000:031100", "read",
+                               "--disc", Path("bad.cue"), "--subchannel"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("zorvane-cli: read: read failed at sector 5000: the drive refused "
+                         "READ CD (SK/ASC/ASCQ=31100h, UNRECOVERED READ ERROR)\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("kept 5000 sectors in " + Path("bad.bin.part")), std::string::npos);
+  EXPECT_EQ(FileBytes(Path("bad.bin.part")).size(), 5000u * 2352);
+  EXPECT_EQ(FileBytes(Path("bad.sub.part")).size(), 5000u * 96);
+  EXPECT_FALSE(FileExists(Path("bad.cue")));
+  EXPECT_FALSE(FileExists(Path("bad.bin")));
+
+  // A cue sheet's name that leads to its own image is refused before anything is read.
+  WriteBytes(Path("link.bin"), {1, 2, 3});
+  std::filesystem::create_symlink(Path("link.bin"), Path("link.cue"));
+  run = RunCliCaptured({"--drive", "d=virtual:cdr-multi", "read", "--disc", Path("link.cue")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find(Path("link.cue") + " is the source " + Path("link.bin")),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(FileBytes(Path("link.bin")), (std::vector<std::uint8_t>{1, 2, 3}));
+
+  std::atomic<bool> done{false};
+  std::thread stopper([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done.load() && std::chrono::steady_clock::now() < deadline) {
+      std::error_code ignored;
+      for (const auto& entry : std::filesystem::directory_iterator(dir_, ignored)) {
+        if (entry.path().filename().string().rfind(".stop.bin.", 0) == 0 &&
+            entry.file_size(ignored) > 0) {
+          RequestStop();
+          return;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  run = RunCliCaptured(
+      {"--drive", "d=virtual:cdr-multi,time=real", "read", "--disc", Path("stop.cue")});
+  done.store(true);
+  stopper.join();
+  EXPECT_EQ(run.status, 130) << run.err;
+  const std::size_t at = run.err.find("zorvane-cli: read: stopped after ");
+  ASSERT_NE(at, std::string::npos) << run.err;
+  const long long sectors = std::stoll(run.err.substr(at + 33));
+  EXPECT_EQ(FileBytes(Path("stop.bin.part")).size(), static_cast<std::size_t>(sectors) * 2352);
+  EXPECT_FALSE(FileExists(Path("stop.cue")));
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include <csignal>
 #include <thread>
 
+#include "base/cdtext.h"
 #include "info/toc.h"
+#include "read/disc_read.h"
 #include "tests/read/read_test_support.h"
 #include "transport/discovery.h"
 #include "transport/scripted_backend.h"
@@ -444,6 +446,138 @@ TEST_F(ReadEdgeTest, AFullFileSystemEndsTheReadWithAMessage) {
       std::string why;
       EXPECT_TRUE(HoldsPatternBlocks(data, 0, 0, data.size() / 2048, &why)) << why;
     }
+  }
+}
+
+// The same for the whole-disc read, whose image is written on a thread of its own: the
+// refused write ends the read, the whole sectors are kept, and no cue sheet is written.
+TEST_F(ReadEdgeTest, AFullFileSystemEndsTheWholeDiscRead) {
+  constexpr rlim_t kLimit = 3 * 1024 * 1024 + 1000;
+  const std::string cue = Path("full.cue");
+  const std::string bin = Path("full.bin");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit limit{kLimit, kLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const CliRun run = RunCliCaptured({"--drive", "d=virtual:cdr-multi", "read", "--disc", cue});
+    int code = 0;
+    if (run.status != 1) code |= 1;
+    if (run.err.find("zorvane-cli: read: cannot write " + bin + ": File too large\n") ==
+        std::string::npos) {
+      code |= 2;
+    }
+    const std::size_t sectors = FileBytes(bin + ".part").size() / 2352;
+    if (run.err.find("kept " + std::to_string(sectors) + " sectors in " + bin + ".part\n") ==
+        std::string::npos) {
+      code |= 4;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child ended on signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: exit status, 2: the reason, 4: the kept line";
+  const std::vector<std::uint8_t> data = FileBytes(bin + ".part");
+  ASSERT_GT(data.size(), 0u);
+  EXPECT_LE(data.size(), kLimit);
+  EXPECT_EQ(data.size() % 2352, 0u);
+  EXPECT_FALSE(FileExists(cue));
+  EXPECT_FALSE(FileExists(bin));
+}
+
+// An audio CD whose full TOC lists tracks 1 (LBA 0) and 2 (LBA 300), the lead-out at 600.
+class ScriptedDiscTest : public ScriptedReadTest {
+ protected:
+  void LoadTwoTracks() {
+    Load(0x02);
+    // Header, then the descriptors: session, ADR/control, TNO, point, time, zero, point time.
+    drive_->On({0x43, 0x00, 0x02}, {{0, 35,   1, 1,                            //
+                                     1, 0x10, 0, 0x01, 0, 0, 0, 0, 0, 2,  0,   //
+                                     1, 0x10, 0, 0x02, 0, 0, 0, 0, 0, 6,  0,   //
+                                     1, 0x10, 0, 0xA2, 0, 0, 0, 0, 0, 10, 0},  //
+                                    0,
+                                    0});
+  }
+};
+
+// A drive that gives no sub-channel with READ CD: the image and a cue sheet of the TOC's
+// starts all the same, but --subchannel is refused before any file is made.
+TEST_F(ScriptedDiscTest, ADriveWithoutSubChannelGivesTheTocStarts) {
+  for (const bool subchannel : {false, true}) {
+    SCOPED_TRACE(subchannel);
+    LoadTwoTracks();
+    drive_->OnCall({0xBE}, [](const PassThroughRequest& request) {
+      return ScriptedDrive::Reply{{}, (request.cdb[10] & 0x07) != 0 ? 0x052400 : 0, 0};
+    });
+    auto job = std::make_shared<DiscReadJob>(DiscReadRequest{Path("plain.cue"), subchannel});
+    DiscReadWorker(job);
+    if (subchannel) {
+      EXPECT_EQ(job->outcome.load(), ReadOutcome::kFailed);
+      EXPECT_EQ(job->Reason(), "the drive gives no raw P-W sub-channel with READ CD");
+      EXPECT_FALSE(FileExists(Path("plain.bin.part")));
+      continue;
+    }
+    ASSERT_EQ(job->outcome.load(), ReadOutcome::kFinished) << job->Reason();
+    const std::vector<std::uint8_t> cue = FileBytes(Path("plain.cue"));
+    EXPECT_EQ(std::string(cue.begin(), cue.end()),
+              "FILE \"plain.bin\" BINARY\n"
+              "  TRACK 01 AUDIO\n"
+              "    INDEX 01 00:00:00\n"
+              "  TRACK 02 AUDIO\n"
+              "    INDEX 01 00:04:00\n");
+    EXPECT_EQ(FileBytes(Path("plain.bin")).size(), 600u * 2352);
+  }
+}
+
+// The CD-TEXT of READ TOC format 5 goes into the whole disc's cue sheet; packs with a bad
+// CRC are skipped and counted, as a drive skips them.
+TEST_F(ScriptedDiscTest, DiscReadPutsTheCdTextInTheCueSheet) {
+  CdText text;
+  text.title = {"Album \"Live\"", "Opening", "Encore"};
+  text.performer = {"Band", "Band", "Guest"};
+  text.composer = {"", "Writer", ""};
+  std::vector<std::uint8_t> packs;
+  std::string problem;
+  ASSERT_TRUE(EncodeCdText(text, &packs, &problem)) << problem;
+  for (const bool spoilt : {false, true}) {
+    SCOPED_TRACE(spoilt);
+    LoadTwoTracks();
+    std::vector<std::uint8_t> toc5 = {0, 0, 0, 0};
+    toc5.insert(toc5.end(), packs.begin(), packs.end());
+    toc5[0] = static_cast<std::uint8_t>((toc5.size() - 2) >> 8);
+    toc5[1] = static_cast<std::uint8_t>(toc5.size() - 2);
+    if (spoilt) {
+      for (std::size_t at = 4; at < toc5.size(); at += kCdTextPackSize) toc5[at + 16] ^= 0xFF;
+    }
+    drive_->On({0x43, 0x00, 0x05}, {toc5, 0, 0});
+    auto job = std::make_shared<DiscReadJob>(DiscReadRequest{Path("text.cue"), false});
+    DiscReadWorker(job);
+    ASSERT_EQ(job->outcome.load(), ReadOutcome::kFinished) << job->Reason();
+    const std::vector<std::uint8_t> cue = FileBytes(Path("text.cue"));
+    const std::string with_text =
+        "TITLE \"Album 'Live'\"\n"
+        "PERFORMER \"Band\"\n"
+        "FILE \"text.bin\" BINARY\n"
+        "  TRACK 01 AUDIO\n"
+        "    TITLE \"Opening\"\n"
+        "    PERFORMER \"Band\"\n"
+        "    COMPOSER \"Writer\"\n"
+        "    INDEX 01 00:00:00\n"
+        "  TRACK 02 AUDIO\n"
+        "    TITLE \"Encore\"\n"
+        "    PERFORMER \"Guest\"\n"
+        "    INDEX 01 00:04:00\n";
+    const std::string without_text =
+        "FILE \"text.bin\" BINARY\n"
+        "  TRACK 01 AUDIO\n"
+        "    INDEX 01 00:00:00\n"
+        "  TRACK 02 AUDIO\n"
+        "    INDEX 01 00:04:00\n";
+    EXPECT_EQ(std::string(cue.begin(), cue.end()), spoilt ? without_text : with_text);
+    EXPECT_EQ(InfoText().find("packs with a bad CRC skipped") != std::string::npos, spoilt)
+        << InfoText();
+    EXPECT_EQ(FileBytes(Path("text.bin")).size(), 600u * 2352);
   }
 }
 

@@ -74,6 +74,30 @@ TEST_F(ReadScenarioTest, CdImageTrackReadsBackWhole) {
   EXPECT_EQ(dialog_.Text(kSectorReached), "  1500\n");
 }
 
+// The CD dialog's last choice reads the whole disc to a cue sheet and its BIN (a name
+// without .cue gets it); the DVD dialog has no such choice.
+TEST_F(ReadScenarioTest, TheWholeDiscChoiceReadsEveryTrackToBinAndCue) {
+  Insert("cdr-multi");
+  ASSERT_TRUE(OpenDialog());
+  ASSERT_EQ(dialog_.ItemCount(kTrackChoice), 3);
+  EXPECT_EQ(dialog_.ItemText(kTrackChoice, 2), "整片光碟 (BIN/CUE)");
+  dialog_.SelectItem(kTrackChoice, 2);
+  handler_->OnCommand(dialog_, kTrackChoice);
+  EXPECT_EQ(handler_->Filter(), ReadFileFilter::kCue);
+  EXPECT_EQ(dialog_.Text(kReadFirstSector), "      0\n");
+  EXPECT_EQ(dialog_.Text(kReadLastSector), "  39402\n");
+  Fill("", "", Path("disc"));
+  EXPECT_EQ(RunToEnd(), ReadOutcome::kFinished);
+  EXPECT_EQ(FileBytes(Path("disc.bin")).size(), 28000u * 2352);
+  EXPECT_NE(FileBytes(Path("disc.cue")).size(), 0u);
+  EXPECT_EQ(dialog_.Text(kCancelButton), "結束(&X)");
+  EXPECT_EQ(dialog_.ProgressPosition(kReadProgress), dialog_.ProgressRange(kReadProgress).second);
+
+  Insert("dvdrom");
+  ASSERT_TRUE(OpenDialog());
+  EXPECT_EQ(dialog_.ItemCount(kTrackChoice), 1);
+}
+
 // A track written track at once ends in two run-out blocks: the whole track's read gives
 // every data block, meets the run-out and ends as finished, with no error line.
 TEST_F(ReadScenarioTest, TrackAtOnceTracksGiveTheirDataWithoutTheRunOut) {

@@ -261,7 +261,8 @@ TEST(ReadCdTest, ExpectedSectorTypeMustMatchTheTrack) {
   auto multi = Ready("cdr-multi");
   EXPECT_EQ(ReadCdSize(*multi, 10, 0x10, 5), kIllegalModeForTrack);
   EXPECT_EQ(ReadCdSize(*multi, 10, 0x10, 3), kIllegalModeForTrack);
-  EXPECT_EQ(Send(*cdrom, test::ReadCd(0, 1, 0, 0x10, 0x02)).sense, kInvalidField);  // sub-channel
+  // Sub-channel R-W alone (100b) is not offered.
+  EXPECT_EQ(Send(*cdrom, test::ReadCd(0, 1, 0, 0x10, 0x04)).sense, kInvalidField);
   auto dvd = Ready("dvdrom");
   EXPECT_EQ(ReadCdSize(*dvd, 0, 0x10), kIllegalModeForTrack);
 }

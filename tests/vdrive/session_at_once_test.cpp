@@ -230,6 +230,32 @@ void CheckAudioDisc(Drive& drive, const std::vector<std::uint8_t>& samples) {
     EXPECT_EQ(Be32(q.data, 8), lba);
     EXPECT_EQ(Be32(q.data, 12), relative) << lba;
   }
+  // READ CD's formatted Q says the same (BCD times, its CRC valid), and the raw P-W carries
+  // that Q bit by bit, with P set in the pre-gap only.
+  for (const auto& [lba, index, relative] :
+       {std::tuple{320U, 0, std::vector<std::uint8_t>{0x00, 0x01, 0x55}},
+        std::tuple{450U, 1, std::vector<std::uint8_t>{0x00, 0x00, 0x00}},
+        std::tuple{460U, 1, std::vector<std::uint8_t>{0x00, 0x00, 0x10}}}) {
+    const Answer formatted = Send(drive, test::ReadCd(lba, 1, 1, 0x10, 0x02), 2352 + 16);
+    ASSERT_EQ(formatted.sense, kGood);
+    ASSERT_EQ(formatted.data.size(), 2352U + 16);
+    const std::vector<std::uint8_t> q(formatted.data.begin() + 2352, formatted.data.end());
+    EXPECT_EQ(q[0], 0x01);
+    EXPECT_EQ(q[1], 0x02);
+    EXPECT_EQ(q[2], index) << lba;
+    EXPECT_EQ(std::vector<std::uint8_t>(q.begin() + 3, q.begin() + 6), relative) << lba;
+    EXPECT_EQ(
+        q[7] * 60 * 75 + (q[8] >> 4) * 750 + (q[8] & 0x0F) * 75 + (q[9] >> 4) * 10 + (q[9] & 0x0F),
+        lba + 150);
+    EXPECT_TRUE(test::QCrcHolds(q.data())) << lba;
+    const Answer raw = Send(drive, test::ReadCd(lba, 1, 0, 0x00, 0x01), 96);
+    ASSERT_EQ(raw.data.size(), 96U);
+    for (std::size_t bit = 0; bit < 96; ++bit) {
+      EXPECT_EQ((raw.data[bit] & 0x80) != 0, index == 0);
+      EXPECT_EQ((raw.data[bit] >> 6) & 1, (q[bit / 8] >> (7 - bit % 8)) & 1);
+      EXPECT_EQ(raw.data[bit] & 0x3F, 0);  // R-W
+    }
+  }
   EXPECT_EQ(Send(drive, test::Read10(0, 1)).sense, kIllegalModeForTrack);  // audio
 }
 
@@ -320,6 +346,33 @@ TEST_F(SessionAtOnceStateTest, CatalogueNumberAndIsrcReachTheSubChannel) {
     EXPECT_EQ(SubChannelText(*drive, 2, 0, 13), "0123456789012");
     EXPECT_EQ(SubChannelText(*drive, 3, 1, 12), "DEAAA0600001");
     EXPECT_EQ(SubChannelText(*drive, 3, 2, 12), "");  // track 2 has none
+    // The Q of the blocks themselves: the catalogue number (mode 2) and track 1's ISRC
+    // (mode 3) in at least one block of every hundred, each in place of a position.
+    const Answer qs = Send(*drive, test::ReadCd(0, 600, 0, 0x00, 0x02), 600 * 16);
+    ASSERT_EQ(qs.sense, kGood);
+    int catalogues[6] = {};
+    int isrcs[6] = {};
+    for (std::size_t block = 0; block < 600; ++block) {
+      const std::uint8_t* q = qs.data.data() + block * 16;
+      EXPECT_TRUE(test::QCrcHolds(q)) << block;
+      if ((q[0] & 0x0F) == 2) {
+        ++catalogues[block / 100];
+        EXPECT_EQ(std::vector<std::uint8_t>(q + 1, q + 8),
+                  (std::vector<std::uint8_t>{0x01, 0x23, 0x45, 0x67, 0x89, 0x01, 0x20}));
+      } else if ((q[0] & 0x0F) == 3) {
+        ++isrcs[block / 100];
+        EXPECT_LT(block, 300U);
+        // D E A A A as 6-bit codes, then 0600001 in BCD.
+        EXPECT_EQ(std::vector<std::uint8_t>(q + 1, q + 9),
+                  (std::vector<std::uint8_t>{0x51, 0x54, 0x51, 0x44, 0x06, 0x00, 0x00, 0x10}));
+      } else {
+        EXPECT_EQ(q[0], 0x01) << block;
+      }
+    }
+    for (int hundred = 0; hundred < 6; ++hundred) {
+      EXPECT_GE(catalogues[hundred], 1) << hundred;
+      EXPECT_EQ(isrcs[hundred] >= 1, hundred < 3) << hundred;
+    }
   }
   auto again = Ready("cdr-blank,state=" + path_);
   EXPECT_EQ(SubChannelText(*again, 2, 0, 13), "0123456789012");

@@ -143,6 +143,12 @@ TEST(TocTest, PressedDiscsHaveTheirTracks) {
     EXPECT_EQ(toc[i].control, 0);
     EXPECT_EQ(toc[i].track, i + 1);
   }
+  // An 80-minute audio CD: the track lengths repeat, the last one cut to fit.
+  auto long_cdda = Ready("cdda,blocks=360000");
+  toc = Toc(*long_cdda, false);
+  ASSERT_EQ(toc.size(), 22U);
+  EXPECT_EQ(toc[20].address, 356475U);
+  EXPECT_EQ(toc[21].address, 360000U);
   auto mixed = Ready("cdmixed");
   toc = Toc(*mixed, false);
   ASSERT_EQ(toc.size(), 6U);

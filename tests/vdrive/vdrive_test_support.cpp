@@ -101,6 +101,18 @@ std::vector<std::uint8_t> ReadCd(std::uint32_t lba, std::uint32_t count, std::ui
   return cdb;
 }
 
+bool QCrcHolds(const std::uint8_t* q) {
+  // Bit by bit over all 96 bits with the stored remainder inverted back: nothing remains.
+  std::uint32_t crc = 0;
+  for (int bit = 0; bit < 96; ++bit) {
+    int value = (q[bit / 8] >> (7 - bit % 8)) & 1;
+    if (bit >= 80) value ^= 1;
+    const bool top = ((crc >> 15) & 1) != static_cast<std::uint32_t>(value);
+    crc = ((crc << 1) & 0xFFFF) ^ (top ? 0x1021 : 0);
+  }
+  return crc == 0;
+}
+
 std::vector<std::uint8_t> Write10(std::uint32_t lba, std::uint16_t count) {
   std::vector<std::uint8_t> cdb = Read10(lba, count);
   cdb[0] = 0x2A;

@@ -56,6 +56,10 @@ std::vector<std::uint8_t> Configuration(std::uint8_t rt, std::uint16_t first = 0
 std::vector<std::uint8_t> DiscStructure(std::uint8_t format, std::uint8_t layer = 0,
                                         std::uint8_t media = 0);
 
+// Whether the 12 bytes of a Q channel end in the CRC of its first 10 (the remainder
+// inverted, as recorded).
+bool QCrcHolds(const std::uint8_t* q);
+
 // Recording.
 std::vector<std::uint8_t> Write10(std::uint32_t lba, std::uint16_t count);
 std::vector<std::uint8_t> Close(std::uint8_t function, std::uint16_t number, bool immed = false);
