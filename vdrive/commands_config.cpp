@@ -89,9 +89,10 @@ Sense Drive::GetConfiguration(Command& c) {
   Put16(&track_at_once[2], kDataTypeMask);
   const bool cd_write = In(p, {0x09, 0x0A}) && !mrw;
   features.push_back({0x002D, 2, false, cd_write, track_at_once});
-  // CD Mastering: session at once from a cue sheet (BUF, SAO, test write, CD-RW) with the
-  // longest sheet the drive takes; no raw recording.
-  std::vector<std::uint8_t> mastering = {0x66, 0x00, 0x00, 0x00};
+  // CD Mastering: session at once from a cue sheet (BUF, SAO, test write, CD-RW, R-W: the
+  // lead-in's R-W sub-channel from the host, i.e. CD-TEXT) with the longest sheet the drive
+  // takes; no raw recording.
+  std::vector<std::uint8_t> mastering = {0x67, 0x00, 0x00, 0x00};
   Put24(&mastering[1], kCueSheetBytes);
   features.push_back({0x002E, 0, false, cd_write, mastering});
   features.push_back({0x002F, 1, false, In(p, {0x11, 0x13, 0x14, 0x15}), {0x4E, 0, 0, 0}});
