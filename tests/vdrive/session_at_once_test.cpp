@@ -526,10 +526,11 @@ TEST(SessionAtOnceTest, MalformedCueSheetsAreRefused) {
 TEST(SessionAtOnceTest, CueSheetNeedsSessionAtOnceOnABlankOrAppendableCd) {
   const Sheet sheet = DataSheet(-150, 300);
   auto drive = Ready("cdr-blank");
-  // Page 05h: in session at once the track mode and block type need not agree, but
-  // sub-channel blocks (01h-03h) are for raw recording only.
+  // Page 05h: in session at once the cue sheet describes the blocks, so the track mode and
+  // block type need not agree, and the sub-channel block types (01h-03h; cdrdao asks for
+  // 03h when it writes CD-TEXT) change nothing; in track at once they stay refused.
   for (const std::uint8_t mode : {0, 4}) {
-    for (const std::uint8_t type : {0x00, 0x08, 0x0A}) {
+    for (const std::uint8_t type : {0x00, 0x01, 0x02, 0x03, 0x08, 0x0A}) {
       WriteSetup setup = SessionAtOnce();
       setup.track_mode = mode;
       setup.block_type = type;
@@ -538,6 +539,7 @@ TEST(SessionAtOnceTest, CueSheetNeedsSessionAtOnceOnABlankOrAppendableCd) {
   }
   for (const std::uint8_t type : {0x01, 0x02, 0x03}) {
     WriteSetup setup = SessionAtOnce();
+    setup.write_type = 1;
     setup.block_type = type;
     EXPECT_EQ(test::SelectWrite(*drive, setup).sense, kInvalidFieldInParameters) << int(type);
   }
