@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 namespace zorvane {
 namespace {
@@ -94,7 +95,7 @@ class Iconv {
  public:
   Iconv(const char* to, const char* from) {
     cd_ = iconv_open(to, from);
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+    if (cd_ == kFailed) {
       // Older or smaller iconv tables know the plain name only.
       const bool to_jis = std::string(to) == "CP932";
       cd_ = iconv_open(to_jis ? "SHIFT_JIS" : to, to_jis ? from : "SHIFT_JIS");
@@ -105,7 +106,7 @@ class Iconv {
   }
   Iconv(const Iconv&) = delete;
   Iconv& operator=(const Iconv&) = delete;
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  bool ok() const { return cd_ != kFailed; }
   // Converts `in` whole; false when any of it cannot be converted.
   bool Convert(const std::string& in, std::string* out) {
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
@@ -125,6 +126,9 @@ class Iconv {
   }
 
  private:
+  // What iconv_open returns when it fails.
+  inline static const iconv_t kFailed =
+      reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
   iconv_t cd_;
 };
 
@@ -159,11 +163,12 @@ bool EncodeText(const std::string& utf8, CdTextCharset charset, Iconv* jis, std:
       AppendUtf8(cp, &name);
       char code[16];
       std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
-      *problem = std::string("character ") + code + (control ? "" : " \"" + name + "\"") +
-                 " of \"" + utf8 + "\" does not fit CD-TEXT character code " +
-                 (charset == CdTextCharset::kMsJis   ? "MS-JIS"
+      *problem = std::string("character ") + code;
+      if (!control) *problem += " \"" + name + "\"";
+      *problem += " of \"" + utf8 + "\" does not fit CD-TEXT character code ";
+      *problem += charset == CdTextCharset::kMsJis   ? "MS-JIS"
                   : charset == CdTextCharset::kAscii ? "ASCII"
-                                                     : "ISO 8859-1");
+                                                     : "ISO 8859-1";
       return false;
     }
   }
@@ -269,8 +274,10 @@ bool EncodeCdText(const CdText& text, std::vector<std::uint8_t>* packs, std::str
     return false;
   }
   const bool dbcc = charset == CdTextCharset::kMsJis;
-  Iconv jis("CP932", "UTF-8");
-  if (dbcc && !jis.ok()) {
+  // Opened only for MS-JIS: opening a converter costs more than encoding a block.
+  std::optional<Iconv> jis;
+  if (dbcc) jis.emplace("CP932", "UTF-8");
+  if (dbcc && !jis->ok()) {
     *problem = "this system's iconv cannot convert to Shift-JIS";
     return false;
   }
@@ -285,7 +292,7 @@ bool EncodeCdText(const CdText& text, std::vector<std::uint8_t>* packs, std::str
         std::string bytes;
         if (i >= 2 && !entry.empty() && entry == (*kind)[i - 1]) {
           bytes = dbcc ? "\t\t" : "\t";
-        } else if (!EncodeText(entry, charset, &jis, &bytes, problem)) {
+        } else if (!EncodeText(entry, charset, dbcc ? &*jis : nullptr, &bytes, problem)) {
           return false;
         }
         stream.Add(bytes, track_of(i), dbcc ? 2 : 1);
@@ -389,7 +396,8 @@ std::string DecodeText(const std::string& bytes, bool jis, Iconv* from_jis) {
   for (std::size_t i = 0; i < bytes.size(); i += 2) {
     std::string pair = bytes.substr(i, 2), utf8;
     std::vector<char32_t> cps;
-    if (from_jis == nullptr || !from_jis->Convert(pair, &utf8) || !Utf8ToCodePoints(utf8, &cps))
+    if (from_jis == nullptr || !from_jis->ok() || !from_jis->Convert(pair, &utf8) ||
+        !Utf8ToCodePoints(utf8, &cps))
       cps.assign(1, 0xFFFD);
     for (char32_t cp : cps) {
       // Full-width ASCII and the ideographic space come back as the ASCII they stand for.
@@ -474,13 +482,15 @@ bool DecodeCdText(const std::uint8_t* packs, std::size_t size, CdText* text, int
   int last = sized ? size_info[2] : std::max(std::min(max_track, kMaxTrack), first);
   text->first_track = first;
 
-  Iconv from_jis("UTF-8", "CP932");
+  std::optional<Iconv> from_jis;
+  if (dbcc) from_jis.emplace("UTF-8", "CP932");
   const auto fill = [&](const std::map<int, std::string>& by_track, bool jis,
                         std::vector<std::string>* out) {
-    out->assign(static_cast<std::size_t>(last - first + 2), "");
+    out->assign(static_cast<std::size_t>(last - first) + 2, "");
     for (const auto& [track, bytes] : by_track) {
       if (track != 0 && (track < first || track > last)) continue;
-      (*out)[track == 0 ? 0 : track - first + 1] = DecodeText(bytes, jis, &from_jis);
+      (*out)[track == 0 ? 0 : track - first + 1] =
+          DecodeText(bytes, jis, jis ? &*from_jis : nullptr);
     }
     // A TAB (two with double-byte characters) stands for the text before it.
     const std::string tab = jis ? "\t\t" : "\t";

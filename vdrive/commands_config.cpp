@@ -92,9 +92,10 @@ Sense Drive::GetConfiguration(Command& c) {
   const std::uint8_t test_write = spec_.quirks.no_test_write ? 0x00 : 0x04;
   track_at_once[0] = static_cast<std::uint8_t>(0x42 | test_write);
   features.push_back({0x002D, 2, false, cd_write, track_at_once});
-  // CD Mastering: session at once from a cue sheet (BUF, SAO, test write, CD-RW) with the
-  // longest sheet the drive takes; no raw recording.
-  std::vector<std::uint8_t> mastering = {static_cast<std::uint8_t>(0x62 | test_write), 0x00, 0x00,
+  // CD Mastering: session at once from a cue sheet (BUF, SAO, test write, CD-RW, R-W: the
+  // lead-in's R-W sub-channel from the host, i.e. CD-TEXT) with the longest sheet the drive
+  // takes; no raw recording.
+  std::vector<std::uint8_t> mastering = {static_cast<std::uint8_t>(0x63 | test_write), 0x00, 0x00,
                                          0x00};
   Put24(&mastering[1], kCueSheetBytes);
   features.push_back({0x002E, 0, false, cd_write, mastering});

@@ -6,7 +6,13 @@
 // host then sends every block from the first address the sheet asks for up to the lead-out
 // in one sequence, each range in the block size of its data form. A flush after the last
 // block records the lead-in with the table of contents and the lead-out.
+//
+// CD-TEXT: a lead-in entry with DATA FORM 41h (sub-channel form 01b over the CD-DA the drive
+// generates) has the host send the lead-in's R-W sub-channel itself, packed: 96 bytes a block
+// from the start of the lead-in up to the program area, four CD-TEXT packs in each. The drive
+// keeps the packs of the first session's lead-in for READ TOC format 5.
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -126,15 +132,20 @@ Sense Drive::SendCueSheet(Command& c) {
     if (!AllOf(sheet.catalogue, false)) return kInvalidFieldInParameters;
     at += 2;
   }
-  // The lead-in: TNO 00h, index 00h, a form the drive generates (no CD-TEXT here).
+  // The lead-in: TNO 00h, index 00h, the main data the drive generates, with the R-W
+  // sub-channel from the host (sub-channel form 01b: 41h, CD-TEXT) or not (01h, 14h). Raw
+  // R-W (11b) and main data from the host are not taken.
   if (at >= entries) return kInvalidFieldInParameters;
   const std::uint8_t* leadin = entry + 8 * at;
   const std::optional<std::int32_t> leadin_start = EntryAddress(leadin);
-  const Form leadin_form = FormOf(leadin[3]);
+  const std::uint8_t subchannel_form = leadin[3] >> 6;
+  const Form leadin_form = FormOf(leadin[3] & 0x3F);
   if ((leadin[0] & 0x0F) != 1 || leadin[1] != 0 || leadin[2] != 0 || !leadin_start ||
-      !leadin_form.known || !leadin_form.generated) {
+      !leadin_form.known || !leadin_form.generated ||
+      (subchannel_form != 0 && subchannel_form != 1)) {
     return kInvalidFieldInParameters;
   }
+  sheet.leadin_text = subchannel_form == 1;
   ++at;
 
   std::int32_t previous = *leadin_start;
@@ -235,6 +246,13 @@ Sense Drive::SendCueSheet(Command& c) {
       break;
     }
   }
+  if (sheet.leadin_text) {
+    // The host's sub-channel blocks come first, from the start of this session's lead-in.
+    sheet.leadin_start = NextLeadinStart(m);
+    if (sheet.leadin_start >= area) return kInvalidFieldInParameters;
+    sheet.next = sheet.leadin_start;
+    sheet.text = std::make_shared<CdTextCollector>();
+  }
   cue_ = sheet;
   return kGood;
 }
@@ -260,6 +278,13 @@ Sense Drive::WriteSessionAtOnce(Command& c, std::int32_t lba, std::uint32_t coun
   };
   std::vector<Piece> pieces;
   std::uint64_t bytes = 0;
+  // Lead-in blocks of R-W sub-channel, ahead of the program area.
+  const std::int32_t area = cue_.ranges.front().start;
+  std::uint32_t leadin_blocks = 0;
+  if (cue_.leadin_text && lba < area) {
+    leadin_blocks = static_cast<std::uint32_t>(std::min<std::int64_t>(end, area) - lba);
+    bytes += std::uint64_t{leadin_blocks} * kLeadinSubchannelBlock;
+  }
   for (const CueRange& range : cue_.ranges) {
     const std::int64_t from = std::max<std::int64_t>(range.start, lba);
     const std::int64_t to = std::min<std::int64_t>(range.end, end);
@@ -274,6 +299,12 @@ Sense Drive::WriteSessionAtOnce(Command& c, std::int32_t lba, std::uint32_t coun
   c.data_out_taken = bytes;
   cue_.started = true;
   const std::uint8_t* data = c.data_out;
+  if (!test_write) {
+    for (std::uint32_t i = 0; i < leadin_blocks; ++i) {
+      cue_.text->AddLeadinBlock(data + std::size_t{i} * kLeadinSubchannelBlock);
+    }
+  }
+  data += std::size_t{leadin_blocks} * kLeadinSubchannelBlock;
   for (const Piece& piece : pieces) {
     const std::size_t size = piece.range->mode.block_size;
     // A test write records nothing; blocks before LBA 0 (the first pre-gap) are recorded
@@ -297,7 +328,15 @@ Sense Drive::WriteSessionAtOnce(Command& c, std::int32_t lba, std::uint32_t coun
     data += std::size_t{piece.count} * size;
   }
   cue_.next = static_cast<std::int32_t>(end);
-  // Past ranges the drive generates, to the next block the host sends.
+  // Past the lead-in and the ranges the drive generates, to the next block the host sends.
+  if (cue_.next == area) {
+    for (const CueRange& range : cue_.ranges) {
+      if (!range.generated && range.end > range.start) {
+        cue_.next = range.start;
+        break;
+      }
+    }
+  }
   for (const CueRange& range : cue_.ranges) {
     if (range.start == cue_.next && range.generated) cue_.next = range.end;
   }
@@ -345,8 +384,10 @@ std::chrono::microseconds Drive::FinishSessionAtOnce(bool test_write) {
     }
     m.tracks.push_back(track);
   }
-  // The disc's catalogue number is the first one a session recorded.
+  // The disc's catalogue number is the first one a session recorded; READ TOC format 5
+  // reads the CD-TEXT of the first session's lead-in.
   if (m.catalogue.empty()) m.catalogue = sheet.catalogue;
+  if (first && sheet.leadin_text) m.cd_text = sheet.text->Packs();
   CloseSession(false);
   const std::int32_t leadout = first ? kFirstLeadoutBlocks : kLaterLeadoutBlocks;
   const auto edges =

@@ -269,13 +269,16 @@ Sense Drive::ModeSelect10(Command& c) {
     if (!dvd) {
       // On CD the track mode and the blocks go together: raw 2352-byte blocks are audio,
       // the data block types a data track; sub-channel blocks (raw recording) never. In
-      // session at once the cue sheet describes the blocks, and the track mode and block
-      // type need not agree (the drive takes no sub-channel data there either).
+      // session at once the cue sheet describes the blocks, so the track mode and block
+      // type need not agree and a sub-channel block type changes nothing (hosts that send
+      // CD-TEXT in the lead-in ask for 03h, raw P-W, there).
       const bool data_track = (page[3] & 0x04) != 0;
       const bool cue_sheet = write_type == 2;
       if (!cue_sheet && block_type == 0x00 && data_track) return kInvalidFieldInParameters;
       if (!cue_sheet && block_type >= 0x08 && !data_track) return kInvalidFieldInParameters;
-      if (block_type >= 0x01 && block_type <= 0x03) return kInvalidFieldInParameters;
+      if (!cue_sheet && block_type >= 0x01 && block_type <= 0x03) {
+        return kInvalidFieldInParameters;
+      }
     }
     if (page[8] != 0x00 && page[8] != 0x10 && page[8] != 0x20) return kInvalidFieldInParameters;
     const bool fixed_packet = (page[3] & 0x20) != 0;

@@ -129,6 +129,15 @@ Sense Drive::ReadToc(Command& c) {
     return kGood;
   }
 
+  if (format == 5) {
+    // CD-TEXT: the packs of the first lead-in after the header, or the header alone when
+    // the disc has none.
+    if (!m.IsCd()) return kInvalidField;
+    c.answer.insert(c.answer.end(), m.cd_text.begin(), m.cd_text.end());
+    Put16(&c.answer[0], static_cast<std::uint32_t>(c.answer.size() - 2));
+    return kGood;
+  }
+
   const std::vector<TocSession> sessions = TocSessions(m);
   if (sessions.empty()) return kInvalidField;  // nothing recorded yet: no table of contents
   const Track* first_track = sessions.front().tracks.front();

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "vdrive/cd_text.h"
 #include "vdrive/medium.h"
 #include "vdrive/quality.h"
 #include "vdrive/spec.h"
@@ -144,6 +145,11 @@ class Drive {
     std::int32_t next = 0;  // the block the host sends next
     std::string catalogue;  // the media catalogue number of the sheet, if any
     std::vector<std::pair<int, std::string>> isrc;  // track number, its ISRC
+    // The lead-in's R-W sub-channel comes from the host (DATA FORM 41h: CD-TEXT), in
+    // 96-byte blocks from `leadin_start` to the program area.
+    bool leadin_text = false;
+    std::int32_t leadin_start = 0;
+    std::shared_ptr<CdTextCollector> text;  // the packs of those blocks
   };
   using Handler = Sense (Drive::*)(Command&);
   struct Entry {

@@ -107,6 +107,7 @@ void EraseRecording(Medium& medium) {
   medium.tracks.clear();
   medium.pma.clear();
   medium.catalogue.clear();
+  medium.cd_text.clear();
   if (medium.content.store) medium.content.store->Clear();
 }
 

@@ -145,6 +145,9 @@ struct Medium {
   std::vector<Track> tracks;      // every track on the disc, in order
   std::vector<PmaEntry> pma;
   std::string catalogue;  // media catalogue number (13 digits), empty when none was recorded
+  // The CD-TEXT of the first session's lead-in: its 18-byte packs, each with a good CRC, by
+  // block and sequence number (empty when the lead-in holds none).
+  std::vector<std::uint8_t> cd_text;
   Content content;
 
   bool IsCd() const { return family == Family::kCd; }

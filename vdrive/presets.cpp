@@ -8,6 +8,10 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <string>
+#include <vector>
+
+#include "vdrive/cd_text.h"
 
 namespace zorvane::vdrive {
 
@@ -151,6 +155,7 @@ bool CheckApplicable(const DriveSpec& spec, std::string* error) {
     return false;
   };
   if (spec.image && !pressed_single) return refuse("image", "cdrom, dvdrom, bdrom, hddvdrom");
+  if (spec.cdtext && !IsOneOf(p, {"cdda", "cdmixed"})) return refuse("cdtext", "cdda, cdmixed");
   if (spec.atip && !recordable_cd) return refuse("atip", "recordable CD presets");
   if (spec.leadout && !recordable_cd) return refuse("leadout", "recordable CD presets");
   if (spec.maker && !maker_dvd) return refuse("maker", "recordable DVD presets but dvd-ram");
@@ -329,6 +334,46 @@ bool BuildOther(const std::string& p, const DriveSpec& spec, Medium& m) {
   return true;
 }
 
+// The packs READ TOC format 5 answers for a pressed disc, as the file holds them (18 bytes
+// each, after an optional 4-byte header of a READ TOC answer); a pack with a bad CRC stays,
+// as a drive that read it badly would pass it on.
+bool LoadCdText(const std::string& path, Medium* m, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  constexpr std::size_t kLongest = 4 + 8 * 256 * kCdTextPack;
+  std::vector<std::uint8_t> bytes(kLongest + 1);
+  ssize_t got = -1;
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    got = 0;
+    while (static_cast<std::size_t>(got) < bytes.size()) {
+      const ssize_t n =
+          ::read(fd, bytes.data() + got, bytes.size() - static_cast<std::size_t>(got));
+      if (n <= 0) {
+        if (n < 0) got = -1;
+        break;
+      }
+      got += n;
+    }
+  } else if (fd >= 0) {
+    errno = EINVAL;
+  }
+  const int saved = errno;
+  if (fd >= 0) ::close(fd);
+  if (got < 0) {
+    *error = "cdtext " + path + ": " + std::strerror(saved);
+    return false;
+  }
+  const auto size = static_cast<std::size_t>(got);
+  const std::size_t skip = size % kCdTextPack == 4 ? 4 : 0;
+  if (size == skip || size > kLongest || (size - skip) % kCdTextPack != 0) {
+    *error = "cdtext " + path + ": not a file of 18-byte CD-TEXT packs (at most 2048)";
+    return false;
+  }
+  m->cd_text.assign(bytes.begin() + static_cast<std::ptrdiff_t>(skip),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(size));
+  return true;
+}
+
 }  // namespace
 
 bool BuildMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, std::string* error) {
@@ -354,6 +399,7 @@ bool BuildMedium(const DriveSpec& spec, Medium* medium, bool* tray_open, std::st
     const auto blocks = static_cast<std::int32_t>((m.content.image_size + 2047) / 2048);
     SetPressedData(m, blocks);
   }
+  if (spec.cdtext && !LoadCdText(*spec.cdtext, &m, error)) return false;
   // Only a CD's lead-in lies before LBA 0.
   if (!m.IsCd() && !m.sessions.empty()) m.sessions[0].leadin_start = 0;
   *medium = std::move(m);

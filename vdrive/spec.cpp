@@ -147,6 +147,9 @@ std::string ApplyKey(std::string_view key, std::optional<std::string_view> value
   } else if (key == "state") {
     if (v.empty()) return bad("a file name");
     spec->state = std::string(v);
+  } else if (key == "cdtext") {
+    if (v.empty()) return bad("a file name");
+    spec->cdtext = std::string(v);
   } else if (key == "atip" || key == "leadout") {
     Msf msf;
     if (!ParseMsf(v, &msf)) return bad("MM:SS:FF with SS below 60 and FF below 75");

@@ -64,6 +64,7 @@ struct DriveSpec {
   std::optional<std::string> revision;
   std::optional<std::int32_t> blocks;
   std::optional<std::string> state;
+  std::optional<std::string> cdtext;  // a file of CD-TEXT packs for a pressed audio CD
   Quirks quirks;
   Quality quality = Quality::kAverage;
   std::vector<BlockRange> damage;

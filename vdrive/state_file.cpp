@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "vdrive/cd_text.h"
+
 namespace zorvane::vdrive {
 
 namespace {
@@ -145,6 +147,8 @@ bool Serialize(const Medium& m, const SectorStore* store, Sink& sink) {
       << MsfText(p.stop) << ' ' << MsfText(p.start) << "\n";
   }
   if (!m.catalogue.empty()) s << "catalogue " << Hex(m.catalogue) << "\n";
+  if (!m.cd_text.empty())
+    s << "cdtext " << Hex(std::string(m.cd_text.begin(), m.cd_text.end())) << "\n";
   s << "image " << Hex(m.content.image_path) << "\n";
   // The written sectors: the data file beside this one and where each run lies in it.
   s << "store " << Hex(store != nullptr ? NameOf(store->Path()) : "") << "\n";
@@ -294,6 +298,16 @@ bool ParseRecord(const std::vector<std::string>& f, StoreRecord* store, Medium* 
   if (kind == "image" && f.size() == 2) return Unhex(f[1], &m->content.image_path);
   if (kind == "catalogue" && f.size() == 2) {
     return Unhex(f[1], &m->catalogue) && m->catalogue.size() == 13;
+  }
+  // The CD-TEXT packs READ TOC format 5 answers (files before them have none).
+  if (kind == "cdtext" && f.size() == 2) {
+    std::string packs;
+    if (!Unhex(f[1], &packs) || packs.empty() || packs.size() % kCdTextPack != 0 ||
+        packs.size() > 8 * 256 * kCdTextPack) {
+      return false;
+    }
+    m->cd_text.assign(packs.begin(), packs.end());
+    return true;
   }
   if (kind == "store" && f.size() == 2) return Unhex(f[1], &store->name);
   if (kind == "extent" && f.size() == 5) {

@@ -15,6 +15,7 @@ namespace zorvane::vdrive {
 namespace {
 
 using test::Answer;
+using test::Be16;
 using test::Be32;
 using test::Ready;
 using test::Send;
@@ -379,6 +380,86 @@ TEST_F(SessionAtOnceStateTest, CatalogueNumberAndIsrcReachTheSubChannel) {
   EXPECT_EQ(SubChannelText(*again, 3, 1, 12), "DEAAA0600001");
 }
 
+// Lead-in blocks of packed R-W sub-channel: each pack's 144 bits as 24 six-bit symbols.
+std::vector<std::uint8_t> LeadinBlock(const std::vector<std::vector<std::uint8_t>>& packs) {
+  std::vector<std::uint8_t> block;
+  for (const auto& pack : packs) {
+    for (std::size_t bit = 0; bit < 144; bit += 6) {
+      std::uint8_t symbol = 0;
+      for (std::size_t k = 0; k < 6; ++k) {
+        symbol = static_cast<std::uint8_t>(symbol << 1 |
+                                           (pack[(bit + k) / 8] >> (7 - (bit + k) % 8) & 1));
+      }
+      block.push_back(symbol | 0xC0);  // the P and Q bits are the drive's own
+    }
+  }
+  return block;
+}
+
+// CD-TEXT from the host in the lead-in (DATA FORM 41h): 96-byte blocks from the start of
+// the lead-in to the program area; READ TOC format 5 answers the packs with a good CRC, one
+// copy each, also after a restart.
+TEST_F(SessionAtOnceStateTest, CdTextOfTheLeadInIsKept) {
+  // Size-information packs of a pressed disc, with their CRCs, and a copy of the first with a
+  // damaged CRC.
+  const std::vector<std::vector<std::uint8_t>> packs = {
+      {0x8F, 0x00, 0x2B, 0x00, 0x01, 0x01, 0x0D, 0x03, 0x0C, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x01,
+       0x00, 0x7B, 0x3D},
+      {0x8F, 0x01, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12, 0x03, 0x2D, 0x00, 0x00,
+       0x00, 0xDA, 0xB7},
+      {0x8F, 0x02, 0x2D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+       0x00, 0x6A, 0x24}};
+  std::vector<std::uint8_t> damaged = packs[0];
+  damaged[8] ^= 0x40;
+  Sheet sheet = AudioSheet();
+  const std::vector<std::uint8_t> samples = test::Pattern(1220, 2352, 5);
+  {
+    auto drive = Ready("cdr-blank,state=" + path_);
+    ASSERT_EQ(test::SelectWrite(*drive, SessionAtOnce()).sense, kGood);
+    // Raw R-W (11b) and main data from the host in the lead-in are not taken.
+    for (const std::uint8_t form : {0xC1, 0x40, 0x81}) {
+      sheet[3] = form;
+      EXPECT_EQ(SendCue(*drive, sheet), kInvalidFieldInParameters) << int(form);
+    }
+    sheet[3] = 0x41;
+    ASSERT_EQ(SendCue(*drive, sheet), kGood);
+    // The lead-in begins at the ATIP's 97:24:01, LBA -11849; the blocks come first.
+    const std::uint32_t leadin = static_cast<std::uint32_t>(-11849);
+    EXPECT_EQ(
+        SendOut(*drive, test::Write10(kPregapStart, 1), std::vector<std::uint8_t>(2352)).sense,
+        kInvalidAddressForWrite);
+    std::vector<std::uint8_t> blocks = LeadinBlock({damaged, packs[1], packs[2], packs[1]});
+    for (int i = 1; i < 11849 - 150; ++i) {
+      const auto block = LeadinBlock({packs[(i * 4) % 3], packs[(i * 4 + 1) % 3],
+                                      packs[(i * 4 + 2) % 3], packs[(i * 4 + 3) % 3]});
+      blocks.insert(blocks.end(), block.begin(), block.end());
+    }
+    // 96 bytes a block: a data phase of 2352-byte blocks is not what the drive takes.
+    EXPECT_EQ(SendOut(*drive, test::Write10(leadin, 2), std::vector<std::uint8_t>(100)).status,
+              Status::kTransportFailure);
+    ASSERT_EQ(test::WriteAll(*drive, leadin, blocks, 96, 300), kGood);
+    ASSERT_EQ(test::WriteAll(*drive, kPregapStart, samples, 2352, 20), kGood);
+    ASSERT_EQ(Send(*drive, {0x35}, 0).sense, kGood);
+    CheckAudioDisc(*drive, samples);
+  }
+  auto again = Ready("cdr-blank,state=" + path_);
+  CheckAudioDisc(*again, samples);
+  const Answer text = Send(*again, test::ReadToc(5, false));
+  ASSERT_EQ(text.sense, kGood);
+  ASSERT_EQ(Be16(text.data, 0), 2U + 3 * 18);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(std::equal(packs[i].begin(), packs[i].end(), text.data.begin() + 4 + 18 * i)) << i;
+  }
+  // Without CD-TEXT in the lead-in: the header alone.
+  auto plain = Ready("cdr-blank");
+  ASSERT_EQ(test::SelectWrite(*plain, SessionAtOnce()).sense, kGood);
+  ASSERT_EQ(SendCue(*plain, AudioSheet()), kGood);
+  ASSERT_EQ(test::WriteAll(*plain, kPregapStart, samples, 2352, 20), kGood);
+  ASSERT_EQ(Send(*plain, {0x35}, 0).sense, kGood);
+  EXPECT_EQ(Send(*plain, test::ReadToc(5, false)).data,
+            (std::vector<std::uint8_t>{0x00, 0x02, 0x00, 0x00}));
+}
+
 TEST(SessionAtOnceTest, MultiSessionLeavesTheDiscAppendable) {
   auto drive = Ready("cdr-blank");
   ASSERT_EQ(test::SelectWrite(*drive, SessionAtOnce(3)).sense, kGood);
@@ -498,10 +579,11 @@ TEST(SessionAtOnceTest, MalformedCueSheetsAreRefused) {
 TEST(SessionAtOnceTest, CueSheetNeedsSessionAtOnceOnABlankOrAppendableCd) {
   const Sheet sheet = DataSheet(-150, 300);
   auto drive = Ready("cdr-blank");
-  // Page 05h: in session at once the track mode and block type need not agree, but
-  // sub-channel blocks (01h-03h) are for raw recording only.
+  // Page 05h: in session at once the cue sheet describes the blocks, so the track mode and
+  // block type need not agree, and the sub-channel block types (01h-03h; cdrdao asks for
+  // 03h when it writes CD-TEXT) change nothing; in track at once they stay refused.
   for (const std::uint8_t mode : {0, 4}) {
-    for (const std::uint8_t type : {0x00, 0x08, 0x0A}) {
+    for (const std::uint8_t type : {0x00, 0x01, 0x02, 0x03, 0x08, 0x0A}) {
       WriteSetup setup = SessionAtOnce();
       setup.track_mode = mode;
       setup.block_type = type;
@@ -510,6 +592,7 @@ TEST(SessionAtOnceTest, CueSheetNeedsSessionAtOnceOnABlankOrAppendableCd) {
   }
   for (const std::uint8_t type : {0x01, 0x02, 0x03}) {
     WriteSetup setup = SessionAtOnce();
+    setup.write_type = 1;
     setup.block_type = type;
     EXPECT_EQ(test::SelectWrite(*drive, setup).sense, kInvalidFieldInParameters) << int(type);
   }
@@ -630,6 +713,7 @@ TEST(SessionAtOnceTest, CdMasteringIsCurrentOnWritableCdOnly) {
       EXPECT_EQ(view.data[0] & 0x20, 0x20) << preset;  // session at once
       EXPECT_EQ(view.data[0] & 0x18, 0x00) << preset;  // no raw recording
       EXPECT_EQ(view.data[0] & 0x04, 0x04) << preset;  // test write works
+      EXPECT_EQ(view.data[0] & 0x01, 0x01) << preset;  // R-W in the lead-in: CD-TEXT
     }
     EXPECT_TRUE(found) << preset;
   }

@@ -108,6 +108,9 @@ TEST(SpecTest, KeysThatDoNotFitThePresetAreRefused) {
       {"dvd+r,maker=TOOLONGID", "bad value for maker="},
       {"dvd+r,maker=MCC/ABCD", "bad value for maker="},
       {"cdrom,image=/nonexistent/file.iso", "image /nonexistent/file.iso"},
+      {"cdr-blank,cdtext=/dev/null", "cdtext= does not apply"},
+      {"cdda,cdtext=/nonexistent/packs", "cdtext /nonexistent/packs"},
+      {"cdda,cdtext=/dev/null", "cdtext /dev/null"},  // not a regular file
   };
   for (const auto& [text, message] : cases) {
     std::string error;

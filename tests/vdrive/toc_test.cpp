@@ -1,8 +1,10 @@
 // The table of contents in all its forms, and the recording state the disc and track
 // information describe: each view must agree with the others on every preset.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "tests/vdrive/vdrive_test_support.h"
@@ -173,6 +175,37 @@ TEST(TocTest, PressedDiscsHaveTheirTracks) {
   const Answer cut = Send(*cdda, {0x43, 0, 0, 0, 0, 0, 0, 0, 12, 0});
   EXPECT_EQ(cut.data.size(), 12U);
   EXPECT_EQ(Be16(cut.data, 0), 2U + 7 * 8);
+}
+
+// Size-information packs of a pressed 13-track disc, CRCs as the disc carries them.
+const std::vector<std::uint8_t> kSizePacks = {
+    0x8F, 0x00, 0x2B, 0x00, 0x01, 0x01, 0x0D, 0x03, 0x0C, 0x0C, 0x00, 0x00, 0x00, 0x00,
+    0x01, 0x00, 0x7B, 0x3D, 0x8F, 0x01, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x12, 0x03, 0x2D, 0x00, 0x00, 0x00, 0xDA, 0xB7, 0x8F, 0x02, 0x2D, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x6A, 0x24};
+
+// READ TOC format 5: the header and the packs, the header alone without CD-TEXT.
+TEST(TocTest, CdTextOfAPressedDisc) {
+  char path[] = "/tmp/zorvane-cdtext-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  // As a READ TOC answer, with its 4-byte header (a file of bare packs is taken too).
+  std::vector<std::uint8_t> file = {0x00, 0x38, 0x00, 0x00};
+  file.insert(file.end(), kSizePacks.begin(), kSizePacks.end());
+  ASSERT_EQ(::write(fd, file.data(), file.size()), static_cast<ssize_t>(file.size()));
+  ::close(fd);
+  auto drive = Ready(std::string("cdda,cdtext=") + path);
+  ::unlink(path);
+  const Answer text = Send(*drive, test::ReadToc(5, false));
+  ASSERT_EQ(text.sense, kGood);
+  EXPECT_EQ(text.data, file);
+  const Answer cut = Send(*drive, {0x43, 0, 0x05, 0, 0, 0, 0, 0, 4, 0});
+  EXPECT_EQ(cut.data.size(), 4U);
+  EXPECT_EQ(Be16(cut.data, 0), 2U + 54);
+  const Answer none = Send(*Ready("cdda"), test::ReadToc(5, false));
+  ASSERT_EQ(none.sense, kGood);
+  EXPECT_EQ(none.data, (std::vector<std::uint8_t>{0x00, 0x02, 0x00, 0x00}));
+  EXPECT_EQ(Send(*Ready("dvdrom"), test::ReadToc(5, false)).sense, kInvalidField);
 }
 
 TEST(TocTest, RawTocOfRecordableDiscs) {
