@@ -17,6 +17,7 @@
 #include "write/address_writer.h"
 #include "write/cd_writer.h"
 #include "write/dvd_writer.h"
+#include "write/sao_writer.h"
 
 namespace zorvane {
 
@@ -295,6 +296,11 @@ void WriteDialog::Start(Dialog& dialog) {
   std::shared_ptr<WriteJob> job = job_;
   if (IsAddressWrite()) {
     std::thread([job, request] { AddressWriteWorker(job, request); }).detach();
+  } else if (IsCd() && (sao_ || IsCueSheetPath(request.path))) {
+    SaoRequest sao = sao_ ? *sao_ : SaoRequest{};
+    if (!sao_) sao.cue_path = request.path;
+    sao.multi_session = request.multi_session;
+    std::thread([job, sao] { SaoWriteWorker(job, sao); }).detach();
   } else if (IsCd()) {
     std::thread([job, request] { CdWriteWorker(job, request); }).detach();
   } else {

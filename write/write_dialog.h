@@ -89,6 +89,8 @@ struct WriteRequest {
 // types), the current name in, the chosen one out; false when nothing was chosen.
 using FileChooser = std::function<bool(int filter_set, std::string* path)>;
 
+struct SaoRequest;
+
 class WriteDialog : public DialogHandler {
  public:
   explicit WriteDialog(int template_id);
@@ -109,6 +111,10 @@ class WriteDialog : public DialogHandler {
   const StreamingDescriptor& Descriptor() const { return descriptor_; }
   // Why the last image chosen cannot be written, naming the path; "" when it can be opened.
   const std::string& FileProblem() const { return file_problem_; }
+  // The CD dialog writes session at once what this names (an audio CD from WAVE files, or a
+  // cue sheet with its options) rather than the image path; a .cue image path alone is
+  // written session at once too.
+  void SetSessionAtOnce(std::shared_ptr<const SaoRequest> request) { sao_ = std::move(request); }
 
  private:
   void Start(Dialog& dialog);
@@ -132,6 +138,7 @@ class WriteDialog : public DialogHandler {
   int template_id_;
   std::shared_ptr<WriteJob> job_ = std::make_shared<WriteJob>();
   FileChooser chooser_;
+  std::shared_ptr<const SaoRequest> sao_;
   std::string file_problem_;
   std::vector<std::array<std::uint8_t, 4>> speeds_;
   StreamingDescriptor descriptor_{};
