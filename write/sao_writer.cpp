@@ -153,6 +153,11 @@ bool PlanSao(const SaoRequest& request, SaoPlan* plan, std::string* problem) {
         return false;
       }
     }
+    for (std::size_t i = 0; i < request.track_titles.size() && i < tracks.size(); ++i) {
+      if (request.track_titles[i].empty()) continue;
+      text.title.resize(static_cast<std::size_t>(count) + 1);
+      text.title[i + 1] = request.track_titles[i];
+    }
     auto album = [count](std::vector<std::string>* field, const std::string& value) {
       if (value.empty()) return;
       field->resize(static_cast<std::size_t>(count) + 1);

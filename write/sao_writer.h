@@ -22,6 +22,7 @@ struct SaoRequest {
   // CD-TEXT of an audio CD: the album's title and performer, and a file of lines for the
   // rest (see ParseCdTextLines); they override what the file gives for the album.
   std::string title, performer, cdtext_file;
+  std::vector<std::string> track_titles;  // a title for each WAVE file ("" none)
 };
 
 // What is checked before the drive is asked anything: the sheet read, every file it names

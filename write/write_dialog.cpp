@@ -200,7 +200,10 @@ bool WriteDialog::SelectSpeed(Dialog& dialog) {
 
 void WriteDialog::ChooseImage(Dialog& dialog) {
   std::string path = dialog.Text(kImagePath);
-  if (chooser_ && chooser_(IsCd() ? 3 : 1, &path)) dialog.SetText(kImagePath, path);
+  if (chooser_ && chooser_(IsCd() ? 3 : 1, &path)) {
+    dialog.SetText(kImagePath, path);
+    sao_.reset();  // a new image in place of an album
+  }
   path = dialog.Text(kImagePath);
   // Opened without blocking: a FIFO or a device never holds the dialog.
   file_problem_.clear();
@@ -308,6 +311,18 @@ void WriteDialog::Start(Dialog& dialog) {
   }
 }
 
+void WriteDialog::AcceptAlbum(Dialog& dialog, std::shared_ptr<const SaoRequest> album) {
+  if (job_->Running() || !album) return;
+  const std::size_t count = album->waves.size();
+  sao_ = std::move(album);
+  dialog.SetText(kImagePath, "");
+  dialog.SetText(kImageSize, "");
+  dialog.SetText(kFileMessage,
+                 FormatText(kConsoleTextLimit, "音樂光碟: %zu 首, 一次一節區寫入", count));
+  dialog.SetChecked(kTrackAtOnce, false);
+  dialog.SetChecked(kSessionAtOnce, true);
+}
+
 void WriteDialog::Cancel(Dialog& dialog) {
   job_->run.store(0);
   dialog.StopTimer(kProgressTimer);
@@ -327,6 +342,9 @@ void WriteDialog::OnCommand(Dialog& dialog, int id) {
       break;
     case kBrowseImage:
       ChooseImage(dialog);
+      break;
+    case kAudioCdButton:
+      if (audio_cd_opener_ && !job_->Running()) audio_cd_opener_();
       break;
     case kSpeedCombo:
       SelectSpeed(dialog);

@@ -42,6 +42,7 @@ enum WriteControl : int {
   kAverageSpeed = 1107,
   kDvdProfileName = 1108,
   kMultiSession = 1151,
+  kAudioCdButton = 1160,  // 117: opens the audio-CD dialog
 };
 
 // On template 118 the three option buttons close the track, the session or the disc.
@@ -115,6 +116,11 @@ class WriteDialog : public DialogHandler {
   // cue sheet with its options) rather than the image path; a .cue image path alone is
   // written session at once too.
   void SetSessionAtOnce(std::shared_ptr<const SaoRequest> request) { sao_ = std::move(request); }
+  // What the audio-CD button does (the front end opens the audio-CD dialog).
+  void SetAudioCdOpener(std::function<void()> opener) { audio_cd_opener_ = std::move(opener); }
+  // The album the audio-CD dialog accepted: written session at once by OK, in place of the
+  // image path, until another image is chosen.
+  void AcceptAlbum(Dialog& dialog, std::shared_ptr<const SaoRequest> album);
 
  private:
   void Start(Dialog& dialog);
@@ -139,6 +145,7 @@ class WriteDialog : public DialogHandler {
   std::shared_ptr<WriteJob> job_ = std::make_shared<WriteJob>();
   FileChooser chooser_;
   std::shared_ptr<const SaoRequest> sao_;
+  std::function<void()> audio_cd_opener_;
   std::string file_problem_;
   std::vector<std::array<std::uint8_t, 4>> speeds_;
   StreamingDescriptor descriptor_{};
