@@ -1,5 +1,6 @@
 #include "write/audio_cd_dialog.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "base/utilities.h"
@@ -83,7 +84,7 @@ bool AudioCdDialog::Gap(Dialog& dialog, std::uint32_t* blocks) const {
       seconds > 60) {
     return false;
   }
-  *blocks = static_cast<std::uint32_t>(seconds * 75 + 0.5);
+  *blocks = static_cast<std::uint32_t>(std::lround(seconds * 75));
   return true;
 }
 

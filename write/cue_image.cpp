@@ -255,7 +255,7 @@ bool ParseCueImage(const std::string& text, const std::string& folder, const Cue
       return false;
     }
     std::string path = name;
-    if (path.front() != '/' && !folder.empty()) path = folder + "/" + path;
+    if (path.front() != '/' && !folder.empty()) path.insert(0, folder + "/");
     Mode mode{};
     if (!ModeOf(track_get_mode(track), &mode)) {
       *problem = FormatText(128,
