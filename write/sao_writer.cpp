@@ -11,6 +11,7 @@
 #include "base/output_file.h"
 #include "base/utilities.h"
 #include "transport/console.h"
+#include "transport/polling.h"
 #include "transport/transport.h"
 #include "transport/vocabulary.h"
 #include "write/write_dialog.h"
@@ -399,7 +400,9 @@ void SaoWriteWorker(const std::shared_ptr<WriteJob>& job, const SaoRequest& requ
   dialog.EnableMainButton(kWriteButton, true);
   std::this_thread::sleep_for(CurrentWritePacing().settle);
   dialog.StopTimer(kProgressTimer);
-  SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1);
+  // The drive records the lead-in and the lead-out after the flush: wait while it says so.
+  RepeatWhile([&drive] { return SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1); },
+              {kBecomingReady, kOperationInProgress, kLongWriteInProgress});
   end(confirmed ? WriteState::kFinished : WriteState::kFailed);
 }
 

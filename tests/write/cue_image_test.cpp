@@ -162,6 +162,20 @@ TEST(CueImageTest, CdTextFieldsOfTheSheetAndOfTheLineFile) {
   ASSERT_TRUE(BuildSaoSession(image.tracks, "", true, &session, &problem)) << problem;
   EXPECT_EQ(Entries(session.sheet).front(), "01 00 00 41 00 00 00 00");
 
+  // Texts that ISO 8859-1 cannot hold go in MS-JIS.
+  for (const auto& [title, charset] : std::vector<std::pair<std::string, CdTextCharset>>{
+           {"Caf\xC3\xA9", CdTextCharset::kIso8859_1},
+           {"\xE9\x9F\xB3\xE6\xA5\xBD", CdTextCharset::kMsJis}}) {
+    CdText album;
+    album.title = {title, "x"};
+    std::vector<std::uint8_t> packs;
+    ASSERT_TRUE(EncodeAlbumText(album, &packs, &problem)) << problem;
+    CdText back;
+    ASSERT_TRUE(DecodeCdText(packs.data(), packs.size(), &back, nullptr, &problem)) << problem;
+    EXPECT_EQ(back.charset, charset);
+    EXPECT_EQ(back.title, album.title);
+  }
+
   CdText text;
   ASSERT_TRUE(ParseCdTextLines("# album\nTITLE=Blue\r\nPERFORMER 2=Guest\n\nTITLE 1=Opening\n", 2,
                                &text, &problem))
