@@ -16,6 +16,7 @@
 #include "transport/console.h"
 #include "write/erase_dialog.h"
 #include "write/format.h"
+#include "write/sao_writer.h"
 #include "write/write_dialog.h"
 
 namespace zorvane {
@@ -39,13 +40,22 @@ struct WriteOptions {
   bool verify = false;  // read back and compare after the write
   bool dummy = false;   // a test write: the drive simulates it
   std::string image;
+  // An audio CD from WAVE files, session at once.
+  bool audio = false;
+  std::vector<std::string> waves;
+  double gap = 2;  // seconds of silence ahead of each track after the first
+  bool gap_given = false;
+  std::string title, performer, cdtext_file;
+  bool no_cdtext = false;
 };
 
 int Usage(CommandContext& context, const std::string& message) {
   std::fprintf(context.err, "zorvane-cli: write: %s\n", message.c_str());
   std::fprintf(context.err,
                "usage: zorvane-cli write [--speed SPEED] [--close none|track|session|disc] "
-               "[--single-session] [--verify|--dummy] IMAGE\n");
+               "[--single-session] [--verify|--dummy] [--no-cdtext] IMAGE|IMAGE.cue\n"
+               "       zorvane-cli write --audio [--gap SECONDS] [--title T] [--performer P] "
+               "[--cdtext FILE] [--speed SPEED] [--close ...] [--verify|--dummy] A.wav B.wav ...\n");
   return kExitUsage;
 }
 
@@ -116,18 +126,40 @@ bool ParseWriteOptions(CommandContext& context, WriteOptions* options, int* stat
       options->verify = true;
     } else if (arg == "--dummy") {
       options->dummy = true;
+    } else if (arg == "--audio") {
+      options->audio = true;
+    } else if (arg == "--no-cdtext") {
+      options->no_cdtext = true;
+    } else if (arg.rfind("--gap", 0) == 0) {
+      char* end = nullptr;
+      if (!value("--gap", &text) || text.empty() ||
+          text.find_first_not_of("0123456789.") != std::string::npos ||
+          (options->gap = std::strtod(text.c_str(), &end), *end != '\0') || options->gap > 60) {
+        *status = Usage(context, "--gap takes the seconds of silence between tracks, 0 to 60");
+        return false;
+      }
+      options->gap_given = true;
+    } else if (arg.rfind("--title", 0) == 0 || arg.rfind("--performer", 0) == 0 ||
+               arg.rfind("--cdtext", 0) == 0) {
+      const bool title = arg.rfind("--title", 0) == 0;
+      const bool performer = arg.rfind("--performer", 0) == 0;
+      const char* name = title ? "--title" : performer ? "--performer" : "--cdtext";
+      if (!value(name, &text) || text.empty()) {
+        *status = Usage(context, std::string(name) + " takes a value");
+        return false;
+      }
+      (title ? options->title : performer ? options->performer : options->cdtext_file) = text;
     } else if (arg.size() > 1 && arg[0] == '-') {
       *status = Usage(context, "unknown option " + arg);
       return false;
-    } else if (options->image.empty()) {
-      options->image = arg;
     } else {
-      *status = Usage(context, "one image at a time");
-      return false;
+      options->waves.push_back(arg);
     }
   }
-  if (options->image.empty()) {
-    *status = Usage(context, "no image file given");
+  const bool album_options = options->gap_given || !options->title.empty() ||
+                             !options->performer.empty() || !options->cdtext_file.empty();
+  if (!options->audio && album_options) {
+    *status = Usage(context, "--gap, --title, --performer and --cdtext go with --audio");
     return false;
   }
   if (options->verify && options->dummy) {
@@ -136,6 +168,20 @@ bool ParseWriteOptions(CommandContext& context, WriteOptions* options, int* stat
                     "nothing: use one of them");
     return false;
   }
+  if (options->waves.empty()) {
+    *status = Usage(context, options->audio ? "no WAVE file given" : "no image file given");
+    return false;
+  }
+  if (!options->audio && options->waves.size() > 1) {
+    *status = Usage(context, "one image at a time (--audio takes several WAVE files)");
+    return false;
+  }
+  if (options->audio && options->waves.size() > 99) {
+    *status = Usage(context, "a CD holds 99 tracks at most");
+    return false;
+  }
+  options->image = options->waves.front();
+  if (!options->audio) options->waves.clear();
   return true;
 }
 
@@ -312,7 +358,30 @@ int RunWrite(CommandContext& context) {
     return kExitFailed;
   }
   const bool cd = picker.opened == kCdWriteDialog;
+  const bool session_at_once = options.audio || IsCueSheetPath(options.image);
+  if (session_at_once && !cd) {
+    std::fprintf(context.err, "zorvane-cli: write: %s is written to a CD-R or CD-RW\n",
+                 options.audio ? "an audio CD" : "a cue sheet");
+    return kExitFailed;
+  }
+  if (options.no_cdtext && !session_at_once) {
+    return Usage(context, "--no-cdtext goes with a cue sheet or --audio");
+  }
   auto handler = std::make_shared<WriteDialog>(picker.opened);
+  if (session_at_once) {
+    auto sao = std::make_shared<SaoRequest>();
+    if (options.audio) {
+      sao->waves = options.waves;
+      sao->gap = static_cast<std::uint32_t>(std::lround(options.gap * 75));
+      sao->title = options.title;
+      sao->performer = options.performer;
+      sao->cdtext_file = options.cdtext_file;
+    } else {
+      sao->cue_path = options.image;
+    }
+    sao->drop_text = options.no_cdtext;
+    handler->SetSessionAtOnce(sao);
+  }
   MemoryDialog dialog;
   LoadTemplate(dialog, cd ? CdWriteTemplate() : DvdWriteTemplate());
   handler->OnInit(dialog);
@@ -565,12 +634,16 @@ int RunFormat(CommandContext& context) {
 
 std::vector<Command> WriteCommands() {
   return {
-      {"write",
-       "write [--speed SPEED] [--close none|track|session|disc] [--single-session] "
-       "[--verify|--dummy] IMAGE",
-       "write an image to the loaded CD or DVD (--speed 4, 4x or 8.0x: the fastest offered\n"
-       "                               speed not above it; close options as the medium allows;\n"
-       "                               --verify: read back and compare; --dummy: a test write)",
+      {"write", "write [OPTIONS] IMAGE...",
+       "write an image to the loaded CD or DVD: --speed SPEED (4, 4x or 8.0x: the fastest\n"
+       "                               offered speed not above it), --close "
+       "none|track|session|disc\n"
+       "                               and --single-session as the medium allows; a .cue image is\n"
+       "                               written session at once (--no-cdtext: without its "
+       "CD-TEXT);\n"
+       "                               --verify: read back and compare; --dummy: a test write;\n"
+       "                               --audio writes the WAVE files given as an audio CD, with\n"
+       "                               --gap SECONDS (2), --title T, --performer P, --cdtext FILE",
        RunWrite},
       {"write-at", "write-at [--verify] LBA IMAGE",
        "write an image from sector LBA on MRW CD-RW, DVD-RAM, DVD+RW or DVD-RW restricted\n"

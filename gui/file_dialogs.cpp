@@ -58,6 +58,7 @@ QStringList FileFilters(int type) {
   const QString wave = QStringLiteral("WAVE Files (*.wav)");
   const QString iso = QStringLiteral("ISO Files (*.ISO)");
   const QString md2 = QStringLiteral("Mode2 Files (*.MD2)");
+  const QString cue = QStringLiteral("Cue Sheets (*.cue)");
   const QString all = QStringLiteral("All Files (*.*)");
   switch (type) {
     case kWaveFiles:
@@ -67,9 +68,9 @@ QStringList FileFilters(int type) {
     case kCdReadFiles:
       return {iso, md2, all};
     case kCdWriteFiles:
-      return {iso, md2, wave, all};
+      return {iso, md2, wave, cue, all};
     case kCueFiles:
-      return {QStringLiteral("Cue Sheets (*.cue)"), all};
+      return {cue, all};
     default:
       return {all};
   }

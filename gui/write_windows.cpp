@@ -5,6 +5,7 @@
 #include "gui/file_dialogs.h"
 #include "gui/job_window.h"
 #include "gui/main_window.h"
+#include "write/audio_cd_dialog.h"
 #include "write/erase_dialog.h"
 #include "write/write_dialog.h"
 
@@ -22,6 +23,27 @@ void OpenWriteDialog(int template_id, const DialogTemplate& form) {
     std::string title;
     return ChooseOpenFile(owner->data(), path, &title);
   });
+  if (template_id == kCdWriteDialog) {
+    // The audio-CD dialog hands its album back to this window while both are open.
+    std::weak_ptr<WriteDialog> weak = handler;
+    handler->SetAudioCdOpener([weak, owner] {
+      auto audio = std::make_shared<AudioCdDialog>();
+      auto audio_owner = std::make_shared<QPointer<QWidget>>();
+      audio->SetFileChooser([audio_owner](std::string* path) {
+        PrepareFileDialog(audio_owner->data(), kWaveFiles);
+        std::string title;
+        return ChooseOpenFile(audio_owner->data(), path, &title);
+      });
+      audio->SetOnAccept([weak, owner](std::shared_ptr<const SaoRequest> album) {
+        auto* window = qobject_cast<JobWindow*>(owner->data());
+        if (const auto cd = weak.lock(); cd && window != nullptr) {
+          cd->AcceptAlbum(window->Controls(), std::move(album));
+        }
+      });
+      QPointer<JobWindow> audio_window = JobWindow::Open(AudioCdTemplate(), audio);
+      *audio_owner = audio_window.data();
+    });
+  }
   QPointer<JobWindow> window = JobWindow::Open(form, handler);
   *owner = window.data();
   if (window) window->setWindowTitle(QString::fromStdString(handler->Title()));

@@ -26,7 +26,6 @@ constexpr std::uint8_t kSynchronizeCache[10] = {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}
 constexpr std::uint8_t kTestUnitReady[6] = {0, 0, 0, 0, 0, 0};
 constexpr std::uint8_t kGetCurrentProfile[10] = {0x46, 0x02, 0, 0, 0, 0, 0, 0, 0xFF, 0};
 constexpr std::uint32_t kChunk = 16;
-constexpr std::uint32_t kSingleSectorTail = 150;
 constexpr std::uint32_t kSector = 2048;
 constexpr const char* kAddressWriteOnly =
     "此功能僅只支援CD-MRW, DVD-RAM, DVD+RW與DVD-RW Restricted Overwrite\n";
@@ -74,8 +73,6 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
   const std::uint64_t size = image.bytes;
   dialog.SetText(kImageSize,
                  FormatText(64, "%.02f KB\n", static_cast<double>(WholeUnits(size, 1024))));
-  std::uint32_t chunk = kChunk;
-  std::vector<std::uint8_t> buffer(std::size_t{kChunk} * kSector);
   const std::uint32_t count = image.sectors;
   job->total_sectors.store(count);
   dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", 0, static_cast<int>(count)));
@@ -148,60 +145,22 @@ void AddressWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest
   }
   ReportPadding(image);
 
-  std::uint8_t write[10] = {0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  const std::uint64_t last = std::uint64_t{start} + count;
-  std::uint64_t lba = start;
-  int gauge = 0;
-  int read_error = 0;
-  for (; lba < last; lba += chunk) {
-    const auto done = static_cast<std::uint32_t>(lba - start);
-    job->sectors_written.store(done);
-    dialog.SetText(kSectorCount,
-                   FormatText(64, "%i/%i\n", static_cast<int>(done + 1), static_cast<int>(count)));
-    TraceEnabled.store(0);
-    if (job->run.load() == 0) {
-      StopWithSynchronize(*job, drive, 1);
-      end(WriteState::kCancelled);
-      return;
-    }
-    if (last - lba < kSingleSectorTail && !aligned) {
-      chunk = 1;
-      dialog.SetProgressStep(kWriteGauge, 1);
-    }
-    if (!ReadImage(image, buffer.data(), std::size_t{chunk} * kSector, &read_error)) {
-      TraceEnabled.store(1);
-      ConsoleLog(Info(), "檔案 %s 讀取失敗, errorcode=%i\n", request.path.c_str(), read_error);
-      job->SetFailure(request.path + ": " + std::strerror(read_error));
-      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
-      dialog.StopTimer(kProgressTimer);
-      end(WriteState::kFailed);
-      return;
-    }
-    WriteBe32(static_cast<std::uint32_t>(lba), write + 2);
-    write[7] = static_cast<std::uint8_t>(chunk >> 8);
-    write[8] = static_cast<std::uint8_t>(chunk);
-    const WriteAttempt attempt =
-        SendWrite(drive, write, chunk * kSector, buffer.data(), job->run, nullptr, false);
-    if (attempt.outcome == WriteOutcome::kStopped) {
-      StopWithSynchronize(*job, drive, 1);
-      end(WriteState::kCancelled);
-      return;
-    }
-    if (attempt.outcome == WriteOutcome::kFailed) {
-      TraceEnabled.store(1);
-      ConsoleLog(Info(), "WRITE Error: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
-                 write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
-                 write[8], write[9]);
-      LogWriteSense(attempt.sense);
-      job->SetFailure(WriteFailure(lba, chunk, attempt));
-      dialog.StopTimer(kProgressTimer);
-      end(WriteState::kFailed);
-      return;
-    }
-    gauge += static_cast<int>(chunk);
-    dialog.SetProgressPosition(kWriteGauge, gauge);
-  }
-  job->sectors_written.store(count);
+  WriteLoop loop;
+  loop.start = start;
+  loop.count = count;
+  loop.block_size = kSector;
+  loop.chunk = kChunk;
+  loop.poll_buffer = false;
+  loop.single_tail = !aligned;
+  loop.tail_gauge_step = true;
+  loop.count_text = true;
+  loop.close_after = 1;
+  loop.read = [&image, &request](std::int64_t, std::uint8_t* data, std::size_t bytes,
+                                 std::string* path, int* error) {
+    *path = request.path;
+    return ReadImage(image, data, bytes, error);
+  };
+  if (RunWriteLoop(*job, dialog, drive, loop) != WriteOutcome::kWritten) return;
 
   // End steps, traced; a drive that does not confirm the data makes the write a failure.
   TraceEnabled.store(1);

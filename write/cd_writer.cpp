@@ -28,7 +28,6 @@ constexpr std::uint8_t kModeSelect[10] = {0x55, 0x10, 0, 0, 0, 0, 0, 0x00, 0x3C,
 constexpr std::uint8_t kReadTrackInformation[10] = {0x52, 0x01, 0, 0, 0, 0xFF, 0, 0x00, 0xFF, 0};
 constexpr std::size_t kListLength = 60;
 constexpr std::uint32_t kChunk = 16;
-constexpr std::uint32_t kSingleSectorTail = 150;
 // The run-out blocks the drive records after a track written track at once.
 constexpr std::uint32_t kRunOut = 2;
 
@@ -159,18 +158,14 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
     return;
   }
 
-  std::vector<std::uint8_t> buffer(std::size_t{kChunk} * sector);
-  int read_error = 0;
   ConsoleLog(Info(), "%s", TypeLine(type));
   ReportPadding(image);
   const std::uint32_t count = image.sectors;
   job->total_sectors.store(count);
   dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", 0, static_cast<int>(count)));
-  std::uint32_t chunk = kChunk;
   dialog.SetProgressPosition(kWriteGauge, 0);
   dialog.SetProgressRange(kWriteGauge, 0, static_cast<int>(count + 1));
   dialog.SetProgressStep(kWriteGauge, static_cast<int>(kChunk));
-  int gauge = 0;
 
   BufferCapacity capacity = ReadBufferCapacity(drive, 1);
   dialog.SetProgressPosition(kBufferGauge, 0);
@@ -247,60 +242,18 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
     return;
   }
 
-  std::uint8_t write[10] = {0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  const std::uint32_t last = nwa + count;
-  std::uint32_t lba = nwa;
-  for (; lba < last; lba += chunk) {
-    job->sectors_written.store(lba - nwa);
-    dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", static_cast<int>(lba - nwa + 1),
-                                            static_cast<int>(count)));
-    if (job->run.load() == 0) {
-      StopWithSynchronize(*job, drive, 0);
-      end(WriteState::kCancelled);
-      return;
-    }
-    TraceEnabled.store(0);
-    if (last - lba < kSingleSectorTail) chunk = 1;
-    const std::size_t bytes = std::size_t{chunk} * sector;
-    if (!ReadImage(image, buffer.data(), bytes, &read_error)) {
-      TraceEnabled.store(1);
-      ConsoleLog(Info(), "檔案 %s 讀取失敗, errorcode=%i\n", request.path.c_str(), read_error);
-      job->SetFailure(request.path + ": " + std::strerror(read_error));
-      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 0);
-      dialog.StopTimer(kProgressTimer);
-      end(WriteState::kFailed);
-      return;
-    }
-    WriteBe32(lba, write + 2);
-    write[7] = static_cast<std::uint8_t>(chunk >> 8);
-    write[8] = static_cast<std::uint8_t>(chunk);
-    const WriteAttempt attempt = SendWrite(
-        drive, write, static_cast<std::uint32_t>(bytes), buffer.data(), job->run,
-        [&dialog](const BufferCapacity& now) {
-          if (now.known) {
-            dialog.SetProgressPosition(kBufferGauge, static_cast<int>(now.length - now.free));
-          }
-        });
-    if (attempt.outcome == WriteOutcome::kStopped) {
-      StopWithSynchronize(*job, drive, 0);
-      end(WriteState::kCancelled);
-      return;
-    }
-    if (attempt.outcome == WriteOutcome::kFailed) {
-      TraceEnabled.store(1);
-      ConsoleLog(Info(), "WRITE Error: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
-                 write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
-                 write[8], write[9]);
-      LogWriteSense(attempt.sense);
-      job->SetFailure(WriteFailure(lba, chunk, attempt));
-      dialog.StopTimer(kProgressTimer);
-      end(WriteState::kFailed);
-      return;
-    }
-    gauge += static_cast<int>(chunk);
-    dialog.SetProgressPosition(kWriteGauge, gauge);
-  }
-  job->sectors_written.store(lba - nwa);
+  WriteLoop loop;
+  loop.start = nwa;
+  loop.count = count;
+  loop.block_size = sector;
+  loop.chunk = kChunk;
+  loop.count_text = true;
+  loop.read = [&image, &request](std::int64_t, std::uint8_t* data, std::size_t bytes,
+                                 std::string* path, int* error) {
+    *path = request.path;
+    return ReadImage(image, data, bytes, error);
+  };
+  if (RunWriteLoop(*job, dialog, drive, loop) != WriteOutcome::kWritten) return;
 
   // End steps. Their commands are traced, and a drive that does not confirm the track
   // (or the session) makes the write a failure.

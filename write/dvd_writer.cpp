@@ -32,7 +32,6 @@ constexpr std::size_t kListLength = 60;
 constexpr std::uint32_t kChunk = 31;
 // DVD-RW restricted overwrite takes whole ECC blocks only: 16 sectors a command.
 constexpr std::uint32_t kEccBlock = 16;
-constexpr std::uint32_t kSingleSectorTail = 150;
 constexpr std::uint32_t kSector = 2048;
 
 std::int32_t ReadTrackInformation(const DriveAddress& drive, std::uint8_t track,
@@ -165,8 +164,7 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
   }
 
   const bool restricted_overwrite = profile == 0x13;
-  std::uint32_t chunk = restricted_overwrite ? kEccBlock : kChunk;
-  std::vector<std::uint8_t> buffer(std::size_t{kChunk} * kSector);
+  const std::uint32_t chunk = restricted_overwrite ? kEccBlock : kChunk;
   const std::uint32_t count = image.sectors;
   const std::uint32_t pad = count % 16 == 0 ? 0 : 16 - count % 16;
   ReportPadding(image);
@@ -248,76 +246,35 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
   ReadBufferCapacity(drive, 0);
   dialog.StartTimer(kProgressTimer, 1000);
 
-  std::uint8_t write[12] = {0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  const std::uint32_t last = nwa + count;
-  std::uint32_t lba = nwa;
-  int gauge = 0;
-  int read_error = 0;
+  WriteLoop loop;
+  loop.start = nwa;
+  loop.count = count;
+  loop.block_size = kSector;
+  loop.chunk = chunk;
+  loop.write12 = true;
+  loop.single_tail = !restricted_overwrite;
+  loop.tail_gauge_step = true;
+  loop.whole_chunks = restricted_overwrite;
+  loop.close_after = 1;
+  loop.read = [&image, &request](std::int64_t, std::uint8_t* data, std::size_t bytes,
+                                 std::string* path, int* error) {
+    *path = request.path;
+    return ReadImage(image, data, bytes, error);
+  };
+  if (RunWriteLoop(*job, dialog, drive, loop) != WriteOutcome::kWritten) return;
   auto show_buffer = [&dialog](const BufferCapacity& now) {
     if (now.known) {
       dialog.SetProgressPosition(kBufferGauge, static_cast<int>(now.length - now.free));
     }
   };
-  while (lba < last) {
-    TraceEnabled.store(0);
-    job->sectors_written.store(lba - nwa);
-    if (job->run.load() == 0) {
-      StopWithSynchronize(*job, drive, 1);
-      end(WriteState::kCancelled);
-      return;
-    }
-    if (last - lba < kSingleSectorTail && !restricted_overwrite) {
-      chunk = 1;
-      dialog.SetProgressStep(kWriteGauge, 1);
-    }
-    // The image's own sectors of this chunk; on restricted overwrite the last block
-    // carries the remaining sectors and then the zero pad.
-    const std::uint32_t image_sectors = std::min(chunk, last - lba);
-    std::uint32_t sectors = chunk;
-    if (!restricted_overwrite) sectors = image_sectors;
-    if (!ReadImage(image, buffer.data(), std::size_t{image_sectors} * kSector, &read_error)) {
-      TraceEnabled.store(1);
-      ConsoleLog(Info(), "檔案 %s 讀取失敗, errorcode=%i\n", request.path.c_str(), read_error);
-      job->SetFailure(request.path + ": " + std::strerror(read_error));
-      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, 1);
-      dialog.StopTimer(kProgressTimer);
-      end(WriteState::kFailed);
-      return;
-    }
-    if (sectors > image_sectors) {
-      std::memset(buffer.data() + std::size_t{image_sectors} * kSector, 0,
-                  std::size_t{sectors - image_sectors} * kSector);
-    }
-    WriteBe32(lba, write + 2);
-    WriteBe32(sectors, write + 6);
-    const WriteAttempt attempt =
-        SendWrite(drive, write, sectors * kSector, buffer.data(), job->run, show_buffer);
-    if (attempt.outcome == WriteOutcome::kStopped) {
-      StopWithSynchronize(*job, drive, 1);
-      end(WriteState::kCancelled);
-      return;
-    }
-    if (attempt.outcome == WriteOutcome::kFailed) {
-      TraceEnabled.store(1);
-      ConsoleLog(Info(), "Write: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
-                 write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
-                 write[8], write[9], write[10], write[11]);
-      LogWriteSense(attempt.sense);
-      job->SetFailure(WriteFailure(lba, sectors, attempt));
-      dialog.StopTimer(kProgressTimer);
-      end(WriteState::kFailed);
-      return;
-    }
-    lba += sectors;
-    gauge += static_cast<int>(sectors);
-    dialog.SetProgressPosition(kWriteGauge, gauge);
-  }
-  job->sectors_written.store(count);
+  // Restricted overwrite wrote the zeros of the last ECC block with it.
+  const std::uint32_t lba = nwa + count + (restricted_overwrite ? pad : 0);
+  std::uint8_t write[12] = {0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
   ConsoleLog(Info(), "EndSectors=%i, i=%i\n", static_cast<int>(pad), static_cast<int>(lba));
   bool confirmed = true;
   if (pad != 0 && !restricted_overwrite) {
-    std::memset(buffer.data(), 0, std::size_t{pad} * kSector);
+    std::vector<std::uint8_t> buffer(std::size_t{pad} * kSector, 0);
     WriteBe32(lba, write + 2);
     WriteBe32(pad, write + 6);
     const WriteAttempt attempt =

@@ -17,6 +17,7 @@
 #include "write/address_writer.h"
 #include "write/cd_writer.h"
 #include "write/dvd_writer.h"
+#include "write/sao_writer.h"
 
 namespace zorvane {
 
@@ -199,7 +200,10 @@ bool WriteDialog::SelectSpeed(Dialog& dialog) {
 
 void WriteDialog::ChooseImage(Dialog& dialog) {
   std::string path = dialog.Text(kImagePath);
-  if (chooser_ && chooser_(IsCd() ? 3 : 1, &path)) dialog.SetText(kImagePath, path);
+  if (chooser_ && chooser_(IsCd() ? 3 : 1, &path)) {
+    dialog.SetText(kImagePath, path);
+    sao_.reset();  // a new image in place of an album
+  }
   path = dialog.Text(kImagePath);
   // Opened without blocking: a FIFO or a device never holds the dialog.
   file_problem_.clear();
@@ -297,11 +301,30 @@ void WriteDialog::Start(Dialog& dialog) {
   std::shared_ptr<WriteJob> job = job_;
   if (IsAddressWrite()) {
     std::thread([job, request] { AddressWriteWorker(job, request); }).detach();
+  } else if (IsCd() && (sao_ || IsCueSheetPath(request.path))) {
+    SaoRequest sao = sao_ ? *sao_ : SaoRequest{};
+    if (!sao_) sao.cue_path = request.path;
+    sao.multi_session = request.multi_session;
+    sao.verify = request.verify;
+    sao.test_write = request.test_write;
+    std::thread([job, sao] { SaoWriteWorker(job, sao); }).detach();
   } else if (IsCd()) {
     std::thread([job, request] { CdWriteWorker(job, request); }).detach();
   } else {
     std::thread([job, request] { DvdWriteWorker(job, request); }).detach();
   }
+}
+
+void WriteDialog::AcceptAlbum(Dialog& dialog, std::shared_ptr<const SaoRequest> album) {
+  if (job_->Running() || !album) return;
+  const std::size_t count = album->waves.size();
+  sao_ = std::move(album);
+  dialog.SetText(kImagePath, "");
+  dialog.SetText(kImageSize, "");
+  dialog.SetText(kFileMessage,
+                 FormatText(kConsoleTextLimit, "音樂光碟: %zu 首, 一次一節區寫入", count));
+  dialog.SetChecked(kTrackAtOnce, false);
+  dialog.SetChecked(kSessionAtOnce, true);
 }
 
 void WriteDialog::Cancel(Dialog& dialog) {
@@ -323,6 +346,9 @@ void WriteDialog::OnCommand(Dialog& dialog, int id) {
       break;
     case kBrowseImage:
       ChooseImage(dialog);
+      break;
+    case kAudioCdButton:
+      if (audio_cd_opener_ && !job_->Running()) audio_cd_opener_();
       break;
     case kSpeedCombo:
       SelectSpeed(dialog);

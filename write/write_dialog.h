@@ -42,6 +42,7 @@ enum WriteControl : int {
   kAverageSpeed = 1107,
   kDvdProfileName = 1108,
   kMultiSession = 1151,
+  kAudioCdButton = 1160,      // 117: opens the audio-CD dialog
   kVerifyAfterWrite = 1170,  // 117, 118, 120, 122
   kTestWrite = 1171,         // 117, 118
 };
@@ -93,6 +94,8 @@ struct WriteRequest {
 // types), the current name in, the chosen one out; false when nothing was chosen.
 using FileChooser = std::function<bool(int filter_set, std::string* path)>;
 
+struct SaoRequest;
+
 class WriteDialog : public DialogHandler {
  public:
   explicit WriteDialog(int template_id);
@@ -113,6 +116,15 @@ class WriteDialog : public DialogHandler {
   const StreamingDescriptor& Descriptor() const { return descriptor_; }
   // Why the last image chosen cannot be written, naming the path; "" when it can be opened.
   const std::string& FileProblem() const { return file_problem_; }
+  // The CD dialog writes session at once what this names (an audio CD from WAVE files, or a
+  // cue sheet with its options) rather than the image path; a .cue image path alone is
+  // written session at once too.
+  void SetSessionAtOnce(std::shared_ptr<const SaoRequest> request) { sao_ = std::move(request); }
+  // What the audio-CD button does (the front end opens the audio-CD dialog).
+  void SetAudioCdOpener(std::function<void()> opener) { audio_cd_opener_ = std::move(opener); }
+  // The album the audio-CD dialog accepted: written session at once by OK, in place of the
+  // image path, until another image is chosen.
+  void AcceptAlbum(Dialog& dialog, std::shared_ptr<const SaoRequest> album);
 
  private:
   void Start(Dialog& dialog);
@@ -136,6 +148,8 @@ class WriteDialog : public DialogHandler {
   int template_id_;
   std::shared_ptr<WriteJob> job_ = std::make_shared<WriteJob>();
   FileChooser chooser_;
+  std::shared_ptr<const SaoRequest> sao_;
+  std::function<void()> audio_cd_opener_;
   std::string file_problem_;
   std::vector<std::array<std::uint8_t, 4>> speeds_;
   StreamingDescriptor descriptor_{};

@@ -15,6 +15,7 @@
 #include "transport/transport.h"
 #include "transport/vocabulary.h"
 #include "write/wave.h"
+#include "write/write_dialog.h"
 
 namespace zorvane {
 
@@ -305,10 +306,9 @@ bool OpenCheckedImage(const std::string& path, bool wave, std::uint32_t sector_s
   return false;
 }
 
-std::string WriteFailure(std::uint64_t lba, std::uint32_t blocks, const WriteAttempt& attempt) {
-  const std::string where =
-      FormatText(96, "WRITE of %u blocks at LBA %llu", static_cast<unsigned>(blocks),
-                 static_cast<unsigned long long>(lba));
+std::string WriteFailure(std::int64_t lba, std::uint32_t blocks, const WriteAttempt& attempt) {
+  const std::string where = FormatText(96, "WRITE of %u blocks at LBA %lld",
+                                       static_cast<unsigned>(blocks), static_cast<long long>(lba));
   if (attempt.timed_out) {
     return where + ": the drive did not take it within " +
            std::to_string(CurrentWritePacing().limit.count() / 1000) + " s, last " +
@@ -333,6 +333,118 @@ bool ReadImage(ImageSource& image, std::uint8_t* buffer, std::size_t bytes, int*
   image.left -= from_file;
   if (from_file < bytes) std::memset(buffer + from_file, 0, bytes - from_file);
   return true;
+}
+
+WriteOutcome RunWriteLoop(WriteJob& job, PostedDialog& dialog, const DriveAddress& drive,
+                          const WriteLoop& loop) {
+  constexpr std::uint32_t kSingleSectorTail = 150;
+  auto end = [&job](WriteState state) {
+    TraceEnabled.store(1);
+    job.state.store(state);
+  };
+  std::vector<WriteRange> ranges = loop.ranges;
+  if (ranges.empty()) ranges.push_back({loop.count, loop.block_size});
+  std::uint32_t largest = 0;
+  for (const WriteRange& range : ranges) largest = std::max(largest, range.block_size);
+  std::vector<std::uint8_t> buffer(std::size_t{loop.chunk} * largest);
+  auto show_buffer = [&dialog](const BufferCapacity& now) {
+    if (now.known) {
+      dialog.SetProgressPosition(kBufferGauge, static_cast<int>(now.length - now.free));
+    }
+  };
+  std::uint8_t write[12] = {};
+  write[0] = loop.write12 ? 0xAA : 0x2A;
+  const std::int64_t last = loop.start + loop.count;
+  std::int64_t lba = loop.start;
+  std::size_t range = 0;
+  std::int64_t range_end = loop.start + ranges[0].blocks;
+  std::uint32_t chunk = loop.chunk;
+  int gauge = 0;
+  while (lba < last) {
+    const auto done = static_cast<std::uint32_t>(lba - loop.start);
+    job.sectors_written.store(done);
+    if (loop.count_text) {
+      dialog.SetText(kSectorCount, FormatText(64, "%i/%i\n", static_cast<int>(done + 1),
+                                              static_cast<int>(loop.count)));
+    }
+    TraceEnabled.store(0);
+    if (job.run.load() == 0) {
+      StopWithSynchronize(job, drive, loop.close_after);
+      if (!loop.stop_line.empty()) ConsoleLog(Info(), "%s\n", loop.stop_line.c_str());
+      end(WriteState::kCancelled);
+      return WriteOutcome::kStopped;
+    }
+    if (loop.single_tail && last - lba < kSingleSectorTail) {
+      chunk = 1;
+      if (loop.tail_gauge_step) dialog.SetProgressStep(kWriteGauge, 1);
+    }
+    while (lba >= range_end && range + 1 < ranges.size()) {
+      ++range;
+      range_end += ranges[range].blocks;
+    }
+    const std::uint32_t size = ranges[range].block_size;
+    // The image's own blocks of this WRITE; with whole chunks the last one carries the
+    // remaining blocks and then zeros.
+    const auto image_blocks =
+        static_cast<std::uint32_t>(std::min<std::int64_t>({chunk, last - lba, range_end - lba}));
+    const std::uint32_t blocks = loop.whole_chunks ? chunk : image_blocks;
+    std::string path;
+    int read_error = 0;
+    if (!loop.read(lba, buffer.data(), std::size_t{image_blocks} * size, &path, &read_error)) {
+      TraceEnabled.store(1);
+      ConsoleLog(Info(), "檔案 %s 讀取失敗, errorcode=%i\n", path.c_str(), read_error);
+      job.SetFailure(path + ": " + std::strerror(read_error));
+      static constexpr std::uint8_t kSynchronizeCache[10] = {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+      SendTo(drive, kSynchronizeCache, 0, nullptr, kDataNone, loop.close_after);
+      dialog.StopTimer(kProgressTimer);
+      end(WriteState::kFailed);
+      return WriteOutcome::kFailed;
+    }
+    if (blocks > image_blocks) {
+      std::memset(buffer.data() + std::size_t{image_blocks} * size, 0,
+                  std::size_t{blocks - image_blocks} * size);
+    }
+    // Addresses before 0 (the first pre-gap of a session at once) go as two's complement.
+    WriteBe32(static_cast<std::uint32_t>(lba), write + 2);
+    if (loop.write12) {
+      WriteBe32(blocks, write + 6);
+    } else {
+      write[7] = static_cast<std::uint8_t>(blocks >> 8);
+      write[8] = static_cast<std::uint8_t>(blocks);
+    }
+    const WriteAttempt attempt = SendWrite(
+        drive, write, blocks * size, buffer.data(), job.run,
+        loop.poll_buffer ? std::function<void(const BufferCapacity&)>(show_buffer) : nullptr,
+        loop.poll_buffer);
+    if (attempt.outcome == WriteOutcome::kStopped) {
+      StopWithSynchronize(job, drive, loop.close_after);
+      if (!loop.stop_line.empty()) ConsoleLog(Info(), "%s\n", loop.stop_line.c_str());
+      end(WriteState::kCancelled);
+      return WriteOutcome::kStopped;
+    }
+    if (attempt.outcome == WriteOutcome::kFailed) {
+      TraceEnabled.store(1);
+      if (loop.write12) {
+        ConsoleLog(Info(), "Write: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
+                   write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
+                   write[8], write[9], write[10], write[11]);
+      } else {
+        ConsoleLog(Info(), "WRITE Error: %02X %02X %02X %02X %02X %02X %02X %02X %02X %02X\n",
+                   write[0], write[1], write[2], write[3], write[4], write[5], write[6], write[7],
+                   write[8], write[9]);
+      }
+      LogWriteSense(attempt.sense);
+      job.SetFailure(WriteFailure(lba, blocks, attempt));
+      dialog.StopTimer(kProgressTimer);
+      end(WriteState::kFailed);
+      return WriteOutcome::kFailed;
+    }
+    lba += blocks;
+    gauge += static_cast<int>(blocks);
+    dialog.SetProgressPosition(kWriteGauge, gauge);
+  }
+  job.sectors_written.store(loop.count);
+  return WriteOutcome::kWritten;
 }
 
 void ReportPadding(const ImageSource& image) {

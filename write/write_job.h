@@ -189,13 +189,49 @@ bool OpenCheckedImage(const std::string& path, bool wave, std::uint32_t sector_s
                       ImageSource* image, std::string* problem);
 // The job's failure for a WRITE that was not taken: its address and blocks, and the sense
 // or the time the drive stayed busy.
-std::string WriteFailure(std::uint64_t lba, std::uint32_t blocks, const WriteAttempt& attempt);
+std::string WriteFailure(std::int64_t lba, std::uint32_t blocks, const WriteAttempt& attempt);
 // The end step of a stopped write: SYNCHRONIZE CACHE, so that what the drive took is
 // recorded; a refusal is kept as the job's failure.
 void StopWithSynchronize(WriteJob& job, const DriveAddress& drive, std::uint8_t close_after);
 // The information console's line for an image that ends inside a sector (nothing when it
 // does not).
 void ReportPadding(const ImageSource& image);
+
+// The chunk loop every writer shares: each WRITE's blocks read from the image, sent with
+// the paced resends, counted on the job and the dialog's gauge, the run flag looked at
+// before each one. A loop that does not finish ends the job itself: on a stop with
+// SYNCHRONIZE CACHE (what the drive took is kept) and kCancelled, on a refused WRITE or a
+// failed read with the reason as the job's failure and kFailed. A writer's end steps begin
+// where RunWriteLoop returns kWritten.
+struct WriteRange {
+  std::uint32_t blocks = 0;
+  std::uint32_t block_size = 0;
+};
+struct WriteLoop {
+  std::int64_t start = 0;   // the first block's address (a session at once starts at -150)
+  std::uint32_t count = 0;  // blocks of the image
+  // The block sizes of consecutive ranges of the `count` blocks (a session at once sends
+  // each range in its data form's size); empty: every block is `block_size` bytes. A WRITE
+  // never covers two ranges.
+  std::vector<WriteRange> ranges;
+  std::uint32_t block_size = 2048;
+  std::uint32_t chunk = 16;      // blocks a WRITE
+  bool write12 = false;          // WRITE(12) rather than WRITE(10)
+  bool poll_buffer = true;       // read the buffer capacity before each WRITE (see SendWrite)
+  bool single_tail = true;       // the last 150 blocks one WRITE each
+  bool tail_gauge_step = false;  // ... and the gauge steps by one there
+  bool whole_chunks = false;     // each WRITE a whole chunk, the last completed with zeros
+  bool count_text = false;       // the sector counter names the block being written
+  std::uint8_t close_after = 0;  // of the SYNCHRONIZE CACHE after a stop or a failed read
+  std::string stop_line;         // the information console's line on a stop ("" none)
+  // Fills `bytes` bytes of `buffer` with the image's blocks from `lba` on; false with the
+  // file's path and errno when the read fails.
+  std::function<bool(std::int64_t lba, std::uint8_t* buffer, std::size_t bytes, std::string* path,
+                     int* error)>
+      read;
+};
+WriteOutcome RunWriteLoop(WriteJob& job, PostedDialog& dialog, const DriveAddress& drive,
+                          const WriteLoop& loop);
 
 // Blocks of the formatted area of a medium written at addresses: the current capacity of
 // READ FORMAT CAPACITIES when it describes a formatted medium, else the blocks READ

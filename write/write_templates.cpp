@@ -19,6 +19,7 @@ constexpr ControlTemplate kCdControls[] = {
     {kFileMessage, K::kStatic, "", 7, 36, 247, 10, kStyleNone},
     {kSpeedLabel, K::kStatic, "寫入速率", 7, 52, 36, 10, kStyleNone},
     {kSpeedCombo, K::kComboList, "", 45, 50, 110, 90, kStyleVScroll},
+    {kAudioCdButton, K::kButton, "音樂光碟", 200, 49, 54, 15, kStyleNone},
     {kNoId, K::kGroupBox, "寫入方式", 7, 66, 247, 42, kStyleNone},
     {kTrackAtOnce, K::kRadioButton, "一次一碟軌", 15, 78, 60, 10, kStyleGroup},
     {kSessionAtOnce, K::kRadioButton, "一次一節區", 85, 78, 60, 10, kStyleDisabled},

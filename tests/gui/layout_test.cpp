@@ -19,6 +19,7 @@
 #include "gui/template_builder.h"
 #include "iso/volume_dialog.h"
 #include "scan/c2_dialog.h"
+#include "write/audio_cd_dialog.h"
 #include "write/erase_dialog.h"
 #include "write/write_dialog.h"
 
@@ -150,7 +151,7 @@ class LayoutTest : public QObject {
         &MainWindowTemplate(), &CommandSetTemplate(),      &C2ScanTemplate(),
         &CdReadTemplate(),     &DvdReadTemplate(),         &CdWriteTemplate(),
         &DvdWriteTemplate(),   &MrwAddressWriteTemplate(), &DvdAddressWriteTemplate(),
-        &EraseTemplate(),      &VolumeInfoTemplate(),
+        &EraseTemplate(),      &VolumeInfoTemplate(),      &AudioCdTemplate(),
     };
     QStringList problems;
     for (const DialogTemplate* form : forms) {

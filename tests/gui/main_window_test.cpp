@@ -356,7 +356,7 @@ class MainWindowTest : public QObject {
   void fileDialogsOfferTheFilterSetsWithIsoAsSuffix() {
     QCOMPARE(FileFilters(kWaveFiles), (QStringList{QStringLiteral("WAVE Files (*.wav)"),
                                                    QStringLiteral("All Files (*.*)")}));
-    QCOMPARE(FileFilters(kCdWriteFiles).size(), 4);
+    QCOMPARE(FileFilters(kCdWriteFiles).size(), 5);
     QCOMPARE(FileFilters(kCdReadFiles).at(1), QStringLiteral("Mode2 Files (*.MD2)"));
     QCOMPARE(FileFilters(9), (QStringList{QStringLiteral("All Files (*.*)")}));
     QTemporaryDir directory;

@@ -25,6 +25,7 @@
 #include "transport/discovery.h"
 #include "transport/polling.h"
 #include "transport/virtual_backend.h"
+#include "write/audio_cd_dialog.h"
 #include "write/erase_dialog.h"
 #include "write/format.h"
 #include "write/write_dialog.h"
@@ -157,6 +158,54 @@ class WriteDialogWindowTest : public QObject {
     QTest::mouseClick(Control<QPushButton>(job, kCancelButton), Qt::LeftButton);
     QTRY_VERIFY(OpenJobWindow() == nullptr);
     QVERIFY(ControlWidget(window_.get(), kWriteButton)->isEnabled());
+  }
+
+  void audioCdButtonOpensTheAlbumDialogWhoseAlbumTheCdWindowTakes() {
+    Start("virtual:cdr-blank");
+    QByteArray wave("RIFF");
+    const qint32 samples = 2352 * 400;
+    auto le = [&wave](qint64 value, int bytes) {
+      for (int i = 0; i < bytes; ++i) wave.append(static_cast<char>(value >> (8 * i)));
+    };
+    le(36 + samples, 4);
+    wave.append("WAVEfmt ");
+    le(16, 4), le(1, 2), le(2, 2), le(44100, 4), le(44100 * 4, 4), le(4, 2), le(16, 2);
+    wave.append("data");
+    le(samples, 4);
+    wave.append(QByteArray(samples, '\x11'));
+    const QString path = dir_.filePath(QStringLiteral("song.wav"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(wave);
+    file.close();
+
+    QTest::mouseClick(ControlWidget(window_.get(), kWriteButton), Qt::LeftButton);
+    JobWindow* cd = OpenJobWindow();
+    QVERIFY(cd != nullptr);
+    QCOMPARE(Control<QPushButton>(cd, kAudioCdButton)->text(), QString::fromUtf8("音樂光碟"));
+    QTest::mouseClick(Control<QPushButton>(cd, kAudioCdButton), Qt::LeftButton);
+    JobWindow* album = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* job = qobject_cast<JobWindow*>(widget);
+      if (job != nullptr && job != cd && job->isVisible()) album = job;
+    }
+    QVERIFY(album != nullptr);
+    QCOMPARE(album->windowTitle(), QString::fromUtf8("音樂光碟"));
+    SetFileDialogHooks({[path](QFileDialog& dialog) {
+                          dialog.selectFile(path);
+                          return true;
+                        },
+                        {}});
+    Control<QLineEdit>(album, kAudioTrackTitle)->setText(QString::fromUtf8("第一首"));
+    QTest::mouseClick(Control<QPushButton>(album, kAudioAdd), Qt::LeftButton);
+    SetFileDialogHooks({});
+    QCOMPARE(Control<QLabel>(album, kAudioTotalTime)->text(), QStringLiteral("00:07:25"));
+    SaveShot(album, "04-audio-cd.png");
+    QTest::mouseClick(Control<QPushButton>(album, kOkButton), Qt::LeftButton);
+    QTRY_VERIFY(!album->isVisible() || OpenJobWindow() == cd);
+    QCOMPARE(Control<QLabel>(cd, kFileMessage)->text(),
+             QString::fromUtf8("音樂光碟: 1 首, 一次一節區寫入"));
+    QVERIFY(Control<QAbstractButton>(cd, kSessionAtOnce)->isChecked());
   }
 
   void dvdDialogWritesAnImageWithItsSectorCount() {

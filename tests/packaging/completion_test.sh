@@ -57,11 +57,12 @@ expect "zorvane-cli --drive d=virtual:dvd+rw,st" "dvd+rw,state="
 expect "zorvane-cli --drive d=virtual:cdr-blank,fa" "cdr-blank,fault= cdr-blank,fail="
 expect "zorvane-cli --demo cl" "close-tray close-session"
 expect "zorvane-cli --drive d=virtual:cdr-blank wr" "write write-at"
-expect "zorvane-cli --demo write --c" "--close"
+expect "zorvane-cli --demo write --c" "--close --cdtext"
 expect "zorvane-cli --demo write --close " "none track session disc"
 expect "zorvane-cli --demo erase --type m" "minimal"
 expect "zorvane-cli --demo format --" "--wait --help"
 expect "zorvane-cli --demo write --speed " ""
+expect "zorvane-cli --demo write --gap " ""
 # Images for write: the image kinds and folders, not other files.
 expect "zorvane-cli --demo write $directory/" "$directory/disc.iso $directory/song.wav" sorted
 

@@ -6,7 +6,9 @@
 #include <thread>
 
 #include "base/templates.h"
+#include "tests/write/wave_builder.h"
 #include "tests/write/write_test_support.h"
+#include "write/audio_cd_dialog.h"
 #include "write/write_dialog.h"
 
 namespace zorvane::test {
@@ -238,6 +240,84 @@ TEST_F(WriteDialogTest, FinishedWriteOffersAnotherRun) {
   EXPECT_FALSE(D().TimerRunning(kProgressTimer));
   EXPECT_EQ(D().ProgressPosition(kWriteGauge), 40);
   EXPECT_EQ(D().ProgressRange(kWriteGauge), std::make_pair(0, 41));
+}
+
+TEST_F(WriteDialogTest, AudioCdDialogListsTracksAgainstTheDiscAndHandsItsAlbumToTheCdDialog) {
+  auto save_wave = [this](const std::string& name, std::size_t bytes, int seed) {
+    const auto samples = MakeImage(name + ".raw", bytes, seed);
+    const auto file = Wave({Chunk("fmt ", Fmt(1, 2, 44100, 16)), Chunk("data", samples)});
+    std::FILE* out = std::fopen(PathOf(name).c_str(), "wb");
+    EXPECT_NE(out, nullptr);
+    EXPECT_EQ(std::fwrite(file.data(), 1, file.size(), out), file.size());
+    EXPECT_EQ(std::fclose(out), 0);
+    return samples;
+  };
+  const auto a = save_wave("a.wav", 2352 * 320, 1);
+  const auto b = save_wave("b.wav", 2352 * 400, 2);
+  save_wave("short.wav", 2352 * 100, 3);
+  auto cd = Open(Spec("cdr-blank"), kCdWriteDialog);
+  int opened = 0;
+  cd->SetAudioCdOpener([&opened] { ++opened; });
+  cd->OnCommand(D(), kAudioCdButton);
+  EXPECT_EQ(opened, 1);
+
+  MemoryDialog audio_controls;
+  LoadTemplate(audio_controls, AudioCdTemplate());
+  AudioCdDialog audio;
+  std::shared_ptr<const SaoRequest> album;
+  audio.SetOnAccept([&album](std::shared_ptr<const SaoRequest> given) { album = given; });
+  audio.OnInit(audio_controls);
+  // The blank 80-minute CD-R: its free blocks and the first pre-gap.
+  EXPECT_EQ(audio_controls.Text(kAudioCapacity), "79:59:74");
+  EXPECT_FALSE(audio_controls.IsEnabled(kOkButton));
+  auto add = [&](const std::string& name, const std::string& title) {
+    audio_controls.SetText(kAudioWavePath, PathOf(name));
+    audio_controls.SetText(kAudioTrackTitle, title);
+    audio.OnCommand(audio_controls, kAudioAdd);
+  };
+  add("a.wav", "第一首");
+  add("short.wav", "");
+  EXPECT_EQ(audio_controls.Text(kAudioMessage), "曲目須至少 4 秒");
+  add("b.wav", "");
+  add("short.wav", "");
+  ASSERT_EQ(audio_controls.ItemCount(kAudioTrackList), 2);
+  EXPECT_EQ(audio_controls.ItemText(kAudioTrackList, 0), "01  00:04:20  第一首");
+  EXPECT_EQ(audio_controls.ItemText(kAudioTrackList, 1), "02  00:05:25  b.wav");
+  // 150 + 320 + 150 + 400 blocks.
+  EXPECT_EQ(audio_controls.Text(kAudioTotalTime), "00:13:45");
+  audio_controls.SetText(kAudioGap, "0");
+  audio.OnCommand(audio_controls, kAudioGap);
+  EXPECT_EQ(audio_controls.Text(kAudioTotalTime), "00:11:45");
+  audio_controls.SetText(kAudioGap, "x");
+  audio.OnCommand(audio_controls, kAudioGap);
+  EXPECT_FALSE(audio_controls.IsEnabled(kOkButton));
+  audio_controls.SetText(kAudioGap, "0");
+  audio_controls.SelectItem(kAudioTrackList, 1);
+  audio.OnCommand(audio_controls, kAudioTrackList);
+  audio_controls.SetText(kAudioTrackTitle, "第二首");
+  audio.OnCommand(audio_controls, kAudioRename);
+  EXPECT_EQ(audio_controls.ItemText(kAudioTrackList, 1), "02  00:05:25  第二首");
+  audio_controls.SetText(kAudioAlbumTitle, "專輯");
+  audio.OnCommand(audio_controls, kOkButton);
+  ASSERT_NE(album, nullptr);
+  EXPECT_EQ(audio_controls.EndResult(), kOkButton);
+  EXPECT_EQ(album->waves, (std::vector<std::string>{PathOf("a.wav"), PathOf("b.wav")}));
+  EXPECT_EQ(album->track_titles, (std::vector<std::string>{"第一首", "第二首"}));
+  EXPECT_EQ(album->gap, 0U);
+
+  // The CD dialog writes the album session at once. This drive takes no CD-TEXT in the
+  // lead-in, so the texts are dropped for the write.
+  auto plain = std::make_shared<SaoRequest>(*album);
+  plain->drop_text = true;
+  cd->AcceptAlbum(D(), plain);
+  EXPECT_EQ(D().Text(kFileMessage), "音樂光碟: 2 首, 一次一節區寫入");
+  cd->OnCommand(D(), kOkButton);
+  Finish(*cd);
+  EXPECT_EQ(cd->Job()->state.load(), WriteState::kFinished) << cd->Job()->Failure();
+  Fresh(Spec("cdr-blank"));
+  EXPECT_EQ(TrackStart(2), 320U);
+  EXPECT_EQ(ReadCd(0, 320, 1, 2352), a);
+  EXPECT_EQ(ReadCd(320, 400, 1, 2352), b);
 }
 
 }  // namespace
