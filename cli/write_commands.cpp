@@ -517,15 +517,16 @@ std::vector<Command> WriteCommands() {
       {"write", "write [--speed SPEED] [--close none|track|session|disc] [--single-session] IMAGE",
        "write an image to the loaded CD or DVD (--speed 4, 4x or 8.0x: the fastest offered\n"
        "                               speed not above it; close options as the medium allows)",
-       RunWrite},
+       RunWrite, true, true},
       {"write-at", "write-at LBA IMAGE",
        "write an image from sector LBA on MRW CD-RW, DVD-RAM, DVD+RW or DVD-RW restricted\n"
        "                               overwrite",
-       RunWriteAt},
+       RunWriteAt, true, true},
       {"erase", "erase [--type full|minimal|unclose|session]",
-       "blank a CD-RW or DVD-RW (minimal unless told otherwise)", RunErase},
+       "blank a CD-RW or DVD-RW (minimal unless told otherwise)", RunErase, true, true},
       {"format", "format [--wait]",
-       "format the loaded rewritable disc in the background (--wait: until it is done)", RunFormat},
+       "format the loaded rewritable disc in the background (--wait: until it is done)", RunFormat,
+       true, true},
   };
 }
 

@@ -344,8 +344,22 @@ TEST_F(MainCommandsTest, TrayCommandsTellWhetherTheDriveDidIt) {
   drive_->On({0x1B}, {{}, 0, 5});
   EXPECT_EQ(OpenTray(window_).reason,
             "START/STOP UNIT could not be sent to the drive (the request failed)");
-  drive_->On({0x1B}, {{}, 0x055302});  // removal prevented
-  EXPECT_FALSE(OpenTray(window_).ok);
+  drive_->On({0x1B}, {{}, 0x055302});  // removal prevented, by another program's job
+  EXPECT_EQ(OpenTray(window_).reason,
+            "the tray is locked (MEDIUM REMOVAL PREVENTED): a program that writes to the disc "
+            "keeps it shut until its job ends");
+  {
+    // This program's own job holds the drive: the button says why, and sends nothing.
+    std::string refusal;
+    auto claim = ExclusiveUse::Claim(CurrentDevice.slot.load(), &refusal);
+    ASSERT_NE(claim, nullptr) << refusal;
+    drive_->ClearRecords();
+    info_console_.Clear();
+    EXPECT_EQ(OpenTray(window_).reason,
+              "a job is writing to the disc: the tray stays shut until it ends");
+    EXPECT_EQ(info_console_.Text(), "寫入中，無法退出光碟\n");
+    EXPECT_TRUE(drive_->Requests().empty());
+  }
   Medium(0x71);
   EXPECT_TRUE(OpenTray(window_).ok);  // already open: nothing to do
   EXPECT_FALSE(CloseTray(window_).ok);
