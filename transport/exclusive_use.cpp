@@ -53,6 +53,17 @@ std::string RealGroupName(gid_t group) {
       found->gr_name != nullptr) {
     return found->gr_name;
   }
+  // A statically linked build may have no name service: the group file itself.
+  std::ifstream file("/etc/group");
+  for (std::string line; std::getline(file, line);) {
+    const std::size_t first = line.find(':');
+    const std::size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+    if (second == std::string::npos) continue;
+    const std::size_t third = line.find(':', second + 1);
+    if (line.substr(second + 1, third - second - 1) == std::to_string(group)) {
+      return line.substr(0, first);
+    }
+  }
   return std::to_string(group);
 }
 

@@ -203,10 +203,11 @@ zv_base_initramfs() {
   cp "$ZV_ROOT/scripts/integration/guest-init" "$root/init"
   chmod 0755 "$root/init" "$root/bin/busybox" "$root/bin/zorvane-cli"
   chmod 1777 "$root/tmp"
-  # A user without privileges, in the group that owns the drive's nodes in the guest.
-  printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n' \
-    >"$root/etc/passwd"
-  printf 'root:x:0:\ncdrom:x:24:nobody\nnogroup:x:65534:\n' >"$root/etc/group"
+  # A user without privileges, in the group that owns the drive's nodes in the guest, and
+  # one outside it.
+  printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n%s\n' \
+    'outsider:x:1000:1000:outsider:/tmp:/bin/sh' >"$root/etc/passwd"
+  printf 'root:x:0:\ncdrom:x:24:nobody\nnogroup:x:65534:\nusers:x:1000:\n' >"$root/etc/group"
   (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$archive"
   rm -rf "$root"
   echo "$archive"
