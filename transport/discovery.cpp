@@ -127,14 +127,14 @@ std::vector<OpticalDrive> FindOpticalDrives(const std::string& sysfs_root,
   const fs::path root = sysfs_root.empty() ? SysfsRoot() : sysfs_root;
   const fs::path block = root / "class" / "block";
   for (const std::string& name : ClassEntries(block, "sr")) {
-    drives.push_back(DriveAt(block / name / "device", dev_root + "/" + name));
+    drives.push_back(DriveAt(block / name / "device", (fs::path(dev_root) / name).string()));
   }
   const fs::path generic = root / "class" / "scsi_generic";
   for (const std::string& name : ClassEntries(generic, "sg")) {
     const fs::path device = generic / name / "device";
     std::error_code error;
     if (Attribute(device / "type") != "5" || fs::exists(device / "block", error)) continue;
-    drives.push_back(DriveAt(device, dev_root + "/" + name));
+    drives.push_back(DriveAt(device, (fs::path(dev_root) / name).string()));
   }
   return drives;
 }
