@@ -25,6 +25,7 @@ struct Slot {
   bool held = false;         // a job that changes the disc holds the device
   bool tray_tried = false;   // PREVENT MEDIUM REMOVAL was sent during the hold
   bool tray_locked = false;  // ... and the drive took it
+  bool gone_said = false;    // the device's disappearance is on the command console
 };
 
 std::array<Slot, kSlotCount>& Slots() {
@@ -210,6 +211,7 @@ std::int32_t Execute(const std::uint8_t* cdb, std::uint8_t slot, std::uint32_t l
     std::lock_guard lock(entry.mutex);
     if (!entry.handle) {
       entry.handle = OpenDevice(DeviceSpec(slot), slot, &open_error);
+      entry.gone_said = false;
     }
     if (entry.handle) {
       if (entry.held && !entry.tray_tried && ChangesDisc(cdb[0])) {
@@ -238,10 +240,13 @@ std::int32_t Execute(const std::uint8_t* cdb, std::uint8_t slot, std::uint32_t l
         // A drive that went away (unplugged, removed) is said in words naming it; a shared
         // device is closed, so later commands fail at the open at once.
         if (error == ENODEV || error == ENXIO) {
-          if (trace() == 1) {
+          // Said whatever the trace level (a job that reads or writes untraced ends on it),
+          // once per device.
+          if (traced && !entry.gone_said) {
             ConsoleLog(CommandConsole.load(), "drive %s %s\n", DriveName(slot),
                        ExplainOpenError(DeviceSpec(slot), error).c_str());
           }
+          entry.gone_said = true;
           if (!entry.held) entry.handle.reset();
         }
         return -1;
@@ -301,6 +306,7 @@ void HoldDevice(std::uint8_t slot, std::unique_ptr<DeviceHandle> handle) {
   std::lock_guard lock(entry.mutex);
   if (handle) entry.handle = std::move(handle);
   entry.held = true;
+  entry.gone_said = false;
   entry.tray_tried = false;
   entry.tray_locked = false;
 }
