@@ -189,7 +189,12 @@ SenseCode SendPlain(DeviceHandle& handle, const std::uint8_t* cdb, std::uint8_t 
   std::memcpy(request.cdb, cdb, 6);
   request.path_id = slot;
   if (traced && TraceEnabled.load() == 1) TraceCdb(request.cdb, request.cdb_length);
-  if (handle.Execute(request) != 0) return -1;
+  if (const int error = handle.Execute(request); error != 0) {
+    if (traced && TraceEnabled.load() == 1) {
+      ConsoleLog(CommandConsole.load(), "GetLastError was %d\n", error);
+    }
+    return -1;
+  }
   const SenseCode code = SenseCodeOf(request.sense);
   if (traced && TraceEnabled.load() != 0) {
     Console* console = CommandConsole.load();

@@ -252,6 +252,26 @@ zv_boot() {
   return "$status"
 }
 
+# The host's side of a guest that asks for its drive to be removed: when the guest writes
+# "@@ UNPLUG DEVICE-ID" on its results port, device_del DEVICE-ID goes to QEMU's monitor
+# (DIR/monitor.sock).
+unplug_watch() {
+  local dir="$1" id=""
+  while [ -z "$id" ]; do
+    sleep 0.2
+    id="$(sed -n 's/^@@ UNPLUG \([A-Za-z0-9_-]*\).*/\1/p' "$dir/results.log" 2>/dev/null | head -n 1)"
+  done
+  python3 - "$dir/monitor.sock" "$id" <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+s.sendall(("device_del %s\n" % sys.argv[2]).encode())
+time.sleep(1)
+s.close()
+PY
+  echo "device_del $id at $(date +%s.%N)" >"$dir/unplugged"
+}
+
 # Splits a results log into DIR/ID.out, ID.err, ID.status and ID.time (centiseconds),
 # and lists skipped rows in DIR/skipped ("ID NEEDS"). Fails unless the log ends with the
 # guest's closing marker.
