@@ -15,6 +15,7 @@
 #include "info/toc.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
+#include "transport/exclusive_use.h"
 #include "transport/polling.h"
 
 namespace zorvane {
@@ -24,6 +25,9 @@ std::string StartDirectory;
 namespace {
 
 constexpr std::int32_t kBecomingReady = 0x020401;
+constexpr std::int32_t kRemovalPrevented = 0x055302;
+
+constexpr const char* kTrayHeldMessage = "寫入中，無法退出光碟\n";
 
 constexpr std::uint8_t kEject[6] = {0x1B, 0x01, 0x00, 0x00, 0x02, 0x00};
 constexpr std::uint8_t kLoad[6] = {0x1B, 0x01, 0x00, 0x00, 0x03, 0x00};
@@ -89,6 +93,12 @@ std::string ShortDescription(const DeviceEntry& entry) {
 
 }  // namespace
 
+std::shared_ptr<ExclusiveUse> ClaimCurrentDrive(std::string* refusal) {
+  std::shared_ptr<ExclusiveUse> claim = ExclusiveUse::Claim(CurrentDevice.slot.load(), refusal);
+  if (!claim) ShowMessage("Error", "%s\n", refusal->c_str());
+  return claim;
+}
+
 void StartMainWindow(Dialog& window) {
   std::vector<char> cwd(4096);
   if (::getcwd(cwd.data(), cwd.size()) != nullptr) StartDirectory = cwd.data();
@@ -102,17 +112,37 @@ void StartMainWindow(Dialog& window) {
     window.AddItem(kDeviceList, FormatText(kConsoleTextLimit, "%s %s", DriveName(entry.slot),
                                            ShortDescription(entry).c_str()));
   }
+  // Drives of the system that cannot be opened are shown too, after the usable ones, so
+  // that a missing permission reads as one; choosing such a row changes nothing.
+  for (const OpticalDrive& drive : FindOpticalDrives()) {
+    if (drive.accessible) continue;
+    ConsoleLog(CommandConsole.load(), "%s %s %s: %s\n", drive.node.c_str(), drive.vendor.c_str(),
+               drive.model.c_str(), drive.reason.c_str());
+    window.AddItem(kDeviceList,
+                   FormatText(kConsoleTextLimit, "%s %s %s (not accessible)", drive.node.c_str(),
+                              drive.vendor.c_str(), drive.model.c_str()));
+  }
   if (DeviceCount > 0) SelectDevice(DeviceTable[0]);
   window.SelectItem(kDeviceList, 0);
 }
 
 Outcome OpenTray(Dialog& window) {
+  // A job of this program that changes the disc holds the tray shut until it ends.
+  if (IsClaimed(CurrentDevice.slot.load())) {
+    ConsoleLog(Info(), "%s", kTrayHeldMessage);
+    return Failed("a job is writing to the disc: the tray stays shut until it ends");
+  }
   ApplyClearRule(window);
   const std::uint8_t code = ProbeMediumType(0);
   if (code == kMediumNoDevice) return ProbeFailed(code);
   if (code == kMediumDoorOpen) return Succeeded();
   ConsoleLog(Info(), "將光碟設備的門開啟\n");
   if (const std::int32_t result = SendNoData(kEject, 1); result != 0) {
+    if (result == kRemovalPrevented) {
+      return Failed(
+          "the tray is locked (MEDIUM REMOVAL PREVENTED): a program that writes to the disc "
+          "keeps it shut until its job ends");
+    }
     return CommandFailed(kEject, result);
   }
   return Succeeded();
@@ -146,6 +176,9 @@ void SwitchDevice(Dialog& /*window*/, int index) {
 }
 
 Outcome CloseSession(Dialog& window) {
+  std::string refusal;
+  const std::shared_ptr<ExclusiveUse> claim = ClaimCurrentDrive(&refusal);
+  if (!claim) return Failed(refusal);
   std::uint8_t code = 0;
   if (!ClearAndProbe(window, &code)) return ProbeFailed(code);
   window.Enable(kCloseSessionButton, false);

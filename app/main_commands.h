@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/dialog.h"
 #include "info/checks.h"
 #include "info/media.h"
 #include "info/outcome.h"
+#include "transport/exclusive_use.h"
 
 namespace zorvane {
 
@@ -41,6 +43,10 @@ void StartMainWindow(Dialog& window);
 // closed likewise.
 Outcome OpenTray(Dialog& window);
 Outcome CloseTray(Dialog& window);
+// Claims the current drive for a job that changes its disc (see exclusive_use.h); a
+// refusal is shown in a message box and returned in words.
+std::shared_ptr<ExclusiveUse> ClaimCurrentDrive(std::string* refusal);
+
 // Makes row `index` of the device table current (the device list's selection).
 void SwitchDevice(Dialog& window, int index);
 // A close that the drive refuses, or that cannot be sent, ends with "關閉節區失敗.\n"

@@ -124,6 +124,16 @@ std::int32_t ExecuteManualCommand(Dialog& window) {
                                          : Limited(window.Text(kCdbInput), kCdbTextLimit);
   std::uint8_t cdb[kCdbBufferSize] = {};
   ParseHexBytes(text, cdb, sizeof cdb);
+  // A command that changes the disc is a job of its own: the drive is held exclusively,
+  // with the tray locked, for the one command. The claim lives here, not in the transport,
+  // because only the console sends opcodes it did not choose, and the window and the
+  // command line both come through here.
+  std::shared_ptr<ExclusiveUse> claim;
+  if (ChangesDisc(cdb[0])) {
+    std::string refusal;
+    claim = ClaimCurrentDrive(&refusal);
+    if (!claim) return -1;
+  }
 
   Console* info = InfoConsole.load();
   std::uint8_t* reply = ReplyBuffer;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string_view>
 
+#include "transport/exclusive_use.h"
 #include "transport/virtual_backend.h"
 #include "transport/vocabulary.h"
 
@@ -40,7 +41,8 @@ std::string WhyNoDrive(const std::string& spec, std::uint8_t slot) {
   std::unique_ptr<DeviceHandle> handle = OpenDevice(spec, slot, &error);
   std::string reason;
   if (!handle) {
-    reason = std::strerror(error != 0 ? error : ENODEV);
+    reason = IsDeviceNode(spec) ? OpenErrorText(spec, error != 0 ? error : ENODEV)
+                                : std::strerror(error != 0 ? error : ENODEV);
   } else {
     PassThroughRequest request;
     std::uint8_t reply[256] = {};

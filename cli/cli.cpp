@@ -24,6 +24,7 @@
 #include "info/write_speeds.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
+#include "transport/exclusive_use.h"
 #include "transport/transport.h"
 #include "transport/virtual_backend.h"
 
@@ -100,12 +101,31 @@ int UsageFailure(CommandContext& context, const std::string& message) {
   return kExitUsage;
 }
 
+// The optical drives the system has, found by sysfs whatever the drive map says: each
+// node with its identification and its drive letter, or why it cannot be opened.
+void PrintSystemDrives(std::FILE* out) {
+  const std::vector<OpticalDrive> drives = FindOpticalDrives();
+  if (drives.empty()) return;
+  std::fprintf(out, "optical drives of the system:\n");
+  for (const OpticalDrive& drive : drives) {
+    std::string letter;
+    for (std::uint8_t slot = 0; slot < kSlotCount; ++slot) {
+      if (DeviceSpec(slot) == drive.node) letter = DriveName(slot);
+    }
+    std::string state = drive.accessible ? (letter.empty() ? "no drive letter" : letter)
+                                         : "not accessible: " + drive.reason;
+    std::fprintf(out, "  %s: %s %s %s (%s)\n", drive.node.c_str(), drive.vendor.c_str(),
+                 drive.model.c_str(), drive.revision.c_str(), state.c_str());
+  }
+}
+
 int RunDevices(CommandContext& context) {
   if (int status = NoArguments(context, "devices"); status != kExitOk) return status;
   for (int i = 0; i < DeviceCount; ++i) {
     std::fprintf(context.out, "%s %s\n", DriveName(DeviceTable[i].slot),
                  DeviceTable[i].description);
   }
+  PrintSystemDrives(context.out);
   std::fflush(context.out);
   return kExitOk;
 }
@@ -301,7 +321,7 @@ const std::vector<Command>& Commands() {
       {"close-tray", "close-tray", "close the tray and wait for the drive",
        WindowJob<CloseTray>("close-tray")},
       {"close-session", "close-session", "close the open session (CLOSE TRACK/SESSION)",
-       WindowJob<CloseSession>("close-session")},
+       WindowJob<CloseSession>("close-session"), true, true},
   };
   static const std::vector<Command> all = [] {
     std::vector<Command> list = commands;
@@ -496,6 +516,8 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
 
   DiscoverDevices();
   if (DeviceCount == 0) {
+    // The drives that are there but cannot be used are still listed.
+    if (std::string_view(command->name) == "devices") PrintSystemDrives(out);
     ShowMessage("Zorvane", "未發現任何光碟設備!");
     for (const std::string& line : ExplainMissingDrives()) {
       std::fprintf(err, "zorvane-cli: %s\n", line.c_str());
@@ -507,6 +529,15 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   if (!SelectStartDevice(options, &error)) {
     std::fprintf(err, "zorvane-cli: %s\n", error.c_str());
     return fail_before_run(kExitFailed, error);
+  }
+  std::shared_ptr<ExclusiveUse> claim;
+  if (command->changes_disc) {
+    std::string refusal;
+    claim = ExclusiveUse::Claim(CurrentDevice.slot.load(), &refusal);
+    if (!claim) {
+      std::fprintf(err, "zorvane-cli: %s: %s\n", command->name, refusal.c_str());
+      return kExitFailed;
+    }
   }
   // The window's controls as a terminal has them: no clear-before-run (a terminal keeps
   // what it has shown).

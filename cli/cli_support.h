@@ -55,6 +55,10 @@ struct Command {
   std::function<int(CommandContext&)> run;
   // False for commands that work on files alone (no drive is looked for).
   bool needs_drive = true;
+  // True for commands that change the disc: the drive is claimed for the whole command
+  // (exclusive open, tray locked while it changes the disc) before the command's first
+  // drive command, and a drive that cannot be had is refused with the reason.
+  bool changes_disc = false;
   // How the command answers --json: not at all, with a report's document, or with a
   // job's summary.
   enum class Json { kNone, kReport, kJob } json = Json::kNone;

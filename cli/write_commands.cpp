@@ -644,15 +644,16 @@ std::vector<Command> WriteCommands() {
        "                               --verify: read back and compare; --dummy: a test write;\n"
        "                               --audio writes the WAVE files given as an audio CD, with\n"
        "                               --gap SECONDS (2), --title T, --performer P, --cdtext FILE",
-       RunWrite},
+       RunWrite, true, true},
       {"write-at", "write-at [--verify] LBA IMAGE",
        "write an image from sector LBA on MRW CD-RW, DVD-RAM, DVD+RW or DVD-RW restricted\n"
        "                               overwrite",
-       RunWriteAt},
+       RunWriteAt, true, true},
       {"erase", "erase [--type full|minimal|unclose|session]",
-       "blank a CD-RW or DVD-RW (minimal unless told otherwise)", RunErase},
+       "blank a CD-RW or DVD-RW (minimal unless told otherwise)", RunErase, true, true},
       {"format", "format [--wait]",
-       "format the loaded rewritable disc in the background (--wait: until it is done)", RunFormat},
+       "format the loaded rewritable disc in the background (--wait: until it is done)", RunFormat,
+       true, true},
   };
 }
 

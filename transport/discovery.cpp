@@ -1,6 +1,15 @@
 #include "transport/discovery.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "transport/exclusive_use.h"
 
 namespace zorvane {
 
@@ -11,6 +20,48 @@ int DeviceCount = 0;
 CurrentDeviceState CurrentDevice;
 
 namespace {
+
+// One line of a sysfs attribute, without the padding SCSI identification carries.
+std::string Attribute(const std::filesystem::path& path) {
+  std::ifstream file(path);
+  std::string text;
+  std::getline(file, text);
+  const std::size_t end = text.find_last_not_of(" \t\r\n");
+  const std::size_t begin = text.find_first_not_of(" \t");
+  return end == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
+}
+
+// Names under a class folder that begin with `prefix`, sorted by their number (sr2 < sr10).
+std::vector<std::string> ClassEntries(const std::filesystem::path& folder, const char* prefix) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) == 0 && name.size() > std::strlen(prefix)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  });
+  return names;
+}
+
+OpticalDrive DriveAt(const std::filesystem::path& device, const std::string& node) {
+  OpticalDrive drive;
+  drive.node = node;
+  drive.vendor = Attribute(device / "vendor");
+  drive.model = Attribute(device / "model");
+  drive.revision = Attribute(device / "rev");
+  errno = 0;
+  const int fd = SystemOpen(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    drive.accessible = true;
+  } else {
+    drive.reason = OpenErrorText(node, errno != 0 ? errno : ENODEV);
+  }
+  return drive;
+}
+
 constexpr const char* kDriveNames[kSlotCount] = {"d:", "e:", "f:", "g:", "h:", "i:", "j:"};
 }  // namespace
 
@@ -67,6 +118,25 @@ void ApplyDriveMappings(const std::vector<DriveMapping>& mappings) {
   for (const DriveMapping& mapping : mappings) {
     if (mapping.slot >= 0 && mapping.slot < kSlotCount) DevicePaths[mapping.slot] = mapping.spec;
   }
+}
+
+std::vector<OpticalDrive> FindOpticalDrives(const std::string& sysfs_root,
+                                            const std::string& dev_root) {
+  namespace fs = std::filesystem;
+  std::vector<OpticalDrive> drives;
+  const fs::path root = sysfs_root.empty() ? SysfsRoot() : sysfs_root;
+  const fs::path block = root / "class" / "block";
+  for (const std::string& name : ClassEntries(block, "sr")) {
+    drives.push_back(DriveAt(block / name / "device", (fs::path(dev_root) / name).string()));
+  }
+  const fs::path generic = root / "class" / "scsi_generic";
+  for (const std::string& name : ClassEntries(generic, "sg")) {
+    const fs::path device = generic / name / "device";
+    std::error_code error;
+    if (Attribute(device / "type") != "5" || fs::exists(device / "block", error)) continue;
+    drives.push_back(DriveAt(device, (fs::path(dev_root) / name).string()));
+  }
+  return drives;
 }
 
 void SelectDevice(const DeviceEntry& entry) {

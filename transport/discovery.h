@@ -65,6 +65,26 @@ void SelectDevice(const DeviceEntry& entry);
 // good status, in slot order.
 void DiscoverDevices();
 
+// An optical drive of the system as sysfs shows it, whether or not a slot maps to it.
+struct OpticalDrive {
+  std::string node;  // "/dev/sr0", or "/dev/sg3" for a drive without the sr driver
+  std::string vendor;
+  std::string model;
+  std::string revision;
+  bool accessible = false;  // the node opens read-write
+  std::string reason;       // why it does not, in words ("" when it does)
+};
+
+// Every optical drive under `sysfs_root` ("" for SysfsRoot()): the block devices class/block/sr*,
+// and the SCSI generic nodes class/scsi_generic/sg* of peripheral type 5 that have no block device
+// of their own (a drive the sr driver holds is listed once, by its sr node). Vendor, model and
+// revision come from each one's device/vendor, device/model and device/rev, without their
+// padding; the node is `dev_root` and the name. Each node is tried with a non-blocking
+// open (through SystemAccess), so a drive the user may not open is listed with the reason.
+// In name order, sr before sg.
+std::vector<OpticalDrive> FindOpticalDrives(const std::string& sysfs_root = "",
+                                            const std::string& dev_root = "/dev");
+
 // Sends one command to the current device (slot, target and LUN of CurrentDevice).
 inline std::int32_t ExecuteOnCurrent(const std::uint8_t* cdb, std::uint32_t transfer_length,
                                      void* buffer, std::uint8_t direction,

@@ -14,7 +14,21 @@ namespace zorvane {
 namespace {
 
 // Host adapter status codes of the Linux SCSI midlayer.
+constexpr unsigned kDidNoConnect = 0x01;  // the device is gone (unplugged, removed)
 constexpr unsigned kDidTimeOut = 0x03;
+constexpr unsigned kDidBadTarget = 0x04;
+
+int HostError(unsigned host) {
+  switch (host) {
+    case kDidTimeOut:
+      return ETIMEDOUT;
+    case kDidNoConnect:
+    case kDidBadTarget:
+      return ENODEV;
+    default:
+      return EIO;
+  }
+}
 // Driver status: the low bits name a driver failure; 0x08 only says sense is present.
 constexpr unsigned kDriverStatusMask = 0x07;
 constexpr unsigned kDriverTimeout = 0x06;
@@ -103,7 +117,7 @@ class SgIoHandle : public DeviceHandle {
     errno = 0;
     const int result = call_ ? call_(fd_, &io) : ::ioctl(fd_, SG_IO, &io);
     if (result < 0) return errno != 0 ? errno : EIO;
-    if (io.host_status != 0) return io.host_status == kDidTimeOut ? ETIMEDOUT : EIO;
+    if (io.host_status != 0) return HostError(io.host_status);
     const unsigned driver = io.driver_status & kDriverStatusMask;
     if (driver != 0) return (io.driver_status & 0x0F) == kDriverTimeout ? ETIMEDOUT : EIO;
     std::uint8_t fixed[kSenseLength] = {};

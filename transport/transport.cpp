@@ -9,6 +9,7 @@
 
 #include "transport/console.h"
 #include "transport/discovery.h"
+#include "transport/exclusive_use.h"
 #include "transport/sgio_backend.h"
 #include "transport/vocabulary.h"
 
@@ -21,6 +22,10 @@ namespace {
 struct Slot {
   std::mutex mutex;  // held for the whole of one ExecuteCdb call
   std::unique_ptr<DeviceHandle> handle;
+  bool held = false;         // a job that changes the disc holds the device
+  bool tray_tried = false;   // PREVENT MEDIUM REMOVAL was sent during the hold
+  bool tray_locked = false;  // ... and the drive took it
+  bool gone_said = false;    // the device's disappearance is on the command console
 };
 
 std::array<Slot, kSlotCount>& Slots() {
@@ -90,6 +95,14 @@ std::unique_ptr<DeviceHandle> OpenDevice(std::string_view spec, std::uint8_t slo
     }
   }
   return OpenSgIoDevice(std::string(spec), system_error);
+}
+
+bool IsDeviceNode(std::string_view spec) {
+  if (spec.empty()) return false;
+  const std::size_t colon = spec.find(':');
+  if (colon == std::string_view::npos) return true;
+  std::lock_guard lock(SchemeMutex());
+  return Schemes().find(spec.substr(0, colon)) == Schemes().end();
 }
 
 void ToFixedSense(const std::uint8_t* sense, std::size_t length, std::uint8_t fixed[kSenseLength]) {
@@ -166,6 +179,31 @@ std::uint32_t CommandTimeout(std::uint8_t opcode) {
 
 namespace {
 
+constexpr std::uint8_t kPreventRemoval[6] = {0x1E, 0, 0, 0, 0x01, 0};
+constexpr std::uint8_t kAllowRemoval[6] = {0x1E, 0, 0, 0, 0x00, 0};
+
+// One command without data to an open device, traced as any other: for the tray lock.
+SenseCode SendPlain(DeviceHandle& handle, const std::uint8_t* cdb, std::uint8_t slot, bool traced) {
+  PassThroughRequest request;
+  request.cdb_length = 6;
+  std::memcpy(request.cdb, cdb, 6);
+  request.path_id = slot;
+  if (traced && TraceEnabled.load() == 1) TraceCdb(request.cdb, request.cdb_length);
+  if (const int error = handle.Execute(request); error != 0) {
+    if (traced && TraceEnabled.load() == 1) {
+      ConsoleLog(CommandConsole.load(), "GetLastError was %d\n", error);
+    }
+    return -1;
+  }
+  const SenseCode code = SenseCodeOf(request.sense);
+  if (traced && TraceEnabled.load() != 0) {
+    Console* console = CommandConsole.load();
+    ConsoleLog(console, "SK/ASC/ASCQ=%lXh, ", static_cast<unsigned long>(code));
+    LogSenseText(console, code);
+  }
+  return code;
+}
+
 std::int32_t Execute(const std::uint8_t* cdb, std::uint8_t slot, std::uint32_t lun,
                      std::uint32_t transfer_length, void* buffer, std::uint8_t direction,
                      std::uint8_t close_after, bool traced) {
@@ -178,8 +216,13 @@ std::int32_t Execute(const std::uint8_t* cdb, std::uint8_t slot, std::uint32_t l
     std::lock_guard lock(entry.mutex);
     if (!entry.handle) {
       entry.handle = OpenDevice(DeviceSpec(slot), slot, &open_error);
+      entry.gone_said = false;
     }
     if (entry.handle) {
+      if (entry.held && !entry.tray_tried && ChangesDisc(cdb[0])) {
+        entry.tray_tried = true;
+        entry.tray_locked = SendPlain(*entry.handle, kPreventRemoval, slot, traced) == 0;
+      }
       PassThroughRequest request;
       request.cdb_length = CdbLength(cdb[0]);
       std::memcpy(request.cdb, cdb, request.cdb_length);
@@ -199,6 +242,18 @@ std::int32_t Execute(const std::uint8_t* cdb, std::uint8_t slot, std::uint32_t l
           ConsoleLog(console, "GetLastError was %d\n", error);
           if (error == EPERM || error == EACCES) ConsoleLog(console, "%s\n", kRefusedHint);
         }
+        // A drive that went away (unplugged, removed) is said in words naming it; a shared
+        // device is closed, so later commands fail at the open at once.
+        if (error == ENODEV || error == ENXIO) {
+          // Said whatever the trace level (a job that reads or writes untraced ends on it),
+          // once per device.
+          if (traced && !entry.gone_said) {
+            ConsoleLog(CommandConsole.load(), "drive %s %s\n", DriveName(slot),
+                       ExplainOpenError(DeviceSpec(slot), error).c_str());
+          }
+          entry.gone_said = true;
+          if (!entry.held) entry.handle.reset();
+        }
         return -1;
       }
       const SenseCode code = SenseCodeOf(request.sense);
@@ -207,7 +262,7 @@ std::int32_t Execute(const std::uint8_t* cdb, std::uint8_t slot, std::uint32_t l
         ConsoleLog(console, "SK/ASC/ASCQ=%lXh, ", static_cast<unsigned long>(code));
         LogSenseText(console, code);
       }
-      if (close_after == 1) entry.handle.reset();
+      if (close_after == 1 && !entry.held) entry.handle.reset();
       return code;
     }
   }
@@ -215,6 +270,13 @@ std::int32_t Execute(const std::uint8_t* cdb, std::uint8_t slot, std::uint32_t l
   // not hold up other commands to this drive.
   if (trace() == 1) {
     ShowMessage("Error", "Error opening %s  Error: %d\n", DriveName(slot), open_error);
+    // A device node the user may not open, or one in use or gone, is said in words.
+    if (IsDeviceNode(DeviceSpec(slot)) &&
+        (open_error == EACCES || open_error == EPERM || open_error == EBUSY ||
+         open_error == ENOMEDIUM || open_error == ENODEV || open_error == ENXIO)) {
+      ConsoleLog(CommandConsole.load(), "drive %s %s\n", DriveName(slot),
+                 ExplainOpenError(DeviceSpec(slot), open_error).c_str());
+    }
   }
   return -1;
 }
@@ -239,6 +301,50 @@ void CloseAllDevices() {
   for (Slot& slot : Slots()) {
     std::lock_guard lock(slot.mutex);
     slot.handle.reset();
+    slot.held = slot.tray_tried = slot.tray_locked = false;
+  }
+}
+
+void HoldDevice(std::uint8_t slot, std::unique_ptr<DeviceHandle> handle) {
+  if (slot >= kSlotCount) return;
+  Slot& entry = Slots()[slot];
+  std::lock_guard lock(entry.mutex);
+  if (handle) entry.handle = std::move(handle);
+  entry.held = true;
+  entry.gone_said = false;
+  entry.tray_tried = false;
+  entry.tray_locked = false;
+}
+
+void ReleaseDevice(std::uint8_t slot) {
+  if (slot >= kSlotCount) return;
+  Slot& entry = Slots()[slot];
+  std::lock_guard lock(entry.mutex);
+  if (entry.tray_locked && entry.handle) SendPlain(*entry.handle, kAllowRemoval, slot, true);
+  entry.held = false;
+  entry.tray_tried = false;
+  entry.tray_locked = false;
+  entry.handle.reset();
+}
+
+bool IsDeviceHeld(std::uint8_t slot) {
+  if (slot >= kSlotCount) return false;
+  std::lock_guard lock(Slots()[slot].mutex);
+  return Slots()[slot].held;
+}
+
+bool ChangesDisc(std::uint8_t opcode) {
+  switch (opcode) {
+    case 0x2A:  // WRITE (10)
+    case 0xAA:  // WRITE (12)
+    case 0x2E:  // WRITE AND VERIFY (10)
+    case 0xA1:  // BLANK
+    case 0x04:  // FORMAT UNIT
+    case 0x5B:  // CLOSE TRACK/SESSION
+    case 0x53:  // RESERVE TRACK
+      return true;
+    default:
+      return false;
   }
 }
 

@@ -54,4 +54,16 @@ void CloseAllDevices();
 // True when the slot's device is open and cached.
 bool IsDeviceOpen(std::uint8_t slot);
 
+// A job's hold on a slot (see exclusive_use.h). HoldDevice puts `handle` in the slot in
+// place of any cached one (a null handle keeps the slot's own, opened as usual); while
+// held, the device stays open whatever close_after says, and before the first command
+// that changes the disc (ChangesDisc) PREVENT MEDIUM REMOVAL is sent once.
+// ReleaseDevice sends ALLOW MEDIUM REMOVAL when the tray was locked and closes the device.
+void HoldDevice(std::uint8_t slot, std::unique_ptr<DeviceHandle> handle);
+void ReleaseDevice(std::uint8_t slot);
+bool IsDeviceHeld(std::uint8_t slot);
+
+// WRITE (10/12), WRITE AND VERIFY, BLANK, FORMAT UNIT, CLOSE TRACK/SESSION, RESERVE TRACK.
+bool ChangesDisc(std::uint8_t opcode);
+
 }  // namespace zorvane

@@ -7,6 +7,7 @@
 #include "info/reply.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
+#include "transport/exclusive_use.h"
 #include "transport/transport.h"
 #include "write/format.h"
 #include "write/write_dialog.h"
@@ -76,13 +77,22 @@ void EraseDialog::OnInit(Dialog& dialog) {
 }
 
 void EraseDialog::StartErasing(Dialog& dialog) {
+  // The drive is the job's alone until the worker ends (exclusive open, tray locked).
+  std::string refusal;
+  auto claim = ExclusiveUse::Claim(CurrentDevice.slot.load(), &refusal);
+  if (!claim) {
+    ShowMessage("Error", "%s\n", refusal.c_str());
+    job_->SetFailure(refusal);
+    job_->state.store(WriteState::kFailed);
+    return;
+  }
   dialog.Enable(kOkButton, false);
   dialog.Enable(kCancelButton, false);
   job_->run.store(1);
   job_->state.store(WriteState::kWriting);
   std::shared_ptr<EraseJob> job = job_;
   const std::uint8_t type = BlankingType(dialog);
-  std::thread([job, type] { EraseWorker(job, type); }).detach();
+  std::thread([job, type, claim] { EraseWorker(job, type); }).detach();
 }
 
 void EraseDialog::Start(Dialog& dialog) {

@@ -10,6 +10,7 @@
 #include "info/reply.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
+#include "transport/exclusive_use.h"
 #include "transport/transport.h"
 #include "transport/vocabulary.h"
 #include "write/write_job.h"
@@ -40,6 +41,13 @@ bool FormatMedium(Dialog& window, std::string* failure) {
     return fail(std::string(command) + " failed: " + ResultInWords(result));
   };
   std::uint8_t list[12] = {0x00, 0x02, 0x00, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x90, 0x00, 0x00, 0x00};
+  // The drive is this job's alone while it starts the format (exclusive open, tray locked).
+  std::string refusal;
+  const auto claim = ExclusiveUse::Claim(CurrentDevice.slot.load(), &refusal);
+  if (!claim) {
+    ShowMessage("Error", "%s\n", refusal.c_str());
+    return fail(refusal);
+  }
   ApplyClearRule(window);
   const std::uint8_t code = ProbeMediumType(1);
   if (code == kMediumNoDevice) return fail("the drive does not answer MODE SENSE");

@@ -14,6 +14,7 @@
 #include "info/write_speeds.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
+#include "transport/exclusive_use.h"
 #include "write/address_writer.h"
 #include "write/cd_writer.h"
 #include "write/dvd_writer.h"
@@ -275,6 +276,15 @@ void WriteDialog::OptionClicked(Dialog& dialog, int id) {
 
 void WriteDialog::Start(Dialog& dialog) {
   if (job_->Running()) return;
+  // The drive is the job's alone until the worker ends (exclusive open, tray locked).
+  std::string refusal;
+  auto claim = ExclusiveUse::Claim(CurrentDevice.slot.load(), &refusal);
+  if (!claim) {
+    ShowMessage("Error", "%s\n", refusal.c_str());
+    job_->SetFailure(refusal);
+    job_->state.store(WriteState::kFailed);
+    return;
+  }
   job_->run.store(1);
   job_->sectors_written.store(0);
   job_->total_sectors.store(0);
@@ -300,18 +310,18 @@ void WriteDialog::Start(Dialog& dialog) {
   job_->state.store(WriteState::kWriting);
   std::shared_ptr<WriteJob> job = job_;
   if (IsAddressWrite()) {
-    std::thread([job, request] { AddressWriteWorker(job, request); }).detach();
+    std::thread([job, request, claim] { AddressWriteWorker(job, request); }).detach();
   } else if (IsCd() && (sao_ || IsCueSheetPath(request.path))) {
     SaoRequest sao = sao_ ? *sao_ : SaoRequest{};
     if (!sao_) sao.cue_path = request.path;
     sao.multi_session = request.multi_session;
     sao.verify = request.verify;
     sao.test_write = request.test_write;
-    std::thread([job, sao] { SaoWriteWorker(job, sao); }).detach();
+    std::thread([job, sao, claim] { SaoWriteWorker(job, sao); }).detach();
   } else if (IsCd()) {
-    std::thread([job, request] { CdWriteWorker(job, request); }).detach();
+    std::thread([job, request, claim] { CdWriteWorker(job, request); }).detach();
   } else {
-    std::thread([job, request] { DvdWriteWorker(job, request); }).detach();
+    std::thread([job, request, claim] { DvdWriteWorker(job, request); }).detach();
   }
 }
 

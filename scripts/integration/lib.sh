@@ -203,10 +203,11 @@ zv_base_initramfs() {
   cp "$ZV_ROOT/scripts/integration/guest-init" "$root/init"
   chmod 0755 "$root/init" "$root/bin/busybox" "$root/bin/zorvane-cli"
   chmod 1777 "$root/tmp"
-  # A user without privileges, in the group that owns the drive's nodes in the guest.
-  printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n' \
-    >"$root/etc/passwd"
-  printf 'root:x:0:\ncdrom:x:24:nobody\nnogroup:x:65534:\n' >"$root/etc/group"
+  # A user without privileges, in the group that owns the drive's nodes in the guest, and
+  # one outside it.
+  printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/tmp:/bin/sh\n%s\n' \
+    'outsider:x:1000:1000:outsider:/tmp:/bin/sh' >"$root/etc/passwd"
+  printf 'root:x:0:\ncdrom:x:24:nobody\nnogroup:x:65534:\nusers:x:1000:\n' >"$root/etc/group"
   (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$archive"
   rm -rf "$root"
   echo "$archive"
@@ -249,6 +250,26 @@ zv_boot() {
   [ -f "$results" ] && sed -i 's/\r$//' "$results"
   [ -f "$console" ] && sed -i 's/\r$//' "$console"
   return "$status"
+}
+
+# The host's side of a guest that asks for its drive to be removed: when the guest writes
+# "@@ UNPLUG DEVICE-ID" on its results port, device_del DEVICE-ID goes to QEMU's monitor
+# (DIR/monitor.sock).
+unplug_watch() {
+  local dir="$1" id=""
+  while [ -z "$id" ]; do
+    sleep 0.2
+    id="$(sed -n 's/^@@ UNPLUG \([A-Za-z0-9_-]*\).*/\1/p' "$dir/results.log" 2>/dev/null | head -n 1)"
+  done
+  python3 - "$dir/monitor.sock" "$id" <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+s.sendall(("device_del %s\n" % sys.argv[2]).encode())
+time.sleep(1)
+s.close()
+PY
+  echo "device_del $id at $(date +%s.%N)" >"$dir/unplugged"
 }
 
 # Splits a results log into DIR/ID.out, ID.err, ID.status and ID.time (centiseconds),

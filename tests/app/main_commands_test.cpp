@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -68,6 +74,35 @@ TEST_F(MainCommandsTest, StartupListsDrivesAtFAndHAndSelectsTheFirst) {
   ASSERT_EQ(window_.ItemCount(kDeviceList), 3);
   EXPECT_EQ(window_.ItemText(kDeviceList, 1), "g: HL-DT-STDVDRAM GH24NSD1 ");
   EXPECT_NE(window_.ItemText(kDeviceList, 1), window_.ItemText(kDeviceList, 2));
+
+  // A drive of the system the user may not open follows the usable ones, with its reason
+  // on the command console; choosing its row changes nothing.
+  char folder[] = "/tmp/zorvane-sysfs-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::filesystem::path root = folder;
+  std::filesystem::create_directories(root / "class/block/sr1/device");
+  std::ofstream(root / "class/block/sr1/device/vendor") << "PIONEER \n";
+  std::ofstream(root / "class/block/sr1/device/model") << "BD-RW BDR-209M  \n";
+  SystemAccess access;
+  access.sysfs_root = root.string();
+  access.open = [](const char*, int) {
+    errno = EACCES;
+    return -1;
+  };
+  access.stat = [](const char*, struct stat*) { return -1; };
+  SetSystemAccess(access);
+  command_console_.Clear();
+  StartMainWindow(window_);
+  std::filesystem::remove_all(root);
+  ASSERT_EQ(window_.ItemCount(kDeviceList), 4);
+  EXPECT_EQ(window_.ItemText(kDeviceList, 3), "/dev/sr1 PIONEER BD-RW BDR-209M (not accessible)");
+  EXPECT_NE(command_console_.Text().find(
+                "/dev/sr1 PIONEER BD-RW BDR-209M: permission denied; ask for read-write access "
+                "to the device node\n"),
+            std::string::npos);
+  const std::uint8_t before = CurrentDevice.slot.load();
+  SwitchDevice(window_, 3);
+  EXPECT_EQ(CurrentDevice.slot.load(), before);
 }
 
 TEST_F(MainCommandsTest, DeviceSwitchLogsTheNewDriveAndWaitsForIt) {
@@ -344,8 +379,22 @@ TEST_F(MainCommandsTest, TrayCommandsTellWhetherTheDriveDidIt) {
   drive_->On({0x1B}, {{}, 0, 5});
   EXPECT_EQ(OpenTray(window_).reason,
             "START/STOP UNIT could not be sent to the drive (the request failed)");
-  drive_->On({0x1B}, {{}, 0x055302});  // removal prevented
-  EXPECT_FALSE(OpenTray(window_).ok);
+  drive_->On({0x1B}, {{}, 0x055302});  // removal prevented, by another program's job
+  EXPECT_EQ(OpenTray(window_).reason,
+            "the tray is locked (MEDIUM REMOVAL PREVENTED): a program that writes to the disc "
+            "keeps it shut until its job ends");
+  {
+    // This program's own job holds the drive: the button says why, and sends nothing.
+    std::string refusal;
+    auto claim = ExclusiveUse::Claim(CurrentDevice.slot.load(), &refusal);
+    ASSERT_NE(claim, nullptr) << refusal;
+    drive_->ClearRecords();
+    info_console_.Clear();
+    EXPECT_EQ(OpenTray(window_).reason,
+              "a job is writing to the disc: the tray stays shut until it ends");
+    EXPECT_EQ(info_console_.Text(), "寫入中，無法退出光碟\n");
+    EXPECT_TRUE(drive_->Requests().empty());
+  }
   Medium(0x71);
   EXPECT_TRUE(OpenTray(window_).ok);  // already open: nothing to do
   EXPECT_FALSE(CloseTray(window_).ok);

@@ -7,6 +7,7 @@
 
 #include "cli/cli.h"
 #include "transport/discovery.h"
+#include "transport/exclusive_use.h"
 #include "transport/polling.h"
 #include "transport/transport.h"
 #include "transport/virtual_backend.h"
@@ -28,6 +29,10 @@ void TransportTest::SetUp() {
   CommandConsole = &command_console_;
   InfoConsole = &info_console_;
   MessageBoxSink = &messages_;
+  // The machine's own drives never show in a test.
+  SystemAccess access;
+  access.sysfs_root = "/nonexistent-sysfs";
+  SetSystemAccess(access);
 }
 
 void TransportTest::TearDown() {

@@ -1,9 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "tests/support/test_support.h"
 #include "transport/discovery.h"
+#include "transport/exclusive_use.h"
 
 namespace zorvane {
 namespace {
@@ -122,6 +130,78 @@ TEST(DriveOptionTest, AnyMappingReplacesTheDefaultMap) {
   EXPECT_EQ(DevicePaths[4], "/dev/sg1");
   for (int slot : {0, 1, 2, 3, 5, 6}) EXPECT_EQ(DevicePaths[slot], "") << slot;
   SetDefaultDeviceMap();
+}
+
+// A sysfs tree in a temporary folder: sr drives, SCSI generic nodes of several types, and
+// a node the user may not open.
+TEST_F(DiscoveryTest, SysfsListsEveryOpticalDriveOnceWithWhyOneCannotBeOpened) {
+  namespace fs = std::filesystem;
+  char pattern[] = "/tmp/zorvane-sysfs-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const fs::path root = pattern;
+  auto write = [](const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+  };
+  auto device = [&](const std::string& folder, const std::string& vendor, const std::string& model,
+                    const std::string& rev, const std::string& type) {
+    write(root / folder / "device" / "vendor", vendor);
+    write(root / folder / "device" / "model", model);
+    write(root / folder / "device" / "rev", rev);
+    write(root / folder / "device" / "type", type);
+  };
+  device("class/block/sr0", "QEMU    \n", "QEMU DVD-ROM    \n", "2.5+\n", "5\n");
+  device("class/block/sr10", "PLEXTOR \n", "DVDR   PX-716A  \n", "1.11\n", "5\n");
+  device("class/block/sr2", "HL-DT-ST\n", "DVDRAM GH24NSD1 \n", "LG00\n", "5\n");
+  device("class/scsi_generic/sg0", "QEMU    \n", "QEMU DVD-ROM    \n", "2.5+\n", "5\n");
+  fs::create_directories(root / "class/scsi_generic/sg0/device/block/sr0");  // listed as sr0
+  device("class/scsi_generic/sg1", "ATA     \n", "QEMU HARDDISK   \n", "2.5+\n", "0\n");
+  device("class/scsi_generic/sg3", "PIONEER \n", "BD-RW BDR-209M  \n", "1.10\n", "5\n");
+  fs::create_directories(root / "class/block/sda/device");
+
+  SystemAccess access;
+  access.open = [](const char* path, int) {
+    if (std::string(path) == "/dev/sr2") {
+      errno = EACCES;
+      return -1;
+    }
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  };
+  access.stat = [](const char*, struct stat* info) {
+    *info = {};
+    info->st_gid = 24;
+    return 0;
+  };
+  access.group_name = [](gid_t) { return std::string("cdrom"); };
+  SetSystemAccess(access);
+  const std::vector<OpticalDrive> drives = FindOpticalDrives(root.string());
+  fs::remove_all(root);
+
+  const struct {
+    const char* node;
+    const char* vendor;
+    const char* model;
+    const char* revision;
+    bool accessible;
+  } expected[] = {
+      {"/dev/sr0", "QEMU", "QEMU DVD-ROM", "2.5+", true},
+      {"/dev/sr2", "HL-DT-ST", "DVDRAM GH24NSD1", "LG00", false},
+      {"/dev/sr10", "PLEXTOR", "DVDR   PX-716A", "1.11", true},
+      {"/dev/sg3", "PIONEER", "BD-RW BDR-209M", "1.10", true},
+  };
+  ASSERT_EQ(drives.size(), std::size(expected));
+  for (std::size_t i = 0; i < drives.size(); ++i) {
+    EXPECT_EQ(drives[i].node, expected[i].node);
+    EXPECT_EQ(drives[i].vendor, expected[i].vendor);
+    EXPECT_EQ(drives[i].model, expected[i].model);
+    EXPECT_EQ(drives[i].revision, expected[i].revision);
+    EXPECT_EQ(drives[i].accessible, expected[i].accessible) << drives[i].node;
+    EXPECT_EQ(drives[i].reason.empty(), expected[i].accessible) << drives[i].node;
+  }
+  EXPECT_EQ(drives[1].reason,
+            "permission denied; the device node belongs to the group cdrom: add your user to the "
+            "group cdrom and log in again");
+  EXPECT_TRUE(FindOpticalDrives("/nonexistent-sysfs").empty());
 }
 
 }  // namespace

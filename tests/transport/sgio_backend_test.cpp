@@ -149,7 +149,10 @@ TEST(SgIoBackendTest, FailuresAreSystemErrorCodesAndLeaveTheBufferAlone) {
       {-1, EACCES, 0, 0, EACCES},  // not allowed on this node
       {-1, 0, 0, 0, EIO},          // a failure without a code is still one
       {0, 0, 0x03, 0, ETIMEDOUT},  // DID_TIME_OUT
-      {0, 0, 0x01, 0, EIO},        // DID_NO_CONNECT
+      {-1, ENODEV, 0, 0, ENODEV},  // the device was removed
+      {0, 0, 0x01, 0, ENODEV},     // DID_NO_CONNECT: unplugged
+      {0, 0, 0x04, 0, ENODEV},     // DID_BAD_TARGET: gone from the bus
+      {0, 0, 0x07, 0, EIO},        // DID_ERROR
       {0, 0, 0, 0x06, ETIMEDOUT},  // DRIVER_TIMEOUT
       {0, 0, 0, 0x04, EIO},        // DRIVER_ERROR
       {0, 0, 0, 0x08, 0},          // DRIVER_SENSE alone: the command completed
@@ -290,6 +293,35 @@ TEST_F(SgIoTransportTest, RefusedRequestIsTracedWithTheHint) {
             "(refused by the system, not by the drive: this command may need read-write access "
             "to the device node or administrator rights)\n");
   for (std::uint8_t byte : buffer) EXPECT_EQ(byte, 0xAA);
+}
+
+// A drive that goes away mid-job: the failed request names the drive, the shared device
+// is closed, and the next command fails at the open instead of waiting on a dead node.
+TEST_F(SgIoTransportTest, VanishedDriveIsNamedAndItsDeviceClosed) {
+  static int opens = 0;
+  opens = 0;
+  RegisterDeviceScheme("gonesg", [](std::string_view, std::uint8_t, int* error) {
+    if (++opens > 1) {
+      *error = ENXIO;
+      return std::unique_ptr<DeviceHandle>();
+    }
+    return WrapSgIoDescriptor(NullDescriptor(), [](int, sg_io_hdr_t* io) {
+      io->host_status = 0x01;  // DID_NO_CONNECT
+      return 0;
+    });
+  });
+  DevicePaths[2] = "gonesg:";
+  TraceEnabled.store(0);  // a job that reads untraced still hears of it
+  const std::uint8_t cdb[12] = {0x28, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(ExecuteCdb(cdb, 2, 0, 0, 0, nullptr, kDataNone, 0), -1);
+  EXPECT_FALSE(IsDeviceOpen(2));
+  EXPECT_EQ(ExecuteCdb(cdb, 2, 0, 0, 0, nullptr, kDataNone, 0), -1);
+  EXPECT_EQ(opens, 2);
+  const std::string trace = command_console_.Text();
+  EXPECT_EQ(trace,
+            "drive f: gonesg:: no drive answers behind the device node (it was removed or has "
+            "no driver)\n");
+  TraceEnabled.store(1);
 }
 
 }  // namespace

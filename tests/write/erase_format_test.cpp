@@ -402,6 +402,9 @@ TEST_F(EraseTest, AStopEndsTheFollowingAndTheDriveGoesOn) {
   EXPECT_CONTAINS(run.err, "zorvane-cli: erase: stopped following the drive");
   EXPECT_CONTAINS(run.err, "the drive goes on blanking the disc\n");
   EXPECT_LACKS(run.out, "完成");
+  // The tray, locked for the BLANK, is unlocked on the way out of the stopped job.
+  EXPECT_LT(run.err.find("MEDIUM REMOVAL  1E 00 00 00 01 00"), run.err.find("BLANK  A1"));
+  EXPECT_GT(run.err.rfind("MEDIUM REMOVAL  1E 00 00 00 00 00"), run.err.find("BLANK  A1"));
 
   // Closing the window's dialog ends its polls too.
   Fresh(Spec("cdrw-blank", "time=real"));

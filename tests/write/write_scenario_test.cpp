@@ -22,6 +22,9 @@ TEST_F(RoundTripTest, IsoOnCdRIsOneDataTrackInAClosedAppendableSession) {
   EXPECT_CONTAINS(run.out, "CD-ROM Mode 1\n");
   EXPECT_CONTAINS(run.err, "00 3A 21 00 00 00 00 00 05 32 41 C4 08 10 ");
   EXPECT_CONTAINS(run.err, "CLOSE TRACK/SESSION  5B 00 02 00 00 01 00 00 00 00");
+  // The tray, locked (untraced, as the WRITEs are) for the write, is unlocked after the
+  // last close: only a lock the drive took is undone.
+  EXPECT_GT(run.err.rfind("MEDIUM REMOVAL  1E 00 00 00 00 00"), run.err.rfind("CLOSE TRACK"));
 
   Fresh(Spec("cdr-blank"));
   EXPECT_EQ(ReadData(0, 1001), Padded(image, 2048));

@@ -322,6 +322,10 @@ TEST_F(UnhappyWriteTest, StopRequestsEndTheWriteBeforeItsNextWriteAndKeepWhatWas
     }
     EXPECT_CONTAINS(run.err, "SYNCHRONIZE CACHE");
     EXPECT_LACKS(run.err, "CLOSE TRACK/SESSION");
+    // The tray, locked for the write, is unlocked after the stop's end step.
+    const std::size_t unlock = run.err.rfind("MEDIUM REMOVAL  1E 00 00 00 00 00");
+    EXPECT_NE(unlock, std::string::npos);
+    EXPECT_GT(unlock, run.err.rfind("SYNCHRONIZE CACHE"));
     // What the drive took before the stop is on the disc.
     Fresh(Spec(c.preset));
     const std::uint32_t start = c.start == nullptr ? 0 : 1000;
