@@ -115,6 +115,25 @@ int DevicesJson(CommandContext& context) {
           .EndObject();
     }
     json.EndArray();
+    // The optical drives the system has (sysfs), also those that cannot be opened.
+    json.Key("system_drives").BeginArray();
+    for (const OpticalDrive& drive : FindOpticalDrives()) {
+      json.BeginObject()
+          .Key("node")
+          .String(drive.node)
+          .Key("vendor")
+          .String(drive.vendor)
+          .Key("model")
+          .String(drive.model)
+          .Key("revision")
+          .String(drive.revision)
+          .Key("accessible")
+          .Bool(drive.accessible)
+          .Key("reason")
+          .String(drive.reason)
+          .EndObject();
+    }
+    json.EndArray();
   });
 }
 
