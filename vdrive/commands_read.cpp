@@ -59,6 +59,11 @@ bool SelectFields(SectorType type, std::uint8_t flags, const std::uint8_t* raw,
 constexpr std::size_t kAlteredOffset = 100;
 constexpr std::size_t kAlteredBytes = 4;
 
+void Alter(std::uint8_t* user_data) {
+  for (std::size_t i = kAlteredOffset; i < kAlteredOffset + kAlteredBytes; ++i)
+    user_data[i] ^= 0xFF;
+}
+
 // Q in mode 2 (the media catalogue number) and mode 3 (the track's ISRC) take the place of
 // the position in one block of every hundred each, as a recorder interleaves them.
 constexpr std::int32_t kQModeCycle = 100;
@@ -125,7 +130,7 @@ Sense Drive::ReadSector(std::int32_t block, std::uint8_t* out, SectorType* type)
   // A drive that returns wrong data without a word: four bytes of the user data inverted
   // (every sector type holds at least 2048 bytes of it), before any EDC or ECC is built.
   if (std::find(spec_.altered.begin(), spec_.altered.end(), block) != spec_.altered.end()) {
-    for (std::size_t i = kAlteredOffset; i < kAlteredOffset + kAlteredBytes; ++i) out[i] ^= 0xFF;
+    Alter(out);
   }
   return kGood;
 }
@@ -150,6 +155,19 @@ Sense Drive::ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
   // The data phase carries every block: a host buffer that cannot take them fails the
   // request at the host adapter.
   if (static_cast<std::uint64_t>(count) * kBlockSize > c.in_length) return kHostOverrun;
+  // A pressed disc from an image file: the whole range in one read of the file.
+  c.answer.resize(std::size_t{count} * kBlockSize);
+  if (ReadImageBlocks(medium_, static_cast<std::int32_t>(lba), count, c.answer.data())) {
+    for (const std::int32_t block : spec_.altered) {
+      if (block >= static_cast<std::int64_t>(lba) && block < static_cast<std::int64_t>(end)) {
+        Alter(c.answer.data() + std::size_t(block - static_cast<std::int64_t>(lba)) * kBlockSize);
+      }
+    }
+    c.allocation = c.answer.size();
+    c.transfer_bytes = static_cast<std::uint64_t>(count) * kBlockSize;
+    return kGood;
+  }
+  c.answer.clear();
   std::vector<std::uint8_t> sector(kRawSectorSize);
   c.answer.reserve(std::size_t{count} * kBlockSize);
   for (std::uint32_t i = 0; i < count; ++i) {

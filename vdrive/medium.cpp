@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
+#include <iterator>
 
 namespace zorvane::vdrive {
 
@@ -259,6 +261,40 @@ void ReadImage(const Content& content, std::int32_t lba, std::uint8_t* out) {
 }
 
 }  // namespace
+
+bool ReadImageBlocks(const Medium& medium, std::int32_t lba, std::uint32_t count,
+                     std::uint8_t* out) {
+  const Content& content = medium.content;
+  if (lba < 0 || count == 0 || medium.random_writable || content.image_path.empty() ||
+      !content.image_fd || *content.image_fd < 0) {
+    return false;
+  }
+  const Track* track = TrackAt(medium, lba);
+  if (track == nullptr || !track->generated || track->sector_type != SectorType::kMode1 ||
+      std::int64_t{lba} + count > std::int64_t{track->start} + track->readable) {
+    return false;
+  }
+  if (content.store) {
+    const auto& extents = content.store->Extents();
+    auto it = extents.upper_bound(static_cast<std::int32_t>(lba + count - 1));
+    if (it != extents.begin() &&
+        std::prev(it)->first + std::int64_t{std::prev(it)->second.count} > lba) {
+      return false;  // something recorded in the range
+    }
+  }
+  const std::size_t bytes = std::size_t{count} * 2048;
+  const auto offset = static_cast<off_t>(lba) * 2048;
+  std::size_t done = 0;
+  while (done < bytes) {
+    const ssize_t n =
+        ::pread(*content.image_fd, out + done, bytes - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // past the end of the file: the rest reads as zeros
+    done += static_cast<std::size_t>(n);
+  }
+  std::memset(out + done, 0, bytes - done);
+  return true;
+}
 
 Sense ReadUserData(const Medium& medium, std::int32_t lba, std::uint8_t* out, SectorType* type) {
   if (lba < 0) return kLbaOutOfRange;

@@ -229,6 +229,12 @@ std::int32_t RecordedEnd(const Medium& medium);
 // or a run-out block.
 Sense ReadUserData(const Medium& medium, std::int32_t lba, std::uint8_t* out, SectorType* type);
 
+// The 2048-byte blocks [lba, lba + count) of a pressed disc read from its image file in one
+// read, when they all lie in one Mode 1 track that the image backs and nothing was recorded
+// over them: what ReadUserData gives block by block. False (nothing read) otherwise.
+bool ReadImageBlocks(const Medium& medium, std::int32_t lba, std::uint32_t count,
+                     std::uint8_t* out);
+
 // The generated content of a pressed or preset-written block: bytes 0..3 hold the LBA big
 // endian and byte k (k >= 4) is (k + 3 * LBA) mod 256. Audio blocks hold 588 stereo
 // samples: sample n is the 16-bit value ((LBA * 588 + n) * 97) mod 65536 on the left and

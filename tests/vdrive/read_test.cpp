@@ -78,6 +78,11 @@ TEST(ReadTest, ImageKeyServesTheFileAsThePressedDisc) {
     EXPECT_EQ(Slice(read.data, 0, bytes.size()), bytes);
     EXPECT_EQ(Slice(read.data, bytes.size(), 4 * 2048 - bytes.size()),
               std::vector<std::uint8_t>(4 * 2048 - bytes.size(), 0));
+    // The range read from the file in one piece still returns an altered block altered.
+    auto altering = Ready(std::string(preset) + ",alter=1,image=" + path);
+    std::vector<std::uint8_t> wrong = Slice(read.data, 0, 4 * 2048);
+    for (std::size_t i = 2048 + 100; i < 2048 + 104; ++i) wrong[i] ^= 0xFF;
+    EXPECT_EQ(Send(*altering, test::Read10(0, 4)).data, wrong);
   }
   ::unlink(path);
 }
