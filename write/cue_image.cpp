@@ -488,7 +488,9 @@ bool EncodeAlbumText(CdText text, std::vector<std::uint8_t>* packs, std::string*
   std::string latin = *problem;
   text.charset = CdTextCharset::kMsJis;
   if (EncodeCdText(text, packs, problem)) return true;
-  *problem = "CD-TEXT: " + latin;
+  // Both reasons: a text may fit neither code, or this system's iconv may have no Shift-JIS
+  // (a statically linked program loads it at run time), which the first alone would hide.
+  *problem = "CD-TEXT: " + latin + "; in MS-JIS: " + *problem;
   return false;
 }
 

@@ -175,6 +175,14 @@ TEST(CueImageTest, CdTextFieldsOfTheSheetAndOfTheLineFile) {
     EXPECT_EQ(back.charset, charset);
     EXPECT_EQ(back.title, album.title);
   }
+  // A text neither code holds (U+1F3B5): the reasons of both are given.
+  CdText neither;
+  neither.title = {"\xF0\x9F\x8E\xB5", "x"};
+  std::vector<std::uint8_t> packs;
+  EXPECT_FALSE(EncodeAlbumText(neither, &packs, &problem));
+  EXPECT_NE(problem.find("fit CD-TEXT character code ISO 8859-1; in MS-JIS: character U+1F3B5"),
+            std::string::npos)
+      << problem;
 
   CdText text;
   ASSERT_TRUE(ParseCdTextLines("# album\nTITLE=Blue\r\nPERFORMER 2=Guest\n\nTITLE 1=Opening\n", 2,
