@@ -458,16 +458,20 @@ void DiscReader::KeepPartial(ReadOutcome outcome) {
     const std::int64_t whole = std::min<std::int64_t>(
         bin_.Written() / static_cast<std::int64_t>(kRawSize),
         sub_.IsOpen() ? sub_.Written() / static_cast<std::int64_t>(kRawSubSize) : INT64_MAX);
+    // The sub-channel file is kept only when it was cut to the same whole sectors: one that
+    // holds more or fewer than the image would not match it.
+    bool sub_whole = false;
     if (whole > 0 &&
         ::ftruncate(bin_.Descriptor(), static_cast<off_t>(whole * std::int64_t{kRawSize})) == 0 &&
         sub_.IsOpen()) {
-      (void)::ftruncate(sub_.Descriptor(), static_cast<off_t>(whole * std::int64_t{kRawSubSize}));
+      sub_whole = ::ftruncate(sub_.Descriptor(),
+                              static_cast<off_t>(whole * std::int64_t{kRawSubSize})) == 0;
     }
     int error = 0;
     const std::string part = whole > 0 ? bin_.KeepPartial(&error) : std::string();
     if (whole == 0) bin_.Abandon();
     if (sub_.IsOpen()) {
-      if (whole > 0) {
+      if (whole > 0 && sub_whole) {
         (void)sub_.KeepPartial(&error);
       } else {
         sub_.Abandon();
