@@ -56,7 +56,7 @@ using DeviceOpener = std::function<std::unique_ptr<DeviceHandle>(
 void RegisterDeviceScheme(const std::string& scheme, DeviceOpener opener);
 std::unique_ptr<DeviceHandle> OpenDevice(std::string_view spec, std::uint8_t slot,
                                          int* system_error);
-// True when the spec names a device node (no registered "SCHEME:" in front).
+// True when the drive's mapping text names a device node (no registered "SCHEME:" in front).
 bool IsDeviceNode(std::string_view spec);
 
 // Copies sense data in fixed (70h/71h) or descriptor (72h/73h) format into the 24-byte

@@ -288,16 +288,7 @@ void CdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& req
                                                   nwa)
                                   : WriteState::kFailed;
   confirmed = verified == WriteState::kFinished;
-  if (confirmed && request.test_write) {
-    ConsoleLog(Info(), "%s\n", kTestWriteLine);
-    dialog.SetText(kFileMessage, kTestWriteLine);
-  }
-  if (confirmed) {
-    dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
-    dialog.SetText(kCancelButton, "結束(&X)");
-    dialog.Enable(kOkButton, true);
-  }
-  dialog.EnableMainButton(kWriteButton, true);
+  ShowWriteEnd(dialog, confirmed, request.test_write, count);
   std::this_thread::sleep_for(CurrentWritePacing().settle);
   dialog.StopTimer(kProgressTimer);
   SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1);

@@ -313,16 +313,7 @@ void DvdWriteWorker(const std::shared_ptr<WriteJob>& job, const WriteRequest& re
       confirmed ? VerifyIfAsked(*job, dialog, request, drive, image, ReadBack::kData, nwa)
                 : WriteState::kFailed;
   confirmed = verified == WriteState::kFinished;
-  if (confirmed && request.test_write) {
-    ConsoleLog(Info(), "%s\n", kTestWriteLine);
-    dialog.SetText(kFileMessage, kTestWriteLine);
-  }
-  if (confirmed) {
-    dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
-    dialog.SetText(kCancelButton, "結束(&X)");
-    dialog.Enable(kOkButton, true);
-  }
-  dialog.EnableMainButton(kWriteButton, true);
+  ShowWriteEnd(dialog, confirmed, request.test_write, count);
   std::vector<std::uint8_t> mode(kReplyBufferSize);
   WaitUntilReady(false, mode.data());
   dialog.StopTimer(kProgressTimer);

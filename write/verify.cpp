@@ -227,4 +227,17 @@ bool TestWriteOffered(const DriveAddress& drive, std::uint8_t profile, std::stri
   return true;
 }
 
+void ShowWriteEnd(PostedDialog& dialog, bool confirmed, bool test_write, std::uint32_t count) {
+  if (confirmed && test_write) {
+    ConsoleLog(Info(), "%s\n", kTestWriteLine);
+    dialog.SetText(kFileMessage, kTestWriteLine);
+  }
+  if (confirmed) {
+    dialog.SetProgressPosition(kWriteGauge, static_cast<int>(count));
+    dialog.SetText(kCancelButton, "結束(&X)");
+    dialog.Enable(kOkButton, true);
+  }
+  dialog.EnableMainButton(kWriteButton, true);
+}
+
 }  // namespace zorvane

@@ -57,6 +57,11 @@ WriteState VerifyIfAsked(WriteJob& job, PostedDialog& dialog, const WriteRequest
 // CD-RW, DVD-R, DVD-RW sequential). Otherwise false with the refusal in `*refusal`.
 bool TestWriteOffered(const DriveAddress& drive, std::uint8_t profile, std::string* refusal);
 
+// The dialog at the end of a write: the test-write line when it was one; for a write that
+// ended well, the full gauge of `count` sectors, 結束(&X) and OK enabled; in any case the
+// main window's write button back.
+void ShowWriteEnd(PostedDialog& dialog, bool confirmed, bool test_write, std::uint32_t count);
+
 // The line a test write ends with.
 inline constexpr const char* kTestWriteLine =
     "Test write: the drive simulated the write and recorded nothing; the disc is as it was.";
