@@ -143,6 +143,21 @@ std::string Trimmed(std::string text) {
   return start == std::string::npos ? std::string() : text.substr(start);
 }
 
+// The exit status of a read, with the stop or the reason and what was kept on stderr.
+int ReportReadEnd(CommandContext& context, ReadOutcome outcome, long long done,
+                  const std::string& kept, std::string reason) {
+  if (outcome == ReadOutcome::kFinished) return kExitOk;
+  if (outcome == ReadOutcome::kCancelled) {
+    std::fprintf(context.err, "zorvane-cli: read: stopped after %lld sectors\n", done);
+    if (!kept.empty()) std::fprintf(context.err, "zorvane-cli: read: %s\n", kept.c_str());
+    return kExitStopped;
+  }
+  if (reason.empty()) reason = "the read did not finish";
+  std::fprintf(context.err, "zorvane-cli: read: %s\n", reason.c_str());
+  if (!kept.empty()) std::fprintf(context.err, "zorvane-cli: read: %s\n", kept.c_str());
+  return kExitFailed;
+}
+
 // The whole CD to a BIN/CUE pair (and the raw sub-channel), on a worker this waits for.
 int RunDiscRead(CommandContext& context, const ReadArguments& arguments) {
   auto job = std::make_shared<DiscReadJob>(DiscReadRequest{arguments.out, arguments.subchannel});
@@ -171,18 +186,7 @@ int RunDiscRead(CommandContext& context, const ReadArguments& arguments) {
   }
   progress.Finish();
   const std::string kept = job->Kept();
-  if (outcome == ReadOutcome::kFinished) return kExitOk;
-  if (outcome == ReadOutcome::kCancelled) {
-    std::fprintf(context.err, "zorvane-cli: read: stopped after %lld sectors\n",
-                 static_cast<long long>(job->done.load()));
-    if (!kept.empty()) std::fprintf(context.err, "zorvane-cli: read: %s\n", kept.c_str());
-    return kExitStopped;
-  }
-  std::string reason = job->Reason();
-  if (reason.empty()) reason = "the read did not finish";
-  std::fprintf(context.err, "zorvane-cli: read: %s\n", reason.c_str());
-  if (!kept.empty()) std::fprintf(context.err, "zorvane-cli: read: %s\n", kept.c_str());
-  return kExitFailed;
+  return ReportReadEnd(context, outcome, job->done.load(), kept, job->Reason());
 }
 
 int RunRead(CommandContext& context) {
@@ -280,18 +284,7 @@ int RunRead(CommandContext& context) {
   context.summary.output = arguments.out;
   context.summary.kept = kept;
   context.summary.reason = job->Reason();
-  if (outcome == ReadOutcome::kFinished) return kExitOk;
-  if (outcome == ReadOutcome::kCancelled) {
-    std::fprintf(context.err, "zorvane-cli: read: stopped after %lld sectors\n",
-                 static_cast<long long>(job->done.load()));
-    if (!kept.empty()) std::fprintf(context.err, "zorvane-cli: read: %s\n", kept.c_str());
-    return kExitStopped;
-  }
-  std::string reason = job->Reason();
-  if (reason.empty()) reason = "the read did not finish";
-  std::fprintf(context.err, "zorvane-cli: read: %s\n", reason.c_str());
-  if (!kept.empty()) std::fprintf(context.err, "zorvane-cli: read: %s\n", kept.c_str());
-  return kExitFailed;
+  return ReportReadEnd(context, outcome, job->done.load(), kept, job->Reason());
 }
 
 }  // namespace

@@ -482,24 +482,17 @@ void SaoWriteWorker(const std::shared_ptr<WriteJob>& job, const SaoRequest& requ
     ReportEndStepFailure(*job, dialog, "SYNCHRONIZE CACHE", sense);
     confirmed = false;
   }
-  if (confirmed) {
-    dialog.SetProgressPosition(kWriteGauge, static_cast<int>(loop.count));
-    dialog.SetText(kCancelButton, "結束(&X)");
-    dialog.Enable(kOkButton, true);
-  }
-  dialog.EnableMainButton(kWriteButton, true);
   std::this_thread::sleep_for(CurrentWritePacing().settle);
   dialog.StopTimer(kProgressTimer);
   // The drive records the lead-in and the lead-out after the flush: wait while it says so.
   RepeatWhile([&drive] { return SendTo(drive, kTestUnitReady, 0, nullptr, kDataNone, 1); },
               {kBecomingReady, kOperationInProgress, kLongWriteInProgress});
   WriteState state = confirmed ? WriteState::kFinished : WriteState::kFailed;
-  if (confirmed && request.test_write) {
-    ConsoleLog(Info(), "%s\n", kTestWriteLine);
-    dialog.SetText(kFileMessage, kTestWriteLine);
-  } else if (confirmed && request.verify) {
+  if (confirmed && request.verify && !request.test_write) {
     state = VerifySession(*job, dialog, drive, plan);
   }
+  // The finished captions only once the verify, if any, found the session as it was sent.
+  ShowWriteEnd(dialog, state == WriteState::kFinished, request.test_write, loop.count);
   end(state);
 }
 

@@ -383,6 +383,29 @@ TEST_F(UnhappyWriteTest, ARefusedEndStepFailsTheWriteAndSaysWhich) {
   EXPECT_CONTAINS(dialog.Text(kFileMessage), "CLOSE SESSION failed: sense 03/0C/00");
   EXPECT_CONTAINS(info_console_.Text(), "關閉節區失敗.\n");
   EXPECT_CONTAINS(info_console_.Text(), "CLOSE SESSION failed: sense 03/0C/00");
+
+  // A cue sheet written session at once whose read-back differs does not look finished
+  // either: the captions wait for the verify.
+  MakeImage("d.bin", 2048 * 300, 8);
+  const std::string cue = "FILE \"d.bin\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n";
+  WriteFile("d.cue", std::vector<std::uint8_t>(cue.begin(), cue.end()));
+  ::unlink(StateOf("cdr-blank").c_str());  // the disc the cases above wrote
+  Fresh(Spec("cdr-blank", "alter=7"));
+  MemoryDialog cd;
+  LoadTemplate(cd, CdWriteTemplate());
+  auto cd_handler = std::make_shared<WriteDialog>(kCdWriteDialog);
+  cd_handler->OnInit(cd);
+  cd.SetText(kImagePath, PathOf("d.cue"));
+  cd.SetChecked(kVerifyAfterWrite, true);
+  cd_handler->OnCommand(cd, kOkButton);
+  for (int i = 0; i < 2000 && cd_handler->Job()->Running(); ++i) {
+    cd_handler->OnTimer(cd, kUpdateTimer);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  cd_handler->OnTimer(cd, kUpdateTimer);
+  EXPECT_EQ(cd_handler->Job()->state.load(), WriteState::kFailed);
+  EXPECT_NE(cd.Text(kCancelButton), "結束(&X)");
+  EXPECT_CONTAINS(cd.Text(kFileMessage), "verify: 1 of 300 sectors differ; the first is LBA 7");
 }
 
 TEST_F(UnhappyWriteTest, VerifyComparesEverySectorAndNamesTheFirstThatDiffers) {
