@@ -155,19 +155,20 @@ Sense Drive::ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
   // The data phase carries every block: a host buffer that cannot take them fails the
   // request at the host adapter.
   if (static_cast<std::uint64_t>(count) * kBlockSize > c.in_length) return kHostOverrun;
-  // A pressed disc from an image file: the whole range in one read of the file.
-  c.answer.resize(std::size_t{count} * kBlockSize);
-  if (ReadImageBlocks(medium_, static_cast<std::int32_t>(lba), count, c.answer.data())) {
+  // A pressed disc from an image file: the whole range in one read of the file, straight
+  // into the host's buffer.
+  const std::size_t bytes = std::size_t{count} * kBlockSize;
+  if (ReadImageBlocks(medium_, static_cast<std::int32_t>(lba), count, c.in_data)) {
     for (const std::int32_t block : spec_.altered) {
       if (block >= static_cast<std::int64_t>(lba) && block < static_cast<std::int64_t>(end)) {
-        Alter(c.answer.data() + std::size_t(block - static_cast<std::int64_t>(lba)) * kBlockSize);
+        Alter(c.in_data + std::size_t(block - static_cast<std::int64_t>(lba)) * kBlockSize);
       }
     }
-    c.allocation = c.answer.size();
-    c.transfer_bytes = static_cast<std::uint64_t>(count) * kBlockSize;
+    c.in_place = bytes;
+    c.allocation = bytes;
+    c.transfer_bytes = bytes;
     return kGood;
   }
-  c.answer.clear();
   std::vector<std::uint8_t> sector(kRawSectorSize);
   c.answer.reserve(std::size_t{count} * kBlockSize);
   for (std::uint32_t i = 0; i < count; ++i) {

@@ -475,6 +475,7 @@ Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Dire
     command.data_out_length = length;
   } else if (direction == Direction::kIn) {
     command.in_length = length;
+    command.in_data = data;
   }
   Sense sense = kInvalidOpcode;
   const Entry* entry = Find(cdb[0]);
@@ -509,9 +510,13 @@ Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Dire
   }
   // What the drive really moved: a reply shorter than the buffer leaves a residual.
   if (direction == Direction::kIn) {
-    const std::size_t n = std::min(command.answer.size(), command.allocation);
-    if (n > 0) std::memcpy(data, command.answer.data(), n);
-    reply.transferred = n;
+    if (command.in_place > 0) {
+      reply.transferred = command.in_place;
+    } else {
+      const std::size_t n = std::min(command.answer.size(), command.allocation);
+      if (n > 0) std::memcpy(data, command.answer.data(), n);
+      reply.transferred = n;
+    }
   } else if (direction == Direction::kOut) {
     reply.transferred = command.data_out_taken;
   }

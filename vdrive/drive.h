@@ -102,8 +102,13 @@ class Drive {
     std::size_t data_out_taken = 0;    // bytes of the data-out phase the drive took
     std::vector<std::uint8_t> answer;  // data-in bytes in full
     std::size_t in_length = 0;         // room in the host's buffer for data in
-    std::size_t allocation = 0;        // what the CDB allows of them
-    std::uint32_t information = 0;     // sense information field, when valid
+    // The host's buffer itself: a command that fills it directly sets `in_place` to the
+    // bytes it put there and leaves `answer` empty (a pressed disc's blocks read straight
+    // from its image, without a copy between buffers).
+    std::uint8_t* in_data = nullptr;
+    std::size_t in_place = 0;
+    std::size_t allocation = 0;     // what the CDB allows of them
+    std::uint32_t information = 0;  // sense information field, when valid
     bool information_valid = false;
     std::uint64_t transfer_bytes = 0;       // medium bytes the command moves, for time=real
     std::optional<std::uint16_t> progress;  // sense-key specific progress indication

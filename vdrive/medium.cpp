@@ -265,8 +265,8 @@ void ReadImage(const Content& content, std::int32_t lba, std::uint8_t* out) {
 bool ReadImageBlocks(const Medium& medium, std::int32_t lba, std::uint32_t count,
                      std::uint8_t* out) {
   const Content& content = medium.content;
-  if (lba < 0 || count == 0 || medium.random_writable || content.image_path.empty() ||
-      !content.image_fd || *content.image_fd < 0) {
+  if (out == nullptr || lba < 0 || count == 0 || medium.random_writable ||
+      content.image_path.empty() || !content.image_fd || *content.image_fd < 0) {
     return false;
   }
   const Track* track = TrackAt(medium, lba);
