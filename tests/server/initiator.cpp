@@ -162,8 +162,16 @@ std::map<std::string, std::string> Initiator::Login(const Keys& operational,
   if (!Read(&answer) || answer.opcode() != 0x23 || answer.header[36] != 0) return {};
   exp_stat_sn = answer.Field(24) + 1;
   for (const auto& [key, value] : answer.Keys()) merged[key] = value;
-  Keys keys = {
-      {"HeaderDigest", "None"}, {"DataDigest", "None"}, {"MaxRecvDataSegmentLength", "8192"}};
+  // The usual keys, each unless `operational` gives it.
+  Keys keys;
+  for (const auto& key : Keys{{"HeaderDigest", "None"},
+                              {"DataDigest", "None"},
+                              {"MaxRecvDataSegmentLength", "8192"}}) {
+    if (std::none_of(operational.begin(), operational.end(),
+                     [&](const auto& k) { return k.first == key.first; })) {
+      keys.push_back(key);
+    }
+  }
   keys.insert(keys.end(), operational.begin(), operational.end());
   // As initiators do, offer immediate data unless told otherwise.
   if (std::none_of(keys.begin(), keys.end(),
