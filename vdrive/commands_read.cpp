@@ -155,9 +155,21 @@ Sense Drive::ReadBlocks(Command& c, std::uint32_t lba, std::uint32_t count) {
   // The data phase carries every block: a host buffer that cannot take them fails the
   // request at the host adapter.
   if (static_cast<std::uint64_t>(count) * kBlockSize > c.in_length) return kHostOverrun;
-  // A pressed disc from an image file: the whole range in one read of the file, straight
-  // into the host's buffer.
+  // A pressed disc from an image file: the range of the file itself for a host that sends
+  // it on from there (unless a block in it is altered), or the whole range in one read of
+  // the file, straight into the host's buffer.
   const std::size_t bytes = std::size_t{count} * kBlockSize;
+  const bool altered =
+      std::any_of(spec_.altered.begin(), spec_.altered.end(), [&](std::int32_t block) {
+        return block >= static_cast<std::int64_t>(lba) && block < static_cast<std::int64_t>(end);
+      });
+  if (c.in_file != nullptr && !altered &&
+      ImageRangeOf(medium_, static_cast<std::int32_t>(lba), count, c.in_file)) {
+    c.in_place = bytes;
+    c.allocation = bytes;
+    c.transfer_bytes = bytes;
+    return kGood;
+  }
   if (ReadImageBlocks(medium_, static_cast<std::int32_t>(lba), count, c.in_data)) {
     for (const std::int32_t block : spec_.altered) {
       if (block >= static_cast<std::int64_t>(lba) && block < static_cast<std::int64_t>(end)) {

@@ -446,7 +446,7 @@ Sense Drive::InjectedFault(const Command& command) {
 
 Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Direction direction,
                      std::uint8_t* data, std::size_t length, std::chrono::milliseconds timeout,
-                     std::string_view nexus) {
+                     std::string_view nexus, ImageRange* file) {
   std::lock_guard lock(mutex_);
   current_ = &InitiatorOf(nexus);
   Reply reply;
@@ -476,6 +476,7 @@ Reply Drive::Execute(const std::uint8_t* cdb_bytes, std::size_t cdb_length, Dire
   } else if (direction == Direction::kIn) {
     command.in_length = length;
     command.in_data = data;
+    command.in_file = file;
   }
   Sense sense = kInvalidOpcode;
   const Entry* entry = Find(cdb[0]);

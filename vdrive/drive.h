@@ -69,10 +69,13 @@ class Drive {
   // `nexus` names the initiator's I_T nexus (an iSCSI initiator port: its name and ISID);
   // the empty name is the one host of an in-process drive. Each nexus has its own pending
   // unit attention and its own prevention of medium removal.
+  // `file`, when given, lets a read of a pressed disc's image answer with the range of the
+  // file that holds its blocks (GOOD, `transferred` bytes, `data` untouched) for the host to
+  // send on from the file; `file->fd` stays empty when the data is in `data`.
   Reply Execute(const std::uint8_t* cdb, std::size_t cdb_length, Direction direction,
                 std::uint8_t* data, std::size_t length,
                 std::chrono::milliseconds timeout = std::chrono::milliseconds::zero(),
-                std::string_view nexus = {});
+                std::string_view nexus = {}, ImageRange* file = nullptr);
 
   // An event of a served drive's I_T nexus. From the first login on, the drive is served:
   // a medium change is a unit attention (06/28/00) for every nexus, whatever the
@@ -107,6 +110,7 @@ class Drive {
     // from its image, without a copy between buffers).
     std::uint8_t* in_data = nullptr;
     std::size_t in_place = 0;
+    ImageRange* in_file = nullptr;  // where a read may answer with a range of the image
     std::size_t allocation = 0;     // what the CDB allows of them
     std::uint32_t information = 0;  // sense information field, when valid
     bool information_valid = false;

@@ -262,11 +262,13 @@ void ReadImage(const Content& content, std::int32_t lba, std::uint8_t* out) {
 
 }  // namespace
 
-bool ReadImageBlocks(const Medium& medium, std::int32_t lba, std::uint32_t count,
-                     std::uint8_t* out) {
+namespace {
+
+// Whether [lba, lba + count) of a pressed disc reads straight from its image file.
+bool ImageBacks(const Medium& medium, std::int32_t lba, std::uint32_t count) {
   const Content& content = medium.content;
-  if (out == nullptr || lba < 0 || count == 0 || medium.random_writable ||
-      content.image_path.empty() || !content.image_fd || *content.image_fd < 0) {
+  if (lba < 0 || count == 0 || medium.random_writable || content.image_path.empty() ||
+      !content.image_fd || *content.image_fd < 0) {
     return false;
   }
   const Track* track = TrackAt(medium, lba);
@@ -282,6 +284,25 @@ bool ReadImageBlocks(const Medium& medium, std::int32_t lba, std::uint32_t count
       return false;  // something recorded in the range
     }
   }
+  return true;
+}
+
+}  // namespace
+
+bool ImageRangeOf(const Medium& medium, std::int32_t lba, std::uint32_t count, ImageRange* range) {
+  if (!ImageBacks(medium, lba, count)) return false;
+  const std::uint64_t end = (static_cast<std::uint64_t>(lba) + count) * 2048;
+  if (end > medium.content.image_size) return false;
+  range->fd = medium.content.image_fd;
+  range->offset = static_cast<std::int64_t>(lba) * 2048;
+  range->length = std::size_t{count} * 2048;
+  return true;
+}
+
+bool ReadImageBlocks(const Medium& medium, std::int32_t lba, std::uint32_t count,
+                     std::uint8_t* out) {
+  if (out == nullptr || !ImageBacks(medium, lba, count)) return false;
+  const Content& content = medium.content;
   const std::size_t bytes = std::size_t{count} * 2048;
   const auto offset = static_cast<off_t>(lba) * 2048;
   std::size_t done = 0;

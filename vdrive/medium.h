@@ -235,6 +235,17 @@ Sense ReadUserData(const Medium& medium, std::int32_t lba, std::uint8_t* out, Se
 bool ReadImageBlocks(const Medium& medium, std::int32_t lba, std::uint32_t count,
                      std::uint8_t* out);
 
+// The same blocks as a range of the image file, for a host that sends them on from the file
+// itself: its descriptor (kept open while the range is in use) and byte offset. False when
+// ReadImageBlocks would not read them, or when the range runs past the end of the file
+// (those bytes read as zeros, which the file does not hold).
+struct ImageRange {
+  std::shared_ptr<int> fd;
+  std::int64_t offset = 0;
+  std::size_t length = 0;
+};
+bool ImageRangeOf(const Medium& medium, std::int32_t lba, std::uint32_t count, ImageRange* range);
+
 // The generated content of a pressed or preset-written block: bytes 0..3 hold the LBA big
 // endian and byte k (k >= 4) is (k + 3 * LBA) mod 256. Audio blocks hold 588 stereo
 // samples: sample n is the 16-bit value ((LBA * 588 + n) * 97) mod 65536 on the left and

@@ -1,6 +1,7 @@
 // SCSI commands over iSCSI: Data-In, R2T and Data-Out, unsolicited and immediate data,
 // residuals, sense, LUNs, sequencing, NOP, task management and logout.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -107,6 +108,50 @@ TEST(IscsiCommand, ResidualsOfAReadWhoseExpectedLengthDiffersFromTheCdb) {
           PressedBlock(5 + last));
     }
   }
+}
+
+// A pressed disc from an image file leaves from the file itself (sendfile); a range with an
+// altered block, or running into the image's partial last block, is read and copied. Each
+// way gives the file's bytes, cut into the initiator's 8,192-byte segments at their offsets.
+TEST(IscsiCommand, APressedDiscsImageReadsAsTheFileHoldsIt) {
+  char path[] = "/tmp/zorvane-served-image-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const Bytes image = Pattern(40 * 2048 + 1000, 9);  // the last block partly in the file
+  ASSERT_EQ(write(fd, image.data(), image.size()), static_cast<ssize_t>(image.size()));
+  close(fd);
+  struct Case {
+    const char* keys;
+    std::uint32_t lba;
+    std::uint16_t blocks;
+    std::uint32_t expected;
+    std::uint32_t altered;  // a block read with bytes 100..103 inverted, or 0
+  };
+  for (const Case& c : {Case{"", 2, 20, 20 * 2048, 0},
+                        Case{"", 0, 4, 5001, 0},  // the data cut short: an overflow, padded
+                        Case{",alter=7", 5, 4, 4 * 2048, 7},
+                        Case{"", 38, 3, 3 * 2048, 0}}) {  // up to and into the partial block
+    SCOPED_TRACE(std::string(c.keys) + " from " + std::to_string(c.lba));
+    ServedDrive served(std::string("dvdrom,image=") + path + c.keys);
+    Initiator initiator(served.port());
+    ASSERT_FALSE(initiator.Login().empty());
+    const Outcome outcome = initiator.Command(Read10(c.lba, c.blocks), c.expected);
+    ASSERT_TRUE(outcome.answered);
+    EXPECT_EQ(outcome.status, 0);
+    const std::size_t range = std::size_t{c.blocks} * 2048;
+    EXPECT_EQ(outcome.data_in_pdus,
+              static_cast<int>((std::min<std::size_t>(range, c.expected) + 8191) / 8192));
+    Bytes want(image.begin() + std::min(image.size(), std::size_t{c.lba} * 2048),
+               image.begin() + std::min(image.size(), c.lba * 2048 + range));
+    want.resize(range, 0);
+    if (c.altered != 0) {
+      for (std::size_t i = 100; i < 104; ++i) want[(c.altered - c.lba) * 2048 + i] ^= 0xFF;
+    }
+    want.resize(std::min<std::size_t>(range, c.expected));
+    EXPECT_EQ(outcome.data, want);
+    EXPECT_EQ(outcome.residual_flags, c.expected < range ? 0x04 : 0);
+  }
+  unlink(path);
 }
 
 TEST(IscsiCommand, AWriteExpectingMoreThanItsBlocksLeavesAnUnderflow) {

@@ -1,6 +1,9 @@
 #include "vdrive/server/connection.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -153,9 +156,24 @@ Target::Target(std::unique_ptr<Drive> drive, TargetSettings settings)
     : settings_(std::move(settings)), drive_(std::move(drive)) {}
 
 Reply Target::Execute(const std::uint8_t* cdb, std::size_t cdb_length, Direction direction,
-                      std::uint8_t* data, std::size_t length, std::string_view nexus) {
+                      std::uint8_t* data, std::size_t length, std::string_view nexus,
+                      ImageRange* file) {
   std::lock_guard lock(drive_lock_);
-  return drive_->Execute(cdb, cdb_length, direction, data, length, {}, nexus);
+  return drive_->Execute(cdb, cdb_length, direction, data, length, {}, nexus, file);
+}
+
+bool PduSink::SendFile(const std::uint8_t* header, int fd, std::int64_t offset,
+                       std::size_t length) {
+  std::vector<std::uint8_t> data(length);
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd, data.data() + done, length - done,
+                              static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // the file no longer holds the range: the connection ends
+    done += static_cast<std::size_t>(n);
+  }
+  return Send(header, data.data(), length);
 }
 
 void Target::Nexus(std::string_view nexus, NexusEvent event) {
@@ -640,6 +658,7 @@ bool Connection::Execute(Task& task, PduSink& sink) {
   std::unique_ptr<std::uint8_t[]> buffer;  // the drive's answer
   const std::uint8_t* payload = nullptr;
   std::uint64_t produced = 0;  // what the command returns, moved or not
+  ImageRange file;             // the answer as a range of a pressed disc's image
   Reply reply;
   if (task.cdb[0] == 0xA0 && !task.refused) {
     answer.assign(16, 0);
@@ -664,7 +683,7 @@ bool Connection::Execute(Task& task, PduSink& sink) {
     reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kOut, task.data.data(),
                             task.data.size(), nexus_);
   } else if (task.direction == Direction::kIn || ReadOpcode(task.cdb[0])) {
-    reply = ExecuteIn(task, &buffer, &produced);
+    reply = ExecuteIn(task, &buffer, &produced, &file);
     payload = buffer.get();
   } else {
     reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kNone, nullptr, 0, nexus_);
@@ -727,20 +746,23 @@ bool Connection::Execute(Task& task, PduSink& sink) {
     Put32(h + 36, data_sn++);
     Put32(h + 40, offset);
     if (last) Put32(h + 44, residual);
-    if (!sink.Send(h, payload + offset, length)) return false;
+    const bool sent_pdu = file.fd ? sink.SendFile(h, *file.fd, file.offset + offset, length)
+                                  : sink.Send(h, payload + offset, length);
+    if (!sent_pdu) return false;
     offset += length;
   }
   return true;
 }
 
 Reply Connection::ExecuteIn(const Task& task, std::unique_ptr<std::uint8_t[]>* buffer,
-                            std::uint64_t* produced) {
+                            std::uint64_t* produced, ImageRange* file) {
   const std::uint64_t bound = AnswerBound(task.cdb);
   if (bound <= target_.settings().max_transfer) {
     // Room for all the command can return, so that an overflow is seen.
     *buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bound);
-    Reply reply =
-        target_.Execute(task.cdb, sizeof task.cdb, Direction::kIn, buffer->get(), bound, nexus_);
+    Reply reply = target_.Execute(task.cdb, sizeof task.cdb, Direction::kIn, buffer->get(), bound,
+                                  nexus_, file);
+    if (reply.status != Status::kGood) file->fd.reset();
     *produced = reply.transferred;
     return reply;
   }

@@ -47,7 +47,8 @@ class Target {
   Target(std::unique_ptr<Drive> drive, TargetSettings settings);
   const TargetSettings& settings() const { return settings_; }
   Reply Execute(const std::uint8_t* cdb, std::size_t cdb_length, Direction direction,
-                std::uint8_t* data, std::size_t length, std::string_view nexus = {});
+                std::uint8_t* data, std::size_t length, std::string_view nexus = {},
+                ImageRange* file = nullptr);
   void Nexus(std::string_view nexus, NexusEvent event);  // tells the drive
   std::uint16_t NewSessionHandle();
 
@@ -64,6 +65,10 @@ class PduSink {
  public:
   virtual ~PduSink() = default;
   virtual bool Send(const std::uint8_t* header, const std::uint8_t* data, std::size_t length) = 0;
+  // A PDU whose data is `length` bytes of the open file `fd` from `offset`. This one reads
+  // them and sends them as Send does; a socket sends them from the file itself.
+  virtual bool SendFile(const std::uint8_t* header, int fd, std::int64_t offset,
+                        std::size_t length);
 };
 
 class Connection {
@@ -137,9 +142,10 @@ class Connection {
   bool Pump(PduSink& sink);  // runs the queued commands that have their data
   bool Execute(Task& task, PduSink& sink);
   // A data-in command on the drive: `produced` is what it returns, which may be more than
-  // the buffer holds when a read is longer than one command's data.
+  // the buffer holds when a read is longer than one command's data. A read of a pressed
+  // disc may answer with `file`, the range of its image, instead of bytes in the buffer.
   Reply ExecuteIn(const Task& task, std::unique_ptr<std::uint8_t[]>* buffer,
-                  std::uint64_t* produced);
+                  std::uint64_t* produced, ImageRange* file);
   bool SendResponse(const Task& task, std::uint8_t status, const std::uint8_t* sense,
                     std::uint8_t response, std::uint8_t residual_flags, std::uint32_t residual,
                     PduSink& sink);

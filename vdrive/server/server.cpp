@@ -5,6 +5,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,9 +54,33 @@ class SocketSink : public PduSink {
  public:
   SocketSink(int fd, int stop_fd, int timeout_ms)
       : fd_(fd), stop_fd_(stop_fd), timeout_ms_(timeout_ms) {}
+  // The header, held back (MSG_MORE) to leave with the first of the data, then the data
+  // from the file by sendfile: the pages go to the socket without a copy through this
+  // process. The socket is non-blocking, so a peer that stops reading meets the time-out.
+  bool SendFile(const std::uint8_t* header, int file, std::int64_t offset,
+                std::size_t length) override {
+    const Clock::time_point deadline = After(timeout_ms_);
+    if (!SendBytes(header, kHeaderLength, MSG_MORE, deadline)) return false;
+    auto at = static_cast<off_t>(offset);
+    std::size_t left = length;
+    while (left > 0) {
+      const ssize_t n = sendfile(fd_, file, &at, left);
+      if (n > 0) {
+        left -= static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n == 0) return false;  // the file ends before the range: the connection ends
+      if (errno == EINTR) continue;
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(fd_, POLLOUT, stop_fd_, deadline)) {
+        continue;
+      }
+      return false;
+    }
+    return SendBytes(kPad, (4 - length % 4) % 4, 0, deadline);
+  }
+
   bool Send(const std::uint8_t* header, const std::uint8_t* data, std::size_t length) override {
     const Clock::time_point deadline = After(timeout_ms_);
-    static const std::uint8_t kPad[4] = {};
     iovec parts[3] = {{const_cast<std::uint8_t*>(header), kHeaderLength},
                       {const_cast<std::uint8_t*>(data), length},
                       {const_cast<std::uint8_t*>(kPad), (4 - length % 4) % 4}};
@@ -85,6 +112,27 @@ class SocketSink : public PduSink {
   }
 
  private:
+  static constexpr std::uint8_t kPad[4] = {};
+
+  bool SendBytes(const std::uint8_t* bytes, std::size_t length, int flags,
+                 Clock::time_point deadline) {
+    while (length > 0) {
+      const ssize_t n = send(fd_, bytes, length, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        bytes += n;
+        length -= static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+          WaitFor(fd_, POLLOUT, stop_fd_, deadline)) {
+        continue;
+      }
+      return false;
+    }
+    return true;
+  }
+
   int fd_;
   int stop_fd_;
   int timeout_ms_;
@@ -108,6 +156,11 @@ class TracingSink : public PduSink {
   bool Send(const std::uint8_t* header, const std::uint8_t* data, std::size_t length) override {
     TracePdu("<-", fd_, header);
     return inner_.Send(header, data, length);
+  }
+  bool SendFile(const std::uint8_t* header, int file, std::int64_t offset,
+                std::size_t length) override {
+    TracePdu("<-", fd_, header);
+    return inner_.SendFile(header, file, offset, length);
   }
 
  private:
@@ -310,6 +363,16 @@ void Server::Reap(bool all) {
 }
 
 void Server::Serve(int fd, const std::shared_ptr<std::atomic<bool>>& done) {
+  // Reads of a pressed disc leave by sendfile, which has no MSG_NOSIGNAL: a peer gone
+  // mid-send raises SIGPIPE at this thread, which keeps it blocked (pending, and dropped
+  // when the thread ends) instead of dying of it. The socket turns non-blocking, as every
+  // send and receive here waits with its own time-out.
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   Connection connection(target_, PortalOf(fd));
   SocketSink socket_sink(fd, stop_pipe_[0], options_.send_timeout_ms);
   TracingSink tracing_sink(socket_sink, fd);
