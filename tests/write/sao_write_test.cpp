@@ -265,8 +265,9 @@ TEST_F(SaoWriteTest, AStopCutsTheSessionWhichTheDriveNeverRecords) {
                              std::chrono::milliseconds(0)});
   const auto a = MakeWave("a.wav", 2352 * 600, 11);
   std::atomic<bool> done{false};
+  // Well after the write reaches the busy block, however slowly a loaded machine prepared it.
   std::thread stopper([&done] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
     while (!done.load()) {
       RequestStop();
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
