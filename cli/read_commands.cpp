@@ -267,8 +267,10 @@ int RunRead(CommandContext& context) {
     }
   }
   // The last figures: what the worker published at its end (a finished read counts its
-  // whole range, as the window's bar shows it).
+  // whole range, as the window's bar shows it). Nothing of the worker runs on while the
+  // process ends.
   const std::shared_ptr<const ReadJob> job = handler.Job();
+  job->worker.Wait();
   const ReadOutcome outcome = job->outcome.load();
   if (job->started.load()) {
     const std::int64_t total = job->total.load();

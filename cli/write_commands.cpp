@@ -51,11 +51,12 @@ struct WriteOptions {
 
 int Usage(CommandContext& context, const std::string& message) {
   std::fprintf(context.err, "zorvane-cli: write: %s\n", message.c_str());
-  std::fprintf(context.err,
-               "usage: zorvane-cli write [--speed SPEED] [--close none|track|session|disc] "
-               "[--single-session] [--verify|--dummy] [--no-cdtext] IMAGE|IMAGE.cue\n"
-               "       zorvane-cli write --audio [--gap SECONDS] [--title T] [--performer P] "
-               "[--cdtext FILE] [--speed SPEED] [--close ...] [--verify|--dummy] A.wav B.wav ...\n");
+  std::fprintf(
+      context.err,
+      "usage: zorvane-cli write [--speed SPEED] [--close none|track|session|disc] "
+      "[--single-session] [--verify|--dummy] [--no-cdtext] IMAGE|IMAGE.cue\n"
+      "       zorvane-cli write --audio [--gap SECONDS] [--title T] [--performer P] "
+      "[--cdtext FILE] [--speed SPEED] [--close ...] [--verify|--dummy] A.wav B.wav ...\n");
   return kExitUsage;
 }
 
@@ -296,6 +297,9 @@ int RunDialogJob(CommandContext& context, WriteDialog& handler, MemoryDialog& di
                       Trimmed(dialog.Text(kCurrentSpeed)) + "x");
     }
   }
+  // The worker's last steps (its end lines, the drive let go) are over before the process
+  // can end.
+  job->worker.Wait();
   if (verify_progress) {
     verify_progress->Update(job->sectors_verified.load(), job->total_sectors.load());
     verify_progress->Finish();
@@ -562,6 +566,7 @@ int RunErase(CommandContext& context) {
     if (StopRequested()) job->run.store(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(kUpdatePeriodMs));
   }
+  job->worker.Wait();
   const std::string medium = Trimmed(dialog.Text(kEraseMedium));
   const std::string status = Trimmed(dialog.Text(kEraseStatus));
   if (job->state.load() == WriteState::kCancelled) {

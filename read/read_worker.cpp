@@ -535,7 +535,16 @@ void ReadWorker(const std::shared_ptr<ReadJob>& job) {
 }
 
 void StartReadWorker(std::shared_ptr<ReadJob> job) {
-  std::thread([job = std::move(job)] { ReadWorker(job); }).detach();
+  job->worker.Started();
+  try {
+    std::thread([job] {
+      ReadWorker(job);
+      job->worker.Ended();
+    }).detach();
+  } catch (...) {
+    job->worker.Ended();
+    throw;
+  }
 }
 
 }  // namespace zorvane

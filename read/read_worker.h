@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/worker_latch.h"
+
 namespace zorvane {
 
 // Control identifiers of the two read dialogs.
@@ -77,6 +79,8 @@ struct ReadJob {
 
   // Published last, after the file is closed and the drive left as it ends.
   std::atomic<ReadOutcome> outcome{ReadOutcome::kRunning};
+  // The worker thread, ended once nothing of it runs any more (StartReadWorker).
+  mutable WorkerLatch worker;
 
   // Why the read did not finish, for front ends that must say it (empty when it did).
   std::string Reason() const;

@@ -92,7 +92,7 @@ void EraseDialog::StartErasing(Dialog& dialog) {
   job_->state.store(WriteState::kWriting);
   std::shared_ptr<EraseJob> job = job_;
   const std::uint8_t type = BlankingType(dialog);
-  std::thread([job, type, claim] { EraseWorker(job, type); }).detach();
+  StartJobWorker(job, claim, [job, type] { EraseWorker(job, type); });
 }
 
 void EraseDialog::Start(Dialog& dialog) {

@@ -310,18 +310,18 @@ void WriteDialog::Start(Dialog& dialog) {
   job_->state.store(WriteState::kWriting);
   std::shared_ptr<WriteJob> job = job_;
   if (IsAddressWrite()) {
-    std::thread([job, request, claim] { AddressWriteWorker(job, request); }).detach();
+    StartJobWorker(job, claim, [job, request] { AddressWriteWorker(job, request); });
   } else if (IsCd() && (sao_ || IsCueSheetPath(request.path))) {
     SaoRequest sao = sao_ ? *sao_ : SaoRequest{};
     if (!sao_) sao.cue_path = request.path;
     sao.multi_session = request.multi_session;
     sao.verify = request.verify;
     sao.test_write = request.test_write;
-    std::thread([job, sao, claim] { SaoWriteWorker(job, sao); }).detach();
+    StartJobWorker(job, claim, [job, sao] { SaoWriteWorker(job, sao); });
   } else if (IsCd()) {
-    std::thread([job, request, claim] { CdWriteWorker(job, request); }).detach();
+    StartJobWorker(job, claim, [job, request] { CdWriteWorker(job, request); });
   } else {
-    std::thread([job, request, claim] { DvdWriteWorker(job, request); }).detach();
+    StartJobWorker(job, claim, [job, request] { DvdWriteWorker(job, request); });
   }
 }
 

@@ -1,6 +1,7 @@
 #include "write/write_job.h"
 
 #include <unistd.h>
+#include "transport/exclusive_use.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include "base/utilities.h"
 #include "transport/console.h"
 #include "transport/discovery.h"
+#include "transport/exclusive_use.h"
 #include "transport/transport.h"
 #include "transport/vocabulary.h"
 #include "write/wave.h"
@@ -125,6 +127,21 @@ void PostedDialog::EnableMainButton(int id, bool enabled) {
   job_->Post([id, enabled](Dialog&) {
     if (Dialog* window = MainWindow.load()) window->Enable(id, enabled);
   });
+}
+
+void StartJobWorker(const std::shared_ptr<WriteJob>& job, std::shared_ptr<ExclusiveUse> claim,
+                    std::function<void()> work) {
+  job->worker.Started();
+  try {
+    std::thread([job, claim = std::move(claim), work = std::move(work)]() mutable {
+      work();
+      claim.reset();
+      job->worker.Ended();
+    }).detach();
+  } catch (...) {
+    job->worker.Ended();
+    throw;
+  }
 }
 
 DriveAddress CurrentDriveAddress() {

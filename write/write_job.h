@@ -15,9 +15,12 @@
 #include <vector>
 
 #include "base/dialog.h"
+#include "base/worker_latch.h"
 #include "transport/console.h"
 
 namespace zorvane {
+
+class ExclusiveUse;
 
 enum class WriteState : int {
   kIdle,       // no run yet
@@ -51,6 +54,8 @@ class WriteJob {
   std::atomic<std::uint32_t> sectors_verified{0};
 
   bool Running() const { return state.load() == WriteState::kWriting; }
+  // The worker thread, ended only after its last step (StartJobWorker).
+  WorkerLatch worker;
 
   // Why the run failed, in words for the command line: the step and the drive's sense, or
   // the path and the system's reason. The first failure given stands; "" while none.
@@ -92,6 +97,11 @@ class PostedDialog {
  private:
   std::shared_ptr<WriteJob> job_;
 };
+
+// Runs `work` on a thread of its own that holds `claim` (the drive, exclusively) while it
+// runs; when the work returns the claim is let go, and then the job's worker latch ends.
+void StartJobWorker(const std::shared_ptr<WriteJob>& job, std::shared_ptr<ExclusiveUse> claim,
+                    std::function<void()> work);
 
 // The drive of one run, taken when the worker starts.
 struct DriveAddress {
