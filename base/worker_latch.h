@@ -5,6 +5,8 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 namespace zorvane {
 
@@ -30,5 +32,21 @@ class WorkerLatch {
   std::condition_variable ended_;
   int running_ = 0;
 };
+
+// Runs `work` on a detached thread counted by `latch`, which ends once the work returned.
+// `work` must keep the latch's owner alive (it holds the job that holds the latch).
+template <typename Work>
+void StartCountedWorker(WorkerLatch& latch, Work work) {
+  latch.Started();
+  try {
+    std::thread([&latch, work = std::move(work)]() mutable {
+      work();
+      latch.Ended();
+    }).detach();
+  } catch (...) {
+    latch.Ended();
+    throw;
+  }
+}
 
 }  // namespace zorvane

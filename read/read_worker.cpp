@@ -535,16 +535,8 @@ void ReadWorker(const std::shared_ptr<ReadJob>& job) {
 }
 
 void StartReadWorker(std::shared_ptr<ReadJob> job) {
-  job->worker.Started();
-  try {
-    std::thread([job] {
-      ReadWorker(job);
-      job->worker.Ended();
-    }).detach();
-  } catch (...) {
-    job->worker.Ended();
-    throw;
-  }
+  WorkerLatch& latch = job->worker;
+  StartCountedWorker(latch, [job = std::move(job)] { ReadWorker(job); });
 }
 
 }  // namespace zorvane

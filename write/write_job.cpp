@@ -131,17 +131,11 @@ void PostedDialog::EnableMainButton(int id, bool enabled) {
 
 void StartJobWorker(const std::shared_ptr<WriteJob>& job, std::shared_ptr<ExclusiveUse> claim,
                     std::function<void()> work) {
-  job->worker.Started();
-  try {
-    std::thread([job, claim = std::move(claim), work = std::move(work)]() mutable {
-      work();
-      claim.reset();
-      job->worker.Ended();
-    }).detach();
-  } catch (...) {
-    job->worker.Ended();
-    throw;
-  }
+  StartCountedWorker(job->worker,
+                     [job, claim = std::move(claim), work = std::move(work)]() mutable {
+                       work();
+                       claim.reset();
+                     });
 }
 
 DriveAddress CurrentDriveAddress() {
